@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -36,6 +37,14 @@ struct SwapTsp {
 };
 
 using SimpleMoveType = std::variant<Reverse, Swap, SwapTsp>;
+
+// The operations of one simple move type. Variable neighbourhood search uses them on a
+// member of a MultiNeighbor; MoveType forwards its simple kinds here.
+[[nodiscard]] Move get_mov(SimpleMoveType& move_type);
+[[nodiscard]] std::vector<Move> get_all_mov(const SimpleMoveType& move_type);
+void do_move(const SimpleMoveType& move_type, std::span<Word> array, Word i, Word j);
+void set_seed(SimpleMoveType& move_type, std::uint64_t seed);
+void set_size(SimpleMoveType& move_type, Word n);
 
 // The neighbourhoods of variable neighbourhood search, in order. Members are simple move
 // types by construction, so a nested MultiNeighbor cannot be built.

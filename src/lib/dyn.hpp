@@ -1,0 +1,47 @@
+// The seven wrapped values behind the Python classes.
+#pragma once
+
+#include "lib/py_ref.hpp"
+
+#include <cstdint>
+
+namespace kestrum::py {
+
+struct DynLocalSearch {
+  static constexpr const char* kName = "LocalSearch";
+  static PyMethodDef* methods();
+};
+
+struct DynProblem {
+  static constexpr const char* kName = "Problem";
+  static PyMethodDef* methods();
+};
+
+struct DynTermination {
+  static constexpr const char* kName = "Termination";
+  static PyMethodDef* methods();
+};
+
+struct DynIterTemp {
+  static constexpr const char* kName = "IterationsPerTemp";
+  static PyMethodDef* methods();
+  std::uint32_t iterations;
+};
+
+struct DynCooling {
+  static constexpr const char* kName = "Cooling";
+  static PyMethodDef* methods();
+  double alpha;
+};
+
+struct DynEvaluation {
+  static constexpr const char* kName = "Evaluation";
+  static PyMethodDef* methods();
+};
+
+struct DynMoveType {
+  static constexpr const char* kName = "MoveType";
+  static PyMethodDef* methods();
+};
+
+}  // namespace kestrum::py

@@ -1,0 +1,36 @@
+// PanicException and the diagnostic written for every fatal stop.
+#include "lib/envelope.hpp"
+
+#include <cstdio>
+
+namespace kestrum::py {
+
+PyObject* panic_exception_type() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) {
+    type = PyErr_NewExceptionWithDoc(
+        "kestrum.PanicException",
+        "Raised when native code called from Python fails irrecoverably.\n\n"
+        "It derives from BaseException, not Exception, so ordinary `except Exception` "
+        "handlers let it pass and it will typically propagate all the way up and end the "
+        "interpreter. The object whose operation failed is left unusable (its lock is "
+        "poisoned).",
+        PyExc_BaseException, nullptr);
+  }
+  return type;
+}
+
+void raise_panic(const FatalStop& stop) {
+  std::fprintf(stderr, "kestrum: fatal stop at %s:%u: %s\n", stop.where.file_name(),
+               static_cast<unsigned>(stop.where.line()), stop.message.c_str());
+  std::fflush(stderr);
+  PyObject* type = panic_exception_type();
+  if (type == nullptr) return;  // the error of creating the class is set instead
+  PyObject* text = PyUnicode_FromStringAndSize(stop.message.data(),
+                                               static_cast<Py_ssize_t>(stop.message.size()));
+  if (text == nullptr) return;
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
+}
+
+}  // namespace kestrum::py

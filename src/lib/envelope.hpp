@@ -1,0 +1,44 @@
+// The envelope every entry point runs in: native failures become Python exceptions.
+#pragma once
+
+#include "lib/py_ref.hpp"
+
+#include <new>
+#include <string>
+#include <type_traits>
+
+#include "support/fatal.hpp"
+
+namespace kestrum::py {
+
+// The process-wide PanicException class (BaseException subclass), created on first use.
+PyObject* panic_exception_type();
+
+// Writes the stderr diagnostic of a fatal stop and sets PanicException(message).
+void raise_panic(const FatalStop& stop);
+
+// Runs `body`, which returns a PyObject* (new reference) or a PyRef. A Python error that is
+// already set gives NULL; a fatal stop gives PanicException; an allocation failure MemoryError.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+  try {
+    if constexpr (std::is_same_v<std::invoke_result_t<Body>, PyRef>) {
+      return body().release();
+    } else {
+      return body();
+    }
+  } catch (const ErrorSet&) {
+    return nullptr;
+  } catch (const FatalStop& stop) {
+    raise_panic(stop);
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return nullptr;
+  } catch (...) {
+    raise_panic(FatalStop{"unexpected native exception", std::source_location::current()});
+    return nullptr;
+  }
+}
+
+}  // namespace kestrum::py

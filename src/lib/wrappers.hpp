@@ -1,0 +1,149 @@
+// Python objects around native values: one Box layout, one type spec per class, shared helpers.
+#pragma once
+
+#include "lib/py_ref.hpp"
+
+#include <new>
+#include <string>
+#include <utility>
+
+#include "lib/args.hpp"
+#include "support/fatal.hpp"
+
+namespace kestrum::py {
+
+// The memory layout of every instance: the object header, then the held value.
+template <class T>
+struct Box {
+  PyObject_HEAD
+  T value;
+};
+
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*);
+
+// The docstring of `sig`, kept alive for the process (type objects are never freed).
+const char* keep_doc(const Signature& sig);
+
+using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
+using NoArgsMethod = PyObject* (*)(PyObject*, PyObject*) noexcept;
+
+inline int receiver_flags(const Signature& sig) {
+  return sig.receiver == Receiver::Static ? METH_STATIC : 0;
+}
+
+inline PyMethodDef method(FastMethod f, const Signature& sig) {
+  return {sig.method, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)),
+          METH_FASTCALL | METH_KEYWORDS | receiver_flags(sig), keep_doc(sig)};
+}
+
+inline PyMethodDef method(NoArgsMethod f, const Signature& sig) {
+  return {sig.method, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f)),
+          METH_NOARGS | receiver_flags(sig), keep_doc(sig)};
+}
+
+inline constexpr PyMethodDef kMethodsEnd = {nullptr, nullptr, 0, nullptr};
+
+template <class T>
+void dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<Box<T>*>(self)->value.~T();
+  type->tp_free(self);
+  Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// Builds the type object from its spec; NULL with the error set on failure.
+template <class T>
+PyTypeObject* create_type() {
+  static std::string name = std::string("builtins.") + T::kName;
+  static PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(&refuse_new)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)},
+      {Py_tp_methods, T::methods()},
+      {0, nullptr},
+  };
+  static PyType_Spec spec = {name.c_str(), static_cast<int>(sizeof(Box<T>)), 0, Py_TPFLAGS_DEFAULT,
+                             slots};
+  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+}
+
+// The class's type object, created once per process on first need.
+template <class T>
+PyTypeObject* type_object_or_null() {
+  static PyTypeObject* type = nullptr;
+  if (type == nullptr) type = create_type<T>();
+  return type;
+}
+
+template <class T>
+PyTypeObject* type_object() {
+  PyTypeObject* type = type_object_or_null<T>();
+  if (type == nullptr) {
+    PyErr_Print();
+    fatal(std::string("failed to create type object for ") + T::kName);
+  }
+  return type;
+}
+
+template <class T, class... Args>
+PyRef new_instance(Args&&... args) {
+  PyTypeObject* type = type_object<T>();
+  PyObject* obj = type->tp_alloc(type, 0);
+  if (obj == nullptr) {
+    PyErr_Clear();
+    fatal(std::string("failed to allocate an instance of ") + T::kName);
+  }
+  PyRef owned = PyRef::steal(obj);
+  // Until the value is built the object must not be deallocated through dealloc<T>.
+  try {
+    new (&reinterpret_cast<Box<T>*>(obj)->value) T(std::forward<Args>(args)...);
+  } catch (...) {
+    type->tp_free(owned.release());
+    Py_DECREF(type);
+    throw;
+  }
+  return owned;
+}
+
+template <class T>
+T& value_of(PyObject* o) {
+  return reinterpret_cast<Box<T>*>(o)->value;
+}
+
+// An argument that must be an instance of the class of T (or a subtype).
+template <class T>
+struct Held {
+  PyRef object;
+  T& operator*() const { return value_of<T>(object.get()); }
+  T* operator->() const { return &value_of<T>(object.get()); }
+};
+
+template <class T>
+struct Instance {
+  using type = Held<T>;
+  static type convert(PyObject* o) {
+    if (!PyObject_TypeCheck(o, type_object<T>())) {
+      raise_type_error("'" + type_name(o) + "' object cannot be converted to '" + T::kName + "'");
+    }
+    return Held<T>{PyRef::borrow(o)};
+  }
+};
+
+// `self` of an instance method. The method descriptor already guarantees the class; the
+// check is defensive and raises the instance converter's error without the argument prefix.
+template <class T>
+T& self_of(PyObject* self) {
+  return *Instance<T>::convert(self);
+}
+
+// Runs `op` on the native object behind a handle class's lock (poisoned: fatal stop; a stop
+// inside `op` poisons the lock). Returns op's native result; convert it after unlocking.
+template <class T, class Op>
+decltype(auto) with_locked(PyObject* self, Op&& op) {
+  auto handle = self_of<T>(self).handle;  // keeps the object alive during the call
+  auto locked = handle.lock();
+  return std::forward<Op>(op)(*locked);
+}
+
+inline PyRef none() { return PyRef::borrow(Py_None); }
+
+}  // namespace kestrum::py

@@ -1,0 +1,50 @@
+// Result<T>: a value or an expected failure (file errors, invalid data) that Python sees as OSError.
+#pragma once
+
+#include <string>
+#include <system_error>
+#include <utility>
+#include <variant>
+
+namespace kestrum {
+
+// Os: the operating system refused (os_errno says why; the binding picks the OSError
+// subclass from it). InvalidInput: the data itself is wrong; always a plain OSError.
+enum class ErrorKind { Os, InvalidInput };
+
+struct ReaderError {
+  ErrorKind kind;
+  int os_errno;  // 0 unless kind == Os
+  std::string text;  // the exception's text, exactly as Python shows it
+
+  // "No such file or directory (os error 2)"
+  [[nodiscard]] static ReaderError from_errno(int errno_value) {
+    return {ErrorKind::Os, errno_value,
+            std::generic_category().message(errno_value) + " (os error " +
+                std::to_string(errno_value) + ")"};
+  }
+  [[nodiscard]] static ReaderError invalid_input(std::string message) {
+    return {ErrorKind::InvalidInput, 0, std::move(message)};
+  }
+};
+
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
+  Result(ReaderError error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
+
+  [[nodiscard]] bool ok() const noexcept { return state_.index() == 0; }
+  // Precondition: ok(). Callers branch on ok() first; a wrong guess is a programming error.
+  [[nodiscard]] const T& value() const& { return std::get<0>(state_); }
+  [[nodiscard]] T& value() & { return std::get<0>(state_); }
+  [[nodiscard]] T&& value() && { return std::get<0>(std::move(state_)); }
+  // Precondition: !ok().
+  [[nodiscard]] const ReaderError& error() const& { return std::get<1>(state_); }
+  [[nodiscard]] ReaderError&& error() && { return std::get<1>(std::move(state_)); }
+
+ private:
+  std::variant<T, ReaderError> state_;
+};
+
+}  // namespace kestrum

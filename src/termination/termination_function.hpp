@@ -1,0 +1,116 @@
+// TerminationFunction: the stop criteria every search consults, as a closed variant.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "support/clock.hpp"
+#include "support/word.hpp"
+
+namespace kestrum {
+
+// A search owns its own copy of a criterion. It calls set_goal once when it is built,
+// init at the start of every run, keep_running before every step, and after every step
+// iteration_done plus check_new_variable (a score) or check_variable (a temperature).
+// Copying copies all run state; a combination holds its children by value, so a copy is
+// deep and never shares state with the original.
+class TerminationFunction {
+ public:
+  // The best-score reset value: the largest finite double, not infinity, so that a first
+  // score of +inf (or of this very value) is not an improvement when minimising.
+  static constexpr double kResetScore = std::numeric_limits<double>::max();
+
+  struct AlwaysTrue {
+    friend bool operator==(const AlwaysTrue&, const AlwaysTrue&) = default;
+  };
+  struct MaxIterations {
+    Word max_iterations = 0;
+    Word iteration_count = 0;  // iteration_done calls since the last init
+    friend bool operator==(const MaxIterations&, const MaxIterations&) = default;
+  };
+  struct MaxSec {
+    std::uint64_t max_sec = 0;  // whole seconds
+    Instant start;              // taken at construction and again by every init
+    friend bool operator==(const MaxSec&, const MaxSec&) = default;
+  };
+  struct MinTemp {
+    std::int32_t min_temp = 0;
+    friend bool operator==(const MinTemp&, const MinTemp&) = default;
+  };
+  struct MultiCritAnd {
+    std::vector<TerminationFunction> children;
+    friend bool operator==(const MultiCritAnd&, const MultiCritAnd&) = default;
+  };
+  struct MultiCritOr {
+    std::vector<TerminationFunction> children;
+    friend bool operator==(const MultiCritOr&, const MultiCritOr&) = default;
+  };
+  struct MustImprove {
+    bool running = true;
+    bool minimize = true;
+    double best_score = kResetScore;
+    friend bool operator==(const MustImprove&, const MustImprove&) = default;
+  };
+  struct NoImprove {
+    bool running = true;
+    bool minimize = true;
+    Word iter_without_imp = 0;       // non-improving scores tolerated
+    Word non_improvement_count = 0;  // all non-improving scores since init, not a streak
+    double best_score = kResetScore;
+    friend bool operator==(const NoImprove&, const NoImprove&) = default;
+  };
+
+  // Tag order; the alternatives of Kind follow it exactly.
+  enum class Tag : std::size_t {
+    kAlwaysTrue = 0,
+    kMaxIterations = 1,
+    kMaxSec = 2,
+    kMinTemp = 3,
+    kMultiCritAnd = 4,
+    kMultiCritOr = 5,
+    kMustImprove = 6,
+    kNoImprove = 7,
+  };
+
+  using Kind = std::variant<AlwaysTrue, MaxIterations, MaxSec, MinTemp, MultiCritAnd,
+                            MultiCritOr, MustImprove, NoImprove>;
+
+  // Builds a criterion with the given state as is (restoring a saved criterion).
+  explicit TerminationFunction(Kind kind) : kind_(std::move(kind)) {}
+
+  [[nodiscard]] static TerminationFunction always_true();
+  [[nodiscard]] static TerminationFunction max_iterations(Word max_iterations);
+  // The start instant is the clock at construction; a search's init re-reads it.
+  [[nodiscard]] static TerminationFunction max_sec(std::uint64_t max_sec);
+  [[nodiscard]] static TerminationFunction min_temp(std::int32_t min_temp);
+  [[nodiscard]] static TerminationFunction multi_crit_and(std::vector<TerminationFunction> vec);
+  [[nodiscard]] static TerminationFunction multi_crit_or(std::vector<TerminationFunction> vec);
+  [[nodiscard]] static TerminationFunction must_improve();
+  [[nodiscard]] static TerminationFunction no_improve(Word iter_without_imp);
+
+  // True = go on. Changes nothing, allocates nothing; only max_sec reads the clock.
+  [[nodiscard]] bool keep_running() const;
+  // Re-arms the criterion for a new run.
+  void init();
+  // The temperature check of simulated annealing. True = go on.
+  [[nodiscard]] bool check_variable(std::int32_t variable) const;
+  // Reports a step's score.
+  void check_new_variable(double score);
+  void iteration_done();
+  // Sets the direction; the improvement criteria are re-armed, the others untouched.
+  void set_goal(bool minimize);
+
+  [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
+  [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }
+
+  friend bool operator==(const TerminationFunction&, const TerminationFunction&) = default;
+
+ private:
+  Kind kind_;
+};
+
+}  // namespace kestrum
