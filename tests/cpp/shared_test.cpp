@@ -1,0 +1,110 @@
+// Shared handles, the poisoning guard and the fatal-stop type.
+#include "support/shared.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <type_traits>
+
+#include "support/fatal.hpp"
+
+namespace kestrum {
+namespace {
+
+struct Counter {
+  virtual ~Counter() = default;
+  virtual int bump() { return ++value; }
+  int value = 0;
+};
+
+struct Doubler final : Counter {
+  int bump() override { return value += 2; }
+};
+
+std::string stop_message(auto&& f) {
+  try {
+    f();
+  } catch (const FatalStop& stop) {
+    return stop.message;
+  }
+  return "<no stop>";
+}
+
+TEST(FatalStop, IsNotAStdException) {
+  static_assert(!std::is_base_of_v<std::exception, FatalStop>);
+  EXPECT_EQ(stop_message([] { fatal("boom"); }), "boom");
+}
+
+TEST(FatalStop, IndexMessage) {
+  EXPECT_EQ(stop_message([] { fatal_index(3, 7); }),
+            "index out of bounds: the len is 3 but the index is 7");
+  std::vector<int> v{1, 2};
+  EXPECT_EQ(stop_message([&] { (void)at(v, 2); }),
+            "index out of bounds: the len is 2 but the index is 2");
+  EXPECT_EQ(at(v, 1), 2);
+}
+
+TEST(Shared, CopiesShareOneObject) {
+  auto a = Shared<Counter>::make();
+  auto b = a;
+  a.lock()->bump();
+  b.lock()->bump();
+  EXPECT_EQ(a.lock()->value, 2);
+  EXPECT_TRUE(a.same_as(b));
+  EXPECT_EQ(a.use_count(), 2);
+}
+
+TEST(Shared, HoldsImplementationsOfAnInterface) {
+  auto d = Shared<Counter>::make<Doubler>();
+  EXPECT_EQ(d.lock()->bump(), 2);
+}
+
+TEST(Shared, FatalStopUnderLockPoisonsForGood) {
+  auto a = Shared<Counter>::make();
+  EXPECT_EQ(stop_message([&] {
+              auto locked = a.lock();
+              locked->bump();
+              fatal("inside");
+            }),
+            "inside");
+  EXPECT_TRUE(a.poisoned());
+  // The state changed before the stop stays, but no later lock succeeds.
+  EXPECT_EQ(stop_message([&] { (void)a.lock(); }), kPoisonedMessage);
+  EXPECT_EQ(stop_message([&] { (void)a.lock(); }), kPoisonedMessage);
+}
+
+TEST(Shared, NormalExitAndFailedLockDoNotPoisonOthers) {
+  auto a = Shared<Counter>::make();
+  auto b = Shared<Counter>::make();
+  { auto locked = a.lock(); }
+  EXPECT_FALSE(a.poisoned());
+  (void)stop_message([&] {
+    auto la = a.lock();
+    fatal("x");
+  });
+  EXPECT_TRUE(a.poisoned());
+  EXPECT_FALSE(b.poisoned());
+  // A stop that happens while b is locked inside a's failed lock attempt poisons b only
+  // through b's own guard.
+  (void)stop_message([&] {
+    auto lb = b.lock();
+    auto la = a.lock();  // poisoned: stops here, unwinding through lb
+  });
+  EXPECT_TRUE(b.poisoned());
+}
+
+TEST(Shared, GuardCreatedDuringUnwindingOnlyPoisonsOnNewException) {
+  auto a = Shared<Counter>::make();
+  struct LocksInDestructor {
+    Shared<Counter>* s;
+    ~LocksInDestructor() { auto l = s->lock(); }
+  };
+  (void)stop_message([&] {
+    LocksInDestructor guard{&a};
+    fatal("unwinding");
+  });
+  EXPECT_FALSE(a.poisoned());
+}
+
+}  // namespace
+}  // namespace kestrum
