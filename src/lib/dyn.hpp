@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "termination/termination_function.hpp"
+
 namespace kestrum::py {
 
 struct DynLocalSearch {
@@ -20,6 +22,7 @@ struct DynProblem {
 struct DynTermination {
   static constexpr const char* kName = "Termination";
   static PyMethodDef* methods();
+  TerminationFunction value;
 };
 
 struct DynIterTemp {

@@ -6,6 +6,73 @@
 namespace kestrum::py {
 namespace {
 
+using Criteria = ListOf<Instance<DynTermination>>;
+
+std::vector<TerminationFunction> copies(const std::vector<Held<DynTermination>>& held) {
+  std::vector<TerminationFunction> out;
+  out.reserve(held.size());
+  for (const auto& h : held) out.push_back(h->value);
+  return out;
+}
+
+constexpr Signature kMaxSec{"Termination", "max_sec", {"max_sec"}, 1};
+PyObject* max_sec(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seconds] = bind<U64>(kMaxSec, a, n, kw);
+    return new_instance<DynTermination>(TerminationFunction::max_sec(seconds));
+  });
+}
+
+constexpr Signature kAlwaysTrue{"Termination", "always_true", {}, 0};
+PyObject* always_true(PyObject*, PyObject*) noexcept {
+  return guarded([&] { return new_instance<DynTermination>(TerminationFunction::always_true()); });
+}
+
+constexpr Signature kMaxIterations{"Termination", "max_iterations", {"max_iterations"}, 1};
+PyObject* max_iterations(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [limit] = bind<U32>(kMaxIterations, a, n, kw);
+    return new_instance<DynTermination>(TerminationFunction::max_iterations(limit));
+  });
+}
+
+constexpr Signature kMinTemp{"Termination", "min_temp", {"min_temp"}, 1};
+PyObject* min_temp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [bound] = bind<I32>(kMinTemp, a, n, kw);
+    return new_instance<DynTermination>(TerminationFunction::min_temp(bound));
+  });
+}
+
+constexpr Signature kMultiCritAnd{"Termination", "multi_crit_and", {"vec"}, 1};
+PyObject* multi_crit_and(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [vec] = bind<Criteria>(kMultiCritAnd, a, n, kw);
+    return new_instance<DynTermination>(TerminationFunction::multi_crit_and(copies(vec)));
+  });
+}
+
+constexpr Signature kMultiCritOr{"Termination", "multi_crit_or", {"vec"}, 1};
+PyObject* multi_crit_or(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [vec] = bind<Criteria>(kMultiCritOr, a, n, kw);
+    return new_instance<DynTermination>(TerminationFunction::multi_crit_or(copies(vec)));
+  });
+}
+
+constexpr Signature kMustImprove{"Termination", "must_improve", {}, 0};
+PyObject* must_improve(PyObject*, PyObject*) noexcept {
+  return guarded([&] { return new_instance<DynTermination>(TerminationFunction::must_improve()); });
+}
+
+constexpr Signature kNoImprove{"Termination", "no_improve", {"iter_without_imp"}, 1};
+PyObject* no_improve(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [tolerance] = bind<U32>(kNoImprove, a, n, kw);
+    return new_instance<DynTermination>(TerminationFunction::no_improve(tolerance));
+  });
+}
+
 constexpr Signature kGeometricCooling{"Cooling", "geometric_cooling", {"alpha"}, 1};
 PyObject* geometric_cooling(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
@@ -25,7 +92,17 @@ PyObject* cnst_iter_temp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* 
 }  // namespace
 
 PyMethodDef* DynTermination::methods() {
-  static PyMethodDef table[] = {kMethodsEnd};
+  static PyMethodDef table[] = {
+      method(max_sec, kMaxSec),
+      method(always_true, kAlwaysTrue),
+      method(max_iterations, kMaxIterations),
+      method(min_temp, kMinTemp),
+      method(multi_crit_and, kMultiCritAnd),
+      method(multi_crit_or, kMultiCritOr),
+      method(must_improve, kMustImprove),
+      method(no_improve, kNoImprove),
+      kMethodsEnd,
+  };
   return table;
 }
 
