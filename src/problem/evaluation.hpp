@@ -1,0 +1,69 @@
+// Evaluation: the objective functions (three bin-packing measures, tour length, assignment cost).
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "problem/matrix.hpp"
+#include "problem/move.hpp"
+#include "support/word.hpp"
+
+namespace kestrum {
+
+// Bins are filled in solution order; `weights[v]` is item v's weight, `max_fill` a bin's capacity.
+struct EmptyBins {  // number of times an item did not fit and a new bin was started
+  std::vector<double> weights;
+  double max_fill = 0.0;
+};
+struct EmptySpace {  // free capacity of every bin, the last open one included
+  std::vector<double> weights;
+  double max_fill = 0.0;
+};
+struct EmptySpaceExp {  // as EmptySpace, each bin's free capacity squared
+  std::vector<double> weights;
+  double max_fill = 0.0;
+};
+// Closed tour length; position 0's city is also where the tour ends.
+struct Tsp {
+  bool symmetric = true;  // every entry equals its mirror exactly: selects the reversal delta
+  Matrix distance_matrix;
+};
+// Sum over location pairs a < b of distance[a][b] * flow[s_a][s_b].
+struct Qap {
+  Matrix distance_matrix;
+  Matrix flow_matrix;
+  // Both matrices square and exactly symmetric: only then does the short exchange formula
+  // give the true change of eval.
+  bool symmetric = false;
+};
+
+class Evaluation {
+ public:
+  using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap>;
+
+  [[nodiscard]] static Evaluation empty_bins(std::vector<double> weights, double max_fill);
+  [[nodiscard]] static Evaluation empty_space(std::vector<double> weights, double max_fill);
+  [[nodiscard]] static Evaluation empty_space_exp(std::vector<double> weights, double max_fill);
+  // Computes `symmetric` by walking i = 1..n-1, j = 0..i-1; a row too short for the walk
+  // stops with the index message.
+  [[nodiscard]] static Evaluation tsp(Matrix distance_matrix);
+  // No checks: shapes are taken as given.
+  [[nodiscard]] static Evaluation qap(Matrix distance_matrix, Matrix flow_matrix);
+
+  // Score of a whole solution.
+  [[nodiscard]] double eval(std::span<const Word> s) const;
+  // Score after move m of `move_type` minus the score before. `s` is only read in effect:
+  // it is the same on return (the move is never applied).
+  [[nodiscard]] double delta_eval(Move m, const MoveType& move_type, std::span<Word> s) const;
+  // n: the number of weights, or the number of rows of the distance matrix.
+  [[nodiscard]] std::size_t size() const;
+  [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
+
+ private:
+  explicit Evaluation(Kind kind) : kind_(std::move(kind)) {}
+  Kind kind_;
+};
+
+}  // namespace kestrum
