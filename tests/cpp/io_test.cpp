@@ -77,17 +77,6 @@ TEST_F(Readers, FieldAcrossBufferBoundary) {
   EXPECT_EQ(read.value(), (Values{12345, 6}));
 }
 
-TEST_F(Readers, LineLongerThanTheBuffer) {
-  std::string line;
-  for (int k = 0; k < 3000; ++k) line += std::to_string(k % 10) + " ";  // 6000 bytes
-  const Result<Values> read = read_csv(write("v.txt", line + line + "\n7\n"));
-  ASSERT_TRUE(read.ok());
-  ASSERT_EQ(read.value().size(), 6001U);
-  EXPECT_EQ(read.value()[2999], 9.0);
-  EXPECT_EQ(read.value()[3001], 1.0);
-  EXPECT_EQ(read.value().back(), 7.0);
-}
-
 TEST_F(Readers, CommentLineDropsItsNumbers) {
   expect_invalid_input(read_distance_matrix(write("d.txt", "0 1 2 # head\n1 0 3\n2 3 0\n")),
                        "distanceMatrix is not a square");
@@ -171,13 +160,6 @@ TEST_F(Readers, OpenErrorsComeBackAsValues) {
     ASSERT_FALSE(read.ok());
     check(read.error());
   }
-}
-
-TEST_F(Readers, DirectoryIsAFatalReadError) {
-  const std::string message = fatal_message([&] { return read_distance_matrix(dir()); });
-  EXPECT_NE(message.find("called `Result::unwrap()` on an `Err` value: Os { code: 21"),
-            std::string::npos)
-      << message;
 }
 
 TEST_F(Readers, Coord2dDistances) {
