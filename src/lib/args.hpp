@@ -96,36 +96,45 @@ struct Text {
 // Checks that `o` may be read as a list: not a str, and a sequence.
 void check_list_argument(PyObject* o);
 
+// Walks a list argument by the list rule: a str is refused, a non-sequence too; the length
+// only gives `reserve(n)` a hint; the iterator decides the elements. f(item) per element.
+template <class Reserve, class F>
+void for_each_item(PyObject* o, Reserve&& reserve, F&& f) {
+  check_list_argument(o);
+  if (PyList_CheckExact(o)) {
+    // The size is re-read at every step, as the list iterator does, so a list changed by an
+    // element's conversion is read the way iteration would read it.
+    reserve(static_cast<std::size_t>(PyList_GET_SIZE(o)));
+    for (Py_ssize_t k = 0; k < PyList_GET_SIZE(o); ++k) {
+      PyRef item = PyRef::borrow(PyList_GET_ITEM(o, k));
+      f(item.get());
+    }
+    return;
+  }
+  Py_ssize_t n = PySequence_Size(o);
+  if (n < 0) {
+    PyErr_Clear();
+    n = 0;
+  }
+  // A lying __len__ must not make us reserve wildly.
+  constexpr Py_ssize_t kReserveCap = Py_ssize_t{1} << 20;
+  reserve(static_cast<std::size_t>(n < kReserveCap ? n : kReserveCap));
+  PyRef it = PyRef::steal(PyObject_GetIter(o));
+  while (PyObject* raw = PyIter_Next(it.get())) {
+    PyRef item = PyRef::steal(raw);
+    f(item.get());
+  }
+  if (PyErr_Occurred()) throw_error_set();
+}
+
 template <class C>
 struct ListOf {
   using type = std::vector<typename C::type>;
   static type convert(PyObject* o) {
-    check_list_argument(o);
     type out;
-    if (PyList_CheckExact(o)) {
-      // The size is re-read at every step, as the list iterator does, so a list changed by
-      // an element's conversion is read the way iteration would read it.
-      out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(o)));
-      for (Py_ssize_t k = 0; k < PyList_GET_SIZE(o); ++k) {
-        PyRef item = PyRef::borrow(PyList_GET_ITEM(o, k));
-        out.push_back(C::convert(item.get()));
-      }
-      return out;
-    }
-    Py_ssize_t n = PySequence_Size(o);
-    if (n < 0) {
-      PyErr_Clear();
-      n = 0;
-    }
-    // The length only reserves room; a lying __len__ must not make us allocate wildly.
-    constexpr Py_ssize_t kReserveCap = Py_ssize_t{1} << 20;
-    out.reserve(static_cast<std::size_t>(n < kReserveCap ? n : kReserveCap));
-    PyRef it = PyRef::steal(PyObject_GetIter(o));
-    while (PyObject* raw = PyIter_Next(it.get())) {
-      PyRef item = PyRef::steal(raw);
-      out.push_back(C::convert(item.get()));
-    }
-    if (PyErr_Occurred()) throw_error_set();
+    for_each_item(
+        o, [&](std::size_t n) { out.reserve(n); },
+        [&](PyObject* item) { out.push_back(C::convert(item)); });
     return out;
   }
 };

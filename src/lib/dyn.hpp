@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+#include "problem/evaluation.hpp"
+#include "problem/move.hpp"
+#include "problem/problem.hpp"
+#include "support/shared.hpp"
 #include "termination/termination_function.hpp"
 
 namespace kestrum::py {
@@ -17,6 +21,7 @@ struct DynLocalSearch {
 struct DynProblem {
   static constexpr const char* kName = "Problem";
   static PyMethodDef* methods();
+  Shared<Problem> handle;
 };
 
 struct DynTermination {
@@ -40,11 +45,13 @@ struct DynCooling {
 struct DynEvaluation {
   static constexpr const char* kName = "Evaluation";
   static PyMethodDef* methods();
+  Evaluation value;
 };
 
 struct DynMoveType {
   static constexpr const char* kName = "MoveType";
   static PyMethodDef* methods();
+  MoveType value;
 };
 
 }  // namespace kestrum::py

@@ -1,22 +1,276 @@
 // Evaluation, MoveType and Problem: building and driving problems from Python.
+#include <cerrno>
+#include <utility>
+#include <variant>
+
+#include "aidfunc/io.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/wrappers.hpp"
+#include "problem/array_problem.hpp"
 
 namespace kestrum::py {
+namespace {
+
+// ---- Evaluation
+
+// A list of lists of floats, read straight into the matrix's contiguous storage.
+struct MatrixArg {
+  using type = Matrix;
+  static Matrix convert(PyObject* o) {
+    std::vector<double> data;
+    std::vector<std::size_t> row_lengths;
+    for_each_item(
+        o, [&](std::size_t n) { row_lengths.reserve(n); },
+        [&](PyObject* row) {
+          const std::size_t before = data.size();
+          for_each_item(
+              row, [&](std::size_t n) { data.reserve(before + n); },
+              [&](PyObject* x) { data.push_back(F64::convert(x)); });
+          row_lengths.push_back(data.size() - before);
+        });
+    return Matrix(std::move(data), row_lengths);
+  }
+};
+
+constexpr Signature kEmptyBins{"Evaluation", "empty_bins", {"weights", "max_fill"}, 2};
+PyObject* empty_bins(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [weights, max_fill] = bind<ListOf<F64>, F64>(kEmptyBins, a, n, kw);
+    return new_instance<DynEvaluation>(Evaluation::empty_bins(std::move(weights), max_fill));
+  });
+}
+
+constexpr Signature kEmptySpace{"Evaluation", "empty_space", {"weights", "max_fill"}, 2};
+PyObject* empty_space(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [weights, max_fill] = bind<ListOf<F64>, F64>(kEmptySpace, a, n, kw);
+    return new_instance<DynEvaluation>(Evaluation::empty_space(std::move(weights), max_fill));
+  });
+}
+
+constexpr Signature kEmptySpaceExp{"Evaluation", "empty_space_exp", {"weights", "max_fill"}, 2};
+PyObject* empty_space_exp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [weights, max_fill] = bind<ListOf<F64>, F64>(kEmptySpaceExp, a, n, kw);
+    return new_instance<DynEvaluation>(Evaluation::empty_space_exp(std::move(weights), max_fill));
+  });
+}
+
+constexpr Signature kTsp{"Evaluation", "tsp", {"distance_matrix"}, 1};
+PyObject* tsp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [matrix] = bind<MatrixArg>(kTsp, a, n, kw);
+    return new_instance<DynEvaluation>(Evaluation::tsp(std::move(matrix)));
+  });
+}
+
+constexpr Signature kQap{"Evaluation", "qap", {"distance_matrix", "flow_matrix"}, 2};
+PyObject* qap(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [distances, flows] = bind<MatrixArg, MatrixArg>(kQap, a, n, kw);
+    return new_instance<DynEvaluation>(
+        Evaluation::qap(std::move(distances), std::move(flows)));
+  });
+}
+
+// Reader errors become OSError or the subclass its error number names.
+[[noreturn]] void raise_reader_error(const ReaderError& error) {
+  PyObject* type = PyExc_OSError;
+  if (error.kind == ErrorKind::Os) {
+    switch (error.os_errno) {
+      case ENOENT: type = PyExc_FileNotFoundError; break;
+      case EPERM:
+      case EACCES: type = PyExc_PermissionError; break;
+      case ECONNREFUSED: type = PyExc_ConnectionRefusedError; break;
+      case ECONNRESET: type = PyExc_ConnectionResetError; break;
+      case ECONNABORTED: type = PyExc_ConnectionAbortedError; break;
+      case EPIPE: type = PyExc_BrokenPipeError; break;
+      case EEXIST: type = PyExc_FileExistsError; break;
+      case EAGAIN: type = PyExc_BlockingIOError; break;
+      case ETIMEDOUT: type = PyExc_TimeoutError; break;
+      case EINTR: type = PyExc_InterruptedError; break;
+      default: break;
+    }
+  }
+  // One argument, the text: the exception is built by calling the class, not through errno
+  // handling, so OSError does not pick a subclass of its own.
+  PyRef text = PyRef::steal(
+      PyUnicode_FromStringAndSize(error.text.data(), static_cast<Py_ssize_t>(error.text.size())));
+  PyRef exc = PyRef::steal(PyObject_CallOneArg(type, text.get()));
+  PyErr_SetObject(type, exc.get());
+  throw_error_set();
+}
+
+template <class Reader>
+PyRef tsp_from_file(const Signature& sig, PyObject* const* a, Py_ssize_t n, PyObject* kw,
+                    Reader read) {
+  auto [file] = bind<Text>(sig, a, n, kw);
+  auto result = read(file);
+  if (!result.ok()) raise_reader_error(result.error());
+  return new_instance<DynEvaluation>(Evaluation::tsp(Matrix(std::move(result).value())));
+}
+
+constexpr Signature kTspFromDistMatrix{"Evaluation", "tsp_from_dist_matrix", {"file"}, 1};
+PyObject* tsp_from_dist_matrix(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] { return tsp_from_file(kTspFromDistMatrix, a, n, kw, read_distance_matrix); });
+}
+
+constexpr Signature kTspFromCoord2d{"Evaluation", "tsp_from_coord2d", {"file"}, 1};
+PyObject* tsp_from_coord2d(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded(
+      [&] { return tsp_from_file(kTspFromCoord2d, a, n, kw, read_coord2d_to_distance_matrix); });
+}
+
+constexpr Signature kTspFromDms{"Evaluation", "tsp_from_dms", {"file"}, 1};
+PyObject* tsp_from_dms(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] { return tsp_from_file(kTspFromDms, a, n, kw, read_dms_to_distance_matrix); });
+}
+
+// ---- MoveType
+
+using Seed = Optional<U64>;
+
+constexpr Signature kSwap{"MoveType", "swap", {"seed"}, 0};
+PyObject* swap(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seed] = bind<Seed>(kSwap, a, n, kw);
+    return new_instance<DynMoveType>(MoveType::swap(seed));
+  });
+}
+
+constexpr Signature kReverse{"MoveType", "reverse", {"seed"}, 0};
+PyObject* reverse(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seed] = bind<Seed>(kReverse, a, n, kw);
+    return new_instance<DynMoveType>(MoveType::reverse(seed));
+  });
+}
+
+constexpr Signature kSwapTsp{"MoveType", "swap_tsp", {"seed"}, 0};
+PyObject* swap_tsp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seed] = bind<Seed>(kSwapTsp, a, n, kw);
+    return new_instance<DynMoveType>(MoveType::tsp(seed));
+  });
+}
+
+constexpr Signature kMultiNeighbor{"MoveType", "multi_neighbor", {"move_array", "weights"}, 1};
+PyObject* multi_neighbor(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [move_array, weights] =
+        bind<ListOf<Instance<DynMoveType>>, Optional<ListOf<F64>>>(kMultiNeighbor, a, n, kw);
+    std::vector<SimpleMoveType> members;
+    members.reserve(move_array.size());
+    for (const auto& held : move_array) {
+      std::visit(
+          [&](const auto& kind) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(kind)>, MultiNeighbor>) {
+              PyErr_SetString(PyExc_ValueError, "Can't have multi neighbor in multiNeighbor");
+              throw_error_set();
+            } else {
+              members.emplace_back(kind);
+            }
+          },
+          held->value.kind());
+    }
+    return new_instance<DynMoveType>(MoveType::multi_neighbor(std::move(members), std::move(weights)));
+  });
+}
+
+// ---- Problem
+
+constexpr Signature kArrayProblem{"Problem", "array_problem", {"move_type", "evaluation"}, 2};
+PyObject* array_problem(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [move_type, evaluation] =
+        bind<Instance<DynMoveType>, Instance<DynEvaluation>>(kArrayProblem, a, n, kw);
+    return new_instance<DynProblem>(
+        Shared<Problem>::make<ArrayProblem>(move_type->value, evaluation->value));
+  });
+}
+
+constexpr Signature kSetEvalType{"Problem", "set_eval_type", {"eval_type"}, 1, Receiver::Self};
+PyObject* set_eval_type(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [evaluation] = bind<Instance<DynEvaluation>>(kSetEvalType, a, n, kw);
+    with_locked<DynProblem>(self, [&](Problem& p) { p.set_eval_type(evaluation->value); });
+    return none();
+  });
+}
+
+constexpr Signature kSetMoveType{"Problem", "set_move_type", {"move_type"}, 1, Receiver::Self};
+PyObject* set_move_type(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [move_type] = bind<Instance<DynMoveType>>(kSetMoveType, a, n, kw);
+    with_locked<DynProblem>(self, [&](Problem& p) { p.set_move_type(move_type->value); });
+    return none();
+  });
+}
+
+constexpr Signature kReset{"Problem", "reset", {}, 0, Receiver::Self};
+PyObject* reset(PyObject* self, PyObject*) noexcept {
+  return guarded([&] {
+    with_locked<DynProblem>(self, [](Problem& p) { p.reset(); });
+    return none();
+  });
+}
+
+constexpr Signature kEval{"Problem", "eval", {}, 0, Receiver::Self};
+PyObject* eval(PyObject* self, PyObject*) noexcept {
+  return guarded([&] {
+    double score = with_locked<DynProblem>(self, [](Problem& p) { return p.eval(); });
+    return PyRef::steal(PyFloat_FromDouble(score));
+  });
+}
+
+constexpr Signature kSetSeed{"Problem", "set_seed", {"seed"}, 1, Receiver::Self};
+PyObject* set_seed(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seed] = bind<U64>(kSetSeed, a, n, kw);
+    with_locked<DynProblem>(self, [&](Problem& p) { p.set_seed(seed); });
+    return none();
+  });
+}
+
+}  // namespace
 
 PyMethodDef* DynEvaluation::methods() {
-  static PyMethodDef table[] = {kMethodsEnd};
+  static PyMethodDef table[] = {
+      method(empty_bins, kEmptyBins),
+      method(empty_space, kEmptySpace),
+      method(empty_space_exp, kEmptySpaceExp),
+      method(tsp, kTsp),
+      method(qap, kQap),
+      method(tsp_from_dist_matrix, kTspFromDistMatrix),
+      method(tsp_from_coord2d, kTspFromCoord2d),
+      method(tsp_from_dms, kTspFromDms),
+      kMethodsEnd,
+  };
   return table;
 }
 
 PyMethodDef* DynMoveType::methods() {
-  static PyMethodDef table[] = {kMethodsEnd};
+  static PyMethodDef table[] = {
+      method(swap, kSwap),
+      method(reverse, kReverse),
+      method(swap_tsp, kSwapTsp),
+      method(multi_neighbor, kMultiNeighbor),
+      kMethodsEnd,
+  };
   return table;
 }
 
 PyMethodDef* DynProblem::methods() {
-  static PyMethodDef table[] = {kMethodsEnd};
+  static PyMethodDef table[] = {
+      method(array_problem, kArrayProblem),
+      method(set_eval_type, kSetEvalType),
+      method(set_move_type, kSetMoveType),
+      method(reset, kReset),
+      method(eval, kEval),
+      method(set_seed, kSetSeed),
+      kMethodsEnd,
+  };
   return table;
 }
 
