@@ -39,7 +39,9 @@ Xoshiro128pp Xoshiro128pp::from_seed(std::uint64_t seed) noexcept {
     const auto x = static_cast<std::uint32_t>(((state >> 18) ^ state) >> 27);
     const auto r = static_cast<int>(state >> 59);
     const std::uint32_t word = std::rotr(x, r);
-    for (std::size_t b = 0; b < 4; ++b) bytes[4 * w + b] = static_cast<std::uint8_t>(word >> (8 * b));
+    for (std::size_t b = 0; b < 4; ++b) {
+      bytes[4 * w + b] = static_cast<std::uint8_t>(word >> (8 * b));
+    }
   }
   // Through the byte form so that the all-zero fallback applies to seeds as well.
   return from_seed_bytes(bytes);

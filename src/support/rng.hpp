@@ -24,7 +24,8 @@ class Xoshiro128pp {
   [[nodiscard]] static Xoshiro128pp from_seed(std::uint64_t seed) noexcept;
   // Reads the bytes as four little-endian words. All-zero bytes are the one state the
   // generator can never leave, so they are replaced by a SplitMix64 expansion of 0.
-  [[nodiscard]] static Xoshiro128pp from_seed_bytes(const std::array<std::uint8_t, 16>& bytes) noexcept;
+  [[nodiscard]] static Xoshiro128pp from_seed_bytes(
+      const std::array<std::uint8_t, 16>& bytes) noexcept;
   // 16 bytes from getrandom(2); a failure stops with "from_entropy failed: <error text>".
   [[nodiscard]] static Xoshiro128pp from_entropy();
 

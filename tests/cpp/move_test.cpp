@@ -262,7 +262,8 @@ TEST(MoveType, ReverseOfASinglePositionChecksNothing) {
 TEST(MoveType, ReverseRefusesAnInvertedRunBeforeTouchingTheArray) {
   auto a = iota_array(5);
   const MoveType m = MoveType::reverse(0);
-  EXPECT_EQ(fatal_message_of([&] { m.do_move(a, 3, 1); }), "reverse needs i <= j, got i = 3 and j = 1");
+  EXPECT_EQ(fatal_message_of([&] { m.do_move(a, 3, 1); }),
+            "reverse needs i <= j, got i = 3 and j = 1");
   EXPECT_EQ(a, iota_array(5));
 }
 
