@@ -196,14 +196,6 @@ TEST(MoveType, EnumerationCountsAndSmallSizes) {
   }
 }
 
-TEST(MoveType, EnumerationAndApplicationLeaveTheGeneratorAlone) {
-  MoveType m = sized(MoveType::swap(8), 6);
-  const auto before = rng_of(m).state();
-  (void)m.get_all_mov();
-  auto a = iota_array(6);
-  m.do_move(a, 1, 2);
-  EXPECT_EQ(rng_of(m).state(), before);
-}
 
 TEST(MoveType, DoMoveExamples) {
   struct Row {
