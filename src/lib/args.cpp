@@ -23,9 +23,6 @@ std::string Signature::doc() const {
   if (receiver == Receiver::Self) {
     d += "$self";
     first = false;
-  } else if (receiver == Receiver::Module) {
-    d += "$module";
-    first = false;
   }
   for (std::size_t k = 0; k < count; ++k) {
     if (!first) d += ", ";

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "local_search/local_search.hpp"
 #include "problem/evaluation.hpp"
 #include "problem/move.hpp"
 #include "problem/problem.hpp"
@@ -16,6 +17,7 @@ namespace kestrum::py {
 struct DynLocalSearch {
   static constexpr const char* kName = "LocalSearch";
   static PyMethodDef* methods();
+  Shared<LocalSearch> handle;
 };
 
 struct DynProblem {

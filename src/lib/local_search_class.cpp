@@ -1,12 +1,121 @@
 // LocalSearch: the four searches over a shared problem.
+#include <utility>
+
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
+#include "lib/run_log.hpp"
 #include "lib/wrappers.hpp"
+#include "local_search/simulated_annealing/simulated_annealing.hpp"
+#include "local_search/steepest_descent/steepest_descent.hpp"
+#include "local_search/tabu_search/tabu_search.hpp"
+#include "local_search/vns/variable_neighborhood.hpp"
 
 namespace kestrum::py {
+namespace {
+
+template <class Search, class... Args>
+PyRef new_search(Args&&... args) {
+  return new_instance<DynLocalSearch>(Shared<LocalSearch>::make<Search>(std::forward<Args>(args)...));
+}
+
+constexpr Signature kSimulatedAnnealing{
+    "LocalSearch",
+    "simulated_annealing",
+    {"start_temp", "minimize", "problem", "termination_function", "cooling_function",
+     "iterations_temperature"},
+    6};
+PyObject* simulated_annealing(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [start_temp, minimize, problem, termination, cooling, iterations] =
+        bind<U32, Bool, Instance<DynProblem>, Instance<DynTermination>, Instance<DynCooling>,
+             Instance<DynIterTemp>>(kSimulatedAnnealing, a, n, kw);
+    return new_search<SimulatedAnnealing>(start_temp, minimize, problem->handle, termination->value,
+                                          cooling->alpha, iterations->iterations);
+  });
+}
+
+constexpr Signature kSteepestDescent{
+    "LocalSearch", "steepest_descent", {"minimize", "problem", "termination_function"}, 3};
+PyObject* steepest_descent(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [minimize, problem, termination] =
+        bind<Bool, Instance<DynProblem>, Instance<DynTermination>>(kSteepestDescent, a, n, kw);
+    return new_search<SteepestDescent>(minimize, problem->handle, termination->value);
+  });
+}
+
+constexpr Signature kTabuSearch{"LocalSearch",
+                                "tabu_search",
+                                {"minimize", "problem", "termination_function", "tabu_list_size"},
+                                3};
+PyObject* tabu_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [minimize, problem, termination, tabu_list_size] =
+        bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<U32>>(kTabuSearch, a, n,
+                                                                                  kw);
+    return new_search<TabuSearch>(problem->handle, termination->value, minimize, tabu_list_size);
+  });
+}
+
+constexpr Signature kVns{"LocalSearch", "vns", {"minimize", "problem", "termination_function"}, 3};
+PyObject* vns(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [minimize, problem, termination] =
+        bind<Bool, Instance<DynProblem>, Instance<DynTermination>>(kVns, a, n, kw);
+    return new_search<VariableNeighborhood>(problem->handle, termination->value, minimize);
+  });
+}
+
+constexpr Signature kRun{"LocalSearch", "run", {}, 0, Receiver::Self};
+PyObject* run(PyObject* self, PyObject*) noexcept {
+  return guarded([&] {
+    RunLog log = with_locked<DynLocalSearch>(self, [](LocalSearch& s) { return s.run(true); });
+    return run_log_to_list(log);
+  });
+}
+
+constexpr Signature kReset{"LocalSearch", "reset", {}, 0, Receiver::Self};
+PyObject* reset(PyObject* self, PyObject*) noexcept {
+  return guarded([&] {
+    with_locked<DynLocalSearch>(self, [](LocalSearch& s) { s.reset(); });
+    return none();
+  });
+}
+
+constexpr Signature kSetProblem{"LocalSearch", "set_problem", {"problem"}, 1, Receiver::Self};
+PyObject* set_problem(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [problem] = bind<Instance<DynProblem>>(kSetProblem, a, n, kw);
+    with_locked<DynLocalSearch>(self, [&](LocalSearch& s) { s.set_problem(problem->handle); });
+    return none();
+  });
+}
+
+constexpr Signature kSetTermination{
+    "LocalSearch", "set_termination", {"termination_function"}, 1, Receiver::Self};
+PyObject* set_termination(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [termination] = bind<Instance<DynTermination>>(kSetTermination, a, n, kw);
+    with_locked<DynLocalSearch>(self,
+                                [&](LocalSearch& s) { s.set_termination(termination->value); });
+    return none();
+  });
+}
+
+}  // namespace
 
 PyMethodDef* DynLocalSearch::methods() {
-  static PyMethodDef table[] = {kMethodsEnd};
+  static PyMethodDef table[] = {
+      method(simulated_annealing, kSimulatedAnnealing),
+      method(steepest_descent, kSteepestDescent),
+      method(tabu_search, kTabuSearch),
+      method(vns, kVns),
+      method(run, kRun),
+      method(reset, kReset),
+      method(set_problem, kSetProblem),
+      method(set_termination, kSetTermination),
+      kMethodsEnd,
+  };
   return table;
 }
 

@@ -1,6 +1,7 @@
 // PyInit_kestrum: the module, created once per process, its classes and __all__.
 #include <atomic>
 
+#include "lib/benchmark_function.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/wrappers.hpp"
@@ -50,7 +51,14 @@ int init_module(PyObject* m) {
       add_class<DynMoveType>(m) < 0) {
     return -1;
   }
-  return 0;
+  PyObject* name = PyModule_GetNameObject(m);
+  if (name == nullptr) return -1;
+  PyObject* function = PyCMethod_New(benchmark_method(), m, name, nullptr);
+  Py_DECREF(name);
+  if (function == nullptr) return -1;
+  int rc = add_export(m, "benchmark", function);
+  Py_DECREF(function);
+  return rc;
 }
 
 PyObject* init() {

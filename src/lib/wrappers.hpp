@@ -27,7 +27,7 @@ const char* keep_doc(const Signature& sig);
 using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
 using NoArgsMethod = PyObject* (*)(PyObject*, PyObject*) noexcept;
 
-inline int receiver_flags(const Signature& sig) {
+inline int receiver_flags(const Signature& sig) {  // module functions are bound, not static
   return sig.receiver == Receiver::Static ? METH_STATIC : 0;
 }
 

@@ -1,0 +1,31 @@
+// The benchmark runner: every search on every problem once per seed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "local_search/local_search.hpp"
+#include "problem/problem.hpp"
+#include "support/shared.hpp"
+#include "termination/termination_function.hpp"
+
+namespace kestrum {
+
+// result[a][p][s]: the log of search a on problem p with the s-th seed.
+using BenchmarkResult = std::vector<std::vector<std::vector<RunLog>>>;
+
+// The largest run count whose seed list (8 bytes a seed) the runner accepts; above it the
+// call stops with "capacity overflow" before touching any search, seeds given or not.
+inline constexpr std::uint64_t kMaxRuns = 268435455;
+
+// Before each run the problem is reseeded and reset, so a run is repeatable for its seed as
+// far as the search draws all its random numbers from the problem. The searches keep the
+// criterion (when given) and the last problem; the problems keep their final state.
+[[nodiscard]] BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
+                                        const std::vector<Shared<Problem>>& problems,
+                                        const std::optional<TerminationFunction>& termination_function,
+                                        std::optional<std::uint64_t> runs,
+                                        const std::optional<std::vector<std::uint64_t>>& seeds);
+
+}  // namespace kestrum

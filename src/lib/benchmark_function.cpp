@@ -1,0 +1,68 @@
+// kestrum.benchmark: the module's one function.
+#include <cstdio>
+
+#include "aidfunc/benchmark.hpp"
+#include "lib/benchmark_function.hpp"
+#include "lib/dyn.hpp"
+#include "lib/envelope.hpp"
+#include "lib/run_log.hpp"
+#include "lib/wrappers.hpp"
+
+namespace kestrum::py {
+namespace {
+
+constexpr Signature kBenchmark{nullptr,
+                               "benchmark",
+                               {"algorithms", "problems", "termination_function", "runs", "seeds"},
+                               2,
+                               Receiver::Module};
+
+PyRef nested_to_list(const BenchmarkResult& result) {
+  PyRef outer = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(result.size())));
+  for (std::size_t a = 0; a < result.size(); ++a) {
+    PyRef per_search = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(result[a].size())));
+    for (std::size_t p = 0; p < result[a].size(); ++p) {
+      const auto& logs = result[a][p];
+      PyRef per_problem = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(logs.size())));
+      for (std::size_t s = 0; s < logs.size(); ++s) {
+        PyList_SET_ITEM(per_problem.get(), static_cast<Py_ssize_t>(s), run_log_to_list(logs[s]).release());
+      }
+      PyList_SET_ITEM(per_search.get(), static_cast<Py_ssize_t>(p), per_problem.release());
+    }
+    PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(a), per_search.release());
+  }
+  return outer;
+}
+
+PyObject* benchmark_entry(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [algorithms, problems, termination, runs, seeds] =
+        bind<ListOf<Instance<DynLocalSearch>>, ListOf<Instance<DynProblem>>,
+             Optional<Instance<DynTermination>>, Optional<U64>, Optional<ListOf<U64>>>(kBenchmark, a,
+                                                                                      n, kw);
+    // Written by the native stream, so redirecting sys.stdout does not capture it.
+    std::fputs("hii\n", stdout);
+    std::fflush(stdout);
+
+    std::vector<Shared<LocalSearch>> searches;
+    searches.reserve(algorithms.size());
+    for (const auto& held : algorithms) searches.push_back(held->handle);
+    std::vector<Shared<Problem>> handles;
+    handles.reserve(problems.size());
+    for (const auto& held : problems) handles.push_back(held->handle);
+    std::optional<TerminationFunction> criterion;
+    if (termination) criterion = (*termination)->value;
+
+    BenchmarkResult result = benchmark(searches, handles, criterion, runs, seeds);
+    return nested_to_list(result);
+  });
+}
+
+}  // namespace
+
+PyMethodDef* benchmark_method() {
+  static PyMethodDef def = method(benchmark_entry, kBenchmark);
+  return &def;
+}
+
+}  // namespace kestrum::py

@@ -1,0 +1,199 @@
+"""Evaluation, MoveType and Problem: building, evaluating, reseeding and their failures."""
+
+import math
+
+import pytest
+
+import kestrum
+from conftest import POISONED, PanicException, raises_panic
+
+E, M, P = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem
+
+
+def problem(evaluation, move=None):
+    return P.array_problem(move or M.swap(0), evaluation)
+
+
+class TestPanicException:
+    def test_is_base_exception_only(self):
+        assert PanicException.__bases__ == (BaseException,)
+        assert not issubclass(PanicException, Exception)
+        assert not hasattr(kestrum, "PanicException")
+
+    def test_not_caught_by_except_exception(self):
+        with pytest.raises(PanicException):
+            try:
+                E.tsp([[0], [1, 0]])
+            except Exception:  # noqa: BLE001
+                pytest.fail("PanicException must pass through `except Exception`")
+
+    def test_stop_writes_a_diagnostic(self, capfd):
+        with raises_panic("index out of bounds: the len is 1 but the index is 1"):
+            E.tsp([[0], [1, 0]])
+        assert "index out of bounds" in capfd.readouterr().err
+
+
+class TestEvaluationScores:
+    @pytest.mark.parametrize(
+        "evaluation, expected",
+        [
+            (E.empty_bins([3, 4, 5], 7), 1.0),
+            (E.empty_space([3, 4, 5], 7), 2.0),
+            (E.empty_space_exp([3, 4, 5], 7), 4.0),
+            (E.empty_bins([9], 7), 1.0),
+            (E.empty_space([9], 7), 5.0),
+            (E.empty_space_exp([9], 7), 53.0),
+            (E.empty_bins([], 7), 0.0),
+            (E.empty_space([], 7.5), 7.5),
+            (E.empty_space_exp([], 3), 9.0),
+            (E.tsp([[0, 1, 2], [1, 0, 3], [2, 3, 0]]), 6.0),
+            (E.tsp([[5]]), 5.0),
+            (E.tsp([[0, 1, 2, 3], [4, 0, 5, 6], [7, 8, 0, 9], [1, 2, 3, 0]]), 16.0),
+            (E.qap([[0, 1], [1, 0]], [[0, 5], [5, 0]]), 5.0),
+            (E.qap([], []), 0.0),
+            (E.empty_bins((1, 2.5), 10), 0.0),
+        ],
+        ids=[
+            "bins", "space", "space-exp", "heavy-bins", "heavy-space", "heavy-space-exp",
+            "empty-bins", "empty-space", "empty-space-exp", "tsp", "tsp-one-city", "tsp-asym",
+            "qap", "qap-empty", "tuple-weights",
+        ],
+    )
+    def test_eval_of_identity(self, evaluation, expected):
+        score = problem(evaluation).eval()
+        assert type(score) is float
+        assert score == expected
+
+    def test_nan_weights_propagate(self):
+        assert math.isnan(problem(E.empty_space([1.0, float("nan")], 5)).eval())
+
+    def test_empty_tour_stops_and_poisons(self):
+        p = problem(E.tsp([]))
+        with raises_panic(prefix="index out of bounds: the len is 0 but the index is "):
+            p.eval()
+        with raises_panic(POISONED):
+            p.reset()
+        with raises_panic(POISONED):
+            p.set_seed(1)
+
+    def test_argument_error_is_reported_before_poisoned_lock(self):
+        p = problem(E.tsp([]))
+        with pytest.raises(PanicException):
+            p.eval()
+        with pytest.raises(TypeError, match="^argument 'seed': "):
+            p.set_seed(None)
+        with pytest.raises(TypeError, match="^argument 'eval_type': 'MoveType' object cannot be converted to 'Evaluation'$"):
+            p.set_eval_type(M.swap())
+
+    def test_eval_type_not_covering_solution_stops(self):
+        p = problem(E.empty_bins([1, 2, 3], 4))
+        p.set_eval_type(E.empty_bins([1, 2], 4))
+        with raises_panic("index out of bounds: the len is 2 but the index is 2"):
+            p.eval()
+
+
+class TestEvaluationShapes:
+    @pytest.mark.parametrize(
+        "matrix",
+        [[[0, 1], [1, 0]], [[0, 1], [2, 0]], [], [[5]], [[0, 1], [1]], [[0, float("nan")], [float("nan"), 0]]],
+        ids=["sym", "asym", "empty", "one", "short-row-ok", "nan"],
+    )
+    def test_tsp_builds(self, matrix):
+        assert type(E.tsp(matrix)) is E
+
+    @pytest.mark.parametrize(
+        "matrix, message",
+        [
+            ([[0], [1, 0]], "index out of bounds: the len is 1 but the index is 1"),
+            ([[0, 1, 2], [1, 0, 3], [2]], "index out of bounds: the len is 1 but the index is 1"),
+            ([[0, 1], [1, 0], [2, 3]], "index out of bounds: the len is 2 but the index is 2"),
+        ],
+    )
+    def test_ragged_walk_stops(self, matrix, message):
+        with raises_panic(message):
+            E.tsp(matrix)
+
+    def test_qap_checks_nothing(self):
+        assert type(E.qap([[0]], [[1, 2, 3]])) is E
+
+
+class TestMoveTypes:
+    @pytest.mark.parametrize(
+        "build",
+        [lambda: M.swap(), lambda: M.swap(None), lambda: M.swap(seed=7), lambda: M.swap(True),
+         lambda: M.reverse(2**64 - 1), lambda: M.swap_tsp(0),
+         lambda: M.multi_neighbor([M.swap(1), M.reverse(2)]), lambda: M.multi_neighbor([]),
+         lambda: M.multi_neighbor([M.swap_tsp()], weights=[0.5, 7])],
+    )
+    def test_builds(self, build):
+        assert type(build()) is M
+
+    def test_nested_multi_neighbor_refused(self):
+        inner = M.multi_neighbor([M.swap(1), M.reverse(2)])
+        with pytest.raises(ValueError) as err:
+            M.multi_neighbor([M.swap(), inner])
+        assert str(err.value) == "Can't have multi neighbor in multiNeighbor"
+
+
+class TestBindingMessages:
+    @pytest.mark.parametrize(
+        "call, exc, message",
+        [
+            (lambda: E.tsp(), TypeError, "Evaluation.tsp() missing 1 required positional argument: 'distance_matrix'"),
+            (lambda: E.qap(), TypeError, "Evaluation.qap() missing 2 required positional arguments: 'distance_matrix' and 'flow_matrix'"),
+            (lambda: M.swap(1, 2), TypeError, "MoveType.swap() takes from 0 to 1 positional arguments but 2 were given"),
+            (lambda: E.tsp("abc"), TypeError, "argument 'distance_matrix': Can't extract `str` to `Vec`"),
+            (lambda: E.tsp(5), TypeError, "argument 'distance_matrix': 'int' object cannot be converted to 'Sequence'"),
+            (lambda: E.tsp(["ab"]), TypeError, "argument 'distance_matrix': Can't extract `str` to `Vec`"),
+            (lambda: E.tsp([[0, "x"]]), TypeError, None),
+            (lambda: E.empty_bins("12", 10), TypeError, "argument 'weights': Can't extract `str` to `Vec`"),
+            (lambda: E.empty_bins([1], "x"), TypeError, None),
+            (lambda: M.swap(-1), OverflowError, None),
+            (lambda: M.swap(2**64), OverflowError, None),
+            (lambda: M.swap(1.0), TypeError, "argument 'seed': 'float' object cannot be interpreted as an integer"),
+            (lambda: M.multi_neighbor([M.swap(), 3]), TypeError, "argument 'move_array': 'int' object cannot be converted to 'MoveType'"),
+            (lambda: M.multi_neighbor([M.swap()], "ab"), TypeError, "argument 'weights': Can't extract `str` to `Vec`"),
+            (lambda: P.array_problem(E.tsp([]), M.swap()), TypeError, "argument 'move_type': 'Evaluation' object cannot be converted to 'MoveType'"),
+            (lambda: P.array_problem(M.swap(), M.swap()), TypeError, "argument 'evaluation': 'MoveType' object cannot be converted to 'Evaluation'"),
+            (lambda: P.array_problem(M.swap(), E.tsp([]), 3), TypeError, "Problem.array_problem() takes 2 positional arguments but 3 were given"),
+            (lambda: P.array_problem(M.swap(), move_type=M.swap()), TypeError, "Problem.array_problem() got multiple values for argument 'move_type'"),
+            (lambda: problem(E.tsp([[0]])).set_seed(None), TypeError, None),
+            (lambda: P.set_seed(problem(E.tsp([[0]])), None), TypeError, None),
+            (lambda: problem(E.tsp([[0]])).set_seed(), TypeError, "Problem.set_seed() missing 1 required positional argument: 'seed'"),
+            (lambda: problem(E.tsp([[0]])).set_seed(-1), OverflowError, None),
+            (lambda: problem(E.tsp([[0]])).reset(1), TypeError, "Problem.reset() takes no arguments (1 given)"),
+        ],
+        ids=lambda v: None,
+    )
+    def test_messages(self, call, exc, message):
+        with pytest.raises(exc) as err:
+            call()
+        assert type(err.value) is exc
+        if message is not None:
+            assert str(err.value) == message
+        elif exc is TypeError and "argument" in str(err.value):
+            assert str(err.value).startswith("argument '")
+
+    def test_text_signatures(self):
+        assert M.swap.__text_signature__ == "(seed=None)"
+        assert M.swap.__doc__ is None
+        assert M.multi_neighbor.__text_signature__ == "(move_array, weights=None)"
+        assert P.array_problem.__text_signature__ == "(move_type, evaluation)"
+        assert P.set_seed.__text_signature__ == "($self, seed)"
+        assert P.eval.__text_signature__ == "($self)"
+        assert [n for n in vars(P) if not n.startswith("__")] == [
+            "array_problem", "set_eval_type", "set_move_type", "reset", "eval", "set_seed"]
+        assert [n for n in vars(M) if not n.startswith("__")] == ["swap", "reverse", "swap_tsp", "multi_neighbor"]
+        assert [n for n in vars(E) if not n.startswith("__")][:5] == ["empty_bins", "empty_space", "empty_space_exp", "tsp", "qap"]
+
+    def test_sequences_are_read_by_iteration(self):
+        class Lying:
+            def __len__(self):
+                return 10**12
+
+            def __getitem__(self, k):
+                if k < 3:
+                    return float(k)
+                raise IndexError
+
+        assert problem(E.empty_space(Lying(), 10)).eval() == 7.0
