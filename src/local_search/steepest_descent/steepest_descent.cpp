@@ -1,0 +1,83 @@
+// Steepest descent: scan every move, apply the best one while it improves.
+#include "local_search/steepest_descent/steepest_descent.hpp"
+
+#include <utility>
+
+namespace kestrum {
+
+namespace {
+
+struct BestMove {
+  double delta;
+  Move move;
+};
+
+// Tie rule: a move is taken unless it is strictly worse than the best so far, so among
+// equal deltas the last in scan order wins, and a NaN delta (never strictly worse) is
+// always taken.
+BestMove best_move(Problem& problem, bool minimize) {
+  BestMove best{worst_delta(minimize), Move{0, 0}};
+  if (minimize) {
+    for_each_move_delta(problem, [&](Move m, double delta) {
+      if (!(delta > best.delta)) best = {delta, m};
+    });
+  } else {
+    for_each_move_delta(problem, [&](Move m, double delta) {
+      if (!(delta < best.delta)) best = {delta, m};
+    });
+  }
+  return best;
+}
+
+}  // namespace
+
+SteepestDescent::SteepestDescent(bool minimize, Shared<Problem> problem,
+                                 const TerminationFunction& termination_function)
+    : termination_(termination_function), problem_(std::move(problem)), minimize_(minimize) {
+  termination_.set_goal(minimize);
+}
+
+void SteepestDescent::reset() { reset_problem(problem_); }
+
+void SteepestDescent::set_problem(Shared<Problem> problem) {
+  replace_problem_refusing_multi(problem_, std::move(problem),
+                                 "Can't use multiNeighbor in Steepest Descent");
+}
+
+void SteepestDescent::set_termination(const TerminationFunction& termination_function) {
+  termination_ = termination_function;
+}
+
+RunLog SteepestDescent::run(bool log) {
+  auto locked = problem_.lock();
+  Problem& problem = *locked;
+  double score = problem.eval();
+  RunRecorder rows;
+  termination_.init();
+  if (log) rows.add(score, score, 0);
+  std::uint64_t iterations = 0;
+  double candidate = score;
+  for (;;) {
+    if (!termination_.keep_running()) {
+      candidate = score;
+      break;
+    }
+    const BestMove best = best_move(problem, minimize_);
+    candidate = score + best.delta;
+    termination_.check_new_variable(candidate);
+    // Maximising, a zero best delta still counts as an improvement and is applied.
+    const bool improved = minimize_ ? candidate < score : !(candidate < score);
+    if (!improved) break;
+    problem.do_mov(best.move);
+    problem.set_best();
+    if (log) rows.add(candidate, candidate, iterations);
+    termination_.iteration_done();
+    ++iterations;
+    score = candidate;
+  }
+  // score: where the descent ends; candidate: what the last scan's best move would give.
+  rows.add(score, candidate, iterations);
+  return std::move(rows).take();
+}
+
+}  // namespace kestrum
