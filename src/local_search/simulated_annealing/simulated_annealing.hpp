@@ -1,0 +1,48 @@
+// SimulatedAnnealing: random proposals, worsening ones accepted with probability e^(-|delta|/T).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "local_search/local_search.hpp"
+#include "support/word.hpp"
+
+namespace kestrum {
+
+// One cooling step of the integer temperature: alpha * t in double, rounded half away from
+// zero and saturated to 32 bits (negative or NaN gives 0, above 4294967295 gives
+// 4294967295).
+[[nodiscard]] std::uint32_t cool(double alpha, std::uint32_t t) noexcept;
+
+class SimulatedAnnealing final : public LocalSearch {
+ public:
+  // Copies the criterion and turns it to this search's direction. Does not lock the
+  // problem nor look at its move type.
+  SimulatedAnnealing(std::uint32_t start_temp, bool minimize, Shared<Problem> problem,
+                     const TerminationFunction& termination_function, double alpha,
+                     std::uint32_t iterations_temperature);
+
+  void reset() override;
+  [[nodiscard]] RunLog run(bool log) override;
+  // Refuses a multi-neighbour problem with "Can't use multiNeighbor in Simulated Annealing".
+  void set_problem(Shared<Problem> problem) override;
+  void set_termination(const TerminationFunction& termination_function) override;
+
+  // With a seed, every run draws its acceptance numbers from a fresh generator built from
+  // it, so runs can be repeated exactly; without one (the default) they come from the
+  // calling thread's OS-keyed generator.
+  void set_acceptance_seed(std::optional<std::uint64_t> seed) noexcept { acceptance_seed_ = seed; }
+  [[nodiscard]] std::uint32_t temperature() const noexcept { return temperature_; }
+
+ private:
+  TerminationFunction termination_;
+  Shared<Problem> problem_;
+  double alpha_;
+  std::uint32_t temperature_;
+  std::uint32_t start_temp_;
+  std::uint32_t iterations_temperature_;
+  bool minimize_;
+  std::optional<std::uint64_t> acceptance_seed_;
+};
+
+}  // namespace kestrum
