@@ -144,7 +144,9 @@ TEST(SimulatedAnnealing, MaximisingAcceptsADropOfTenAtTemperatureTenWithProbabil
   for (std::size_t k = 1; k + 1 < log.size(); ++k) {
     EXPECT_EQ(log[k].best_score, 0.0);  // a drop never moves the best
     (log[k].current_score == -10 ? accepted_drops : returns) += 1;
-    if (k > 1) EXPECT_GT(log[k].iteration, log[k - 1].iteration);
+    if (k > 1) {
+      EXPECT_GT(log[k].iteration, log[k - 1].iteration);
+    }
   }
   // Drops and returns alternate; every proposal from the identity that was not accepted
   // left a gap in the iteration numbers.
