@@ -80,17 +80,28 @@ template <class R>
 // Bin packing: a left-to-right state machine over the items' weights.
 
 // Counts the items that did not fit: a new bin starts with the item that overflowed.
+// `total` is the count.
 struct CountState {
-  double count = 0.0;
+  double total = 0.0;
   double fill = 0.0;
   void step(double w, double max_fill) noexcept {
     fill = fill + w;
     if (fill > max_fill) {
-      count = count + 1.0;
+      total = total + 1.0;
       fill = w;
     }
   }
-  [[nodiscard]] double finish(double /*max_fill*/) const noexcept { return count; }
+  [[nodiscard]] double finish(double /*max_fill*/) const noexcept { return total; }
+  // What happens next depends on the fill alone, and the count only ever grows by 1.0
+  // (exact for any count below 2^53): once the fills agree, the rest of the run adds the
+  // same whole number to both counts.
+  [[nodiscard]] bool rejoins(const CountState& original) const noexcept {
+    return same_bits(fill, original.fill);
+  }
+  [[nodiscard]] double finish_from(const CountState& original, const CountState& original_end,
+                                   double /*max_fill*/) const noexcept {
+    return total + (original_end.total - original.total);
+  }
 };
 
 // Adds the free capacity of every closed bin, and of the last one at the end.
@@ -107,6 +118,14 @@ struct SpaceState {
     }
   }
   [[nodiscard]] double finish(double max_fill) const noexcept { return total + (max_fill - fill); }
+  // Sums of inexact terms depend on where they start, so only an identical state rejoins.
+  [[nodiscard]] bool rejoins(const SpaceState& original) const noexcept {
+    return same_bits(total, original.total) && same_bits(fill, original.fill);
+  }
+  [[nodiscard]] double finish_from(const SpaceState& /*original*/, const SpaceState& original_end,
+                                   double max_fill) const noexcept {
+    return original_end.finish(max_fill);
+  }
 };
 
 // As SpaceState with every free capacity squared.
@@ -126,6 +145,14 @@ struct SpaceExpState {
   [[nodiscard]] double finish(double max_fill) const noexcept {
     const double free = max_fill - fill;
     return total + free * free;
+  }
+  [[nodiscard]] bool rejoins(const SpaceExpState& original) const noexcept {
+    return same_bits(total, original.total) && same_bits(fill, original.fill);
+  }
+  [[nodiscard]] double finish_from(const SpaceExpState& /*original*/,
+                                   const SpaceExpState& original_end,
+                                   double max_fill) const noexcept {
+    return original_end.finish(max_fill);
   }
 };
 
