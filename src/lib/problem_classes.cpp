@@ -1,9 +1,14 @@
 // Evaluation, MoveType and Problem: building and driving problems from Python.
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <utility>
 #include <variant>
 
 #include "aidfunc/io.hpp"
+#include "lib/buffers.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/wrappers.hpp"
@@ -14,19 +19,46 @@ namespace {
 
 // ---- Evaluation
 
-// A list of lists of floats, read straight into the matrix's contiguous storage.
+// A list of floats; numeric buffers (numpy arrays and the like) are copied in one go.
+struct FloatList {
+  using type = std::vector<double>;
+  static type convert(PyObject* o) {
+    check_list_argument(o);
+    type out;
+    std::vector<std::size_t> shape;
+    if (read_numeric_buffer(o, 1, out, shape)) return out;
+    return ListOf<F64>::convert(o);
+  }
+};
+
+// A list of lists of floats, read straight into the matrix's contiguous storage; a 2-D
+// numeric buffer (or rows that are 1-D buffers) is copied without a Python object per entry.
 struct MatrixArg {
   using type = Matrix;
   static Matrix convert(PyObject* o) {
     std::vector<double> data;
     std::vector<std::size_t> row_lengths;
+    std::vector<std::size_t> shape;
+    check_list_argument(o);
+    if (read_numeric_buffer(o, 2, data, shape)) {
+      row_lengths.assign(shape[0], shape[1]);
+      return Matrix(std::move(data), row_lengths);
+    }
     for_each_item(
         o, [&](std::size_t n) { row_lengths.reserve(n); },
         [&](PyObject* row) {
           const std::size_t before = data.size();
-          for_each_item(
-              row, [&](std::size_t n) { data.reserve(before + n); },
-              [&](PyObject* x) { data.push_back(F64::convert(x)); });
+          check_list_argument(row);
+          if (!read_numeric_buffer(row, 1, data, shape)) {
+            for_each_item(
+                row,
+                [&](std::size_t n) {
+                  // Grow geometrically: an exact reserve per row would copy the matrix
+                  // once per row.
+                  if (data.capacity() < before + n) data.reserve(std::max(before + n, 2 * data.capacity()));
+                },
+                [&](PyObject* x) { data.push_back(F64::convert(x)); });
+          }
           row_lengths.push_back(data.size() - before);
         });
     return Matrix(std::move(data), row_lengths);
@@ -36,7 +68,7 @@ struct MatrixArg {
 constexpr Signature kEmptyBins{"Evaluation", "empty_bins", {"weights", "max_fill"}, 2};
 PyObject* empty_bins(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [weights, max_fill] = bind<ListOf<F64>, F64>(kEmptyBins, a, n, kw);
+    auto [weights, max_fill] = bind<FloatList, F64>(kEmptyBins, a, n, kw);
     return new_instance<DynEvaluation>(Evaluation::empty_bins(std::move(weights), max_fill));
   });
 }
@@ -44,7 +76,7 @@ PyObject* empty_bins(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) 
 constexpr Signature kEmptySpace{"Evaluation", "empty_space", {"weights", "max_fill"}, 2};
 PyObject* empty_space(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [weights, max_fill] = bind<ListOf<F64>, F64>(kEmptySpace, a, n, kw);
+    auto [weights, max_fill] = bind<FloatList, F64>(kEmptySpace, a, n, kw);
     return new_instance<DynEvaluation>(Evaluation::empty_space(std::move(weights), max_fill));
   });
 }
@@ -52,7 +84,7 @@ PyObject* empty_space(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw)
 constexpr Signature kEmptySpaceExp{"Evaluation", "empty_space_exp", {"weights", "max_fill"}, 2};
 PyObject* empty_space_exp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [weights, max_fill] = bind<ListOf<F64>, F64>(kEmptySpaceExp, a, n, kw);
+    auto [weights, max_fill] = bind<FloatList, F64>(kEmptySpaceExp, a, n, kw);
     return new_instance<DynEvaluation>(Evaluation::empty_space_exp(std::move(weights), max_fill));
   });
 }
@@ -159,7 +191,7 @@ constexpr Signature kMultiNeighbor{"MoveType", "multi_neighbor", {"move_array", 
 PyObject* multi_neighbor(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [move_array, weights] =
-        bind<ListOf<Instance<DynMoveType>>, Optional<ListOf<F64>>>(kMultiNeighbor, a, n, kw);
+        bind<ListOf<Instance<DynMoveType>>, Optional<FloatList>>(kMultiNeighbor, a, n, kw);
     std::vector<SimpleMoveType> members;
     members.reserve(move_array.size());
     for (const auto& held : move_array) {
@@ -233,6 +265,101 @@ PyObject* set_seed(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* k
   });
 }
 
+// ---- Results out and warm starts
+
+PyRef words_to_list(const std::vector<Word>& words) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(words.size())));
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k),
+                    PyRef::steal(PyLong_FromUnsignedLong(words[k])).release());
+  }
+  return list;
+}
+
+ArrayProblem& array_of(Problem& p) {
+  ArrayProblem* array = p.as_array_problem();
+  if (array == nullptr) fatal("the problem does not hold a solution array");
+  return *array;
+}
+
+constexpr Signature kSolution{"Problem", "solution", {}, 0, Receiver::Self};
+PyObject* solution(PyObject* self, PyObject*) noexcept {
+  return guarded([&] {
+    auto words = with_locked<DynProblem>(self, [](Problem& p) {
+      auto s = array_of(p).solution();
+      return std::vector<Word>(s.begin(), s.end());
+    });
+    return words_to_list(words);
+  });
+}
+
+constexpr Signature kBestSolution{"Problem", "best_solution", {}, 0, Receiver::Self};
+PyObject* best_solution(PyObject* self, PyObject*) noexcept {
+  return guarded([&] {
+    auto words = with_locked<DynProblem>(self, [](Problem& p) {
+      auto s = array_of(p).best_solution();
+      return std::vector<Word>(s.begin(), s.end());
+    });
+    return words_to_list(words);
+  });
+}
+
+// An integer entry of a permutation; values that do not fit are kept as "out of range".
+struct Entry {
+  using type = std::int64_t;
+  static constexpr std::int64_t kHuge = -1;
+  static std::int64_t convert(PyObject* o) {
+    PyRef index = PyRef::steal(PyNumber_Index(o));
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) throw_error_set();
+    return overflow != 0 ? kHuge : v;
+  }
+};
+
+// Why `entries` is not a permutation of 0..n-1, or nothing when it is.
+std::optional<std::string> permutation_error(const std::vector<std::int64_t>& entries, std::size_t n) {
+  if (entries.size() != n) {
+    return "the permutation has " + std::to_string(entries.size()) + " entries but the problem has " +
+           std::to_string(n) + " positions";
+  }
+  std::vector<std::size_t> seen_at(n, n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::int64_t v = entries[k];
+    if (v < 0 || static_cast<std::uint64_t>(v) >= n) {
+      return "value at position " + std::to_string(k) + " is out of range: the values must be 0 to " +
+             std::to_string(n) + " - 1";
+    }
+    auto& first = seen_at[static_cast<std::size_t>(v)];
+    if (first != n) {
+      return "value " + std::to_string(v) + " is repeated at positions " + std::to_string(first) +
+             " and " + std::to_string(k);
+    }
+    first = k;
+  }
+  return std::nullopt;
+}
+
+constexpr Signature kSetSolution{"Problem", "set_solution", {"permutation"}, 1, Receiver::Self};
+PyObject* set_solution(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [entries] = bind<ListOf<Entry>>(kSetSolution, a, n, kw);
+    // Validated under the lock (the size lives there) but raised after it: a refused
+    // permutation is an argument error, not a failure of the problem.
+    auto error = with_locked<DynProblem>(self, [&](Problem& p) {
+      ArrayProblem& array = array_of(p);
+      auto why = permutation_error(entries, array.size());
+      if (!why) array.set_solution(std::vector<Word>(entries.begin(), entries.end()));
+      return why;
+    });
+    if (error) {
+      PyErr_SetString(PyExc_ValueError, error->c_str());
+      throw_error_set();
+    }
+    return none();
+  });
+}
+
 }  // namespace
 
 PyMethodDef* DynEvaluation::methods() {
@@ -269,6 +396,9 @@ PyMethodDef* DynProblem::methods() {
       method(reset, kReset),
       method(eval, kEval),
       method(set_seed, kSetSeed),
+      method(solution, kSolution),
+      method(best_solution, kBestSolution),
+      method(set_solution, kSetSolution),
       kMethodsEnd,
   };
   return table;

@@ -182,7 +182,8 @@ class TestBindingMessages:
         assert P.set_seed.__text_signature__ == "($self, seed)"
         assert P.eval.__text_signature__ == "($self)"
         assert [n for n in vars(P) if not n.startswith("__")] == [
-            "array_problem", "set_eval_type", "set_move_type", "reset", "eval", "set_seed"]
+            "array_problem", "set_eval_type", "set_move_type", "reset", "eval", "set_seed",
+            "solution", "best_solution", "set_solution"]
         assert [n for n in vars(M) if not n.startswith("__")] == ["swap", "reverse", "swap_tsp", "multi_neighbor"]
         assert [n for n in vars(E) if not n.startswith("__")][:5] == ["empty_bins", "empty_space", "empty_space_exp", "tsp", "qap"]
 
@@ -197,3 +198,128 @@ class TestBindingMessages:
                 raise IndexError
 
         assert problem(E.empty_space(Lying(), 10)).eval() == 7.0
+
+
+class TestSolutions:
+    def test_read_and_warm_start(self):
+        p = problem(E.tsp([[0, 1, 2, 3], [4, 0, 5, 6], [7, 8, 0, 9], [1, 2, 3, 0]]))
+        assert p.solution() == p.best_solution() == [0, 1, 2, 3]
+        p.set_solution((3, 0, 1, 2))
+        assert p.solution() == [3, 0, 1, 2] and p.best_solution() == [0, 1, 2, 3]
+        assert p.eval() == 16.0
+        p.set_solution([0, 2, 1, 3])
+        log = kestrum.LocalSearch.steepest_descent(True, p, kestrum.Termination.always_true()).run()
+        assert log[0][1] == 17.0  # the run starts from the warm start, not the identity
+        assert p.best_solution() == p.solution() != [0, 2, 1, 3]
+        assert p.eval() == log[-1][1] < 17.0
+        p.reset()
+        assert p.solution() == p.best_solution() == [0, 1, 2, 3]
+
+    def test_lists_are_new(self):
+        p = problem(E.empty_bins([1, 2], 3))
+        s = p.solution()
+        s.append(9)
+        assert p.solution() == [0, 1]
+
+    @pytest.mark.parametrize(
+        "permutation, message",
+        [
+            ([0, 1], "the permutation has 2 entries but the problem has 3 positions"),
+            ([0, 1, 3], "value at position 2 is out of range: the values must be 0 to 3 - 1"),
+            ([0, -1, 2], "value at position 1 is out of range: the values must be 0 to 3 - 1"),
+            ([0, 2**80, 1], "value at position 1 is out of range: the values must be 0 to 3 - 1"),
+            ([2, 1, 2], "value 2 is repeated at positions 0 and 2"),
+        ],
+        ids=["length", "too-big", "negative", "huge", "repeated"],
+    )
+    def test_refusals_leave_the_solution(self, permutation, message):
+        p = problem(E.empty_bins([1, 2, 3], 3))
+        p.set_solution([2, 0, 1])
+        with pytest.raises(ValueError) as err:
+            p.set_solution(permutation)
+        assert str(err.value) == message
+        assert p.solution() == [2, 0, 1]
+        p.eval()  # not poisoned
+
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (lambda p: p.set_solution("012"), "argument 'permutation': Can't extract `str` to `Vec`"),
+            (lambda p: p.set_solution([0, 1.0, 2]), "argument 'permutation': 'float' object cannot be interpreted as an integer"),
+            (lambda p: p.solution(1), "Problem.solution() takes no arguments (1 given)"),
+        ],
+    )
+    def test_argument_errors(self, call, message):
+        with pytest.raises(TypeError) as err:
+            call(problem(E.empty_bins([1, 2, 3], 3)))
+        assert str(err.value) == message
+
+    def test_poisoned(self):
+        p = problem(E.tsp([]))
+        with pytest.raises(PanicException):
+            p.eval()
+        for call in (p.solution, p.best_solution, lambda: p.set_solution([])):
+            with raises_panic(POISONED):
+                call()
+
+    def test_text_signatures(self):
+        assert P.solution.__text_signature__ == "($self)"
+        assert P.set_solution.__text_signature__ == "($self, permutation)"
+
+
+class TestBuffers:
+    """numpy arrays and other buffers read the same values as the equivalent lists."""
+
+    np = pytest.importorskip("numpy")
+
+    @pytest.mark.parametrize("dtype", ["float64", "float32", "int64", "int32", "uint8", "int16", "bool", "float16", "uint64"])
+    def test_matrix_dtypes(self, dtype):
+        np = self.np
+        m = (np.arange(25).reshape(5, 5) % 7).astype(dtype)
+        as_lists = [[float(x) for x in row] for row in m]
+        p, q = problem(E.tsp(m)), problem(E.tsp(as_lists))
+        p.set_solution([4, 2, 0, 3, 1])
+        q.set_solution([4, 2, 0, 3, 1])
+        assert p.eval() == q.eval()
+
+    def test_large_integers_round_like_float(self):
+        np = self.np
+        w = np.array([2**53 + 1, 2**63 - 1], dtype=np.int64)
+        assert problem(E.empty_space(w, 0)).eval() == problem(E.empty_space([float(x) for x in w], 0)).eval()
+
+    @pytest.mark.parametrize(
+        "make",
+        [lambda np: np.arange(64.0).reshape(8, 8)[::2, ::2], lambda np: np.arange(16.0).reshape(4, 4).T,
+         lambda np: np.asfortranarray(np.arange(16.0).reshape(4, 4)),
+         lambda np: [np.arange(4.0), [1, 0, 2, 5], np.ones(4, dtype=np.float32), (3, 2, 1, 0)]],
+        ids=["strided", "transposed", "fortran", "mixed-rows"],
+    )
+    def test_non_contiguous_and_mixed(self, make):
+        np = self.np
+        m = make(np)
+        as_lists = [[float(x) for x in row] for row in m]
+        assert problem(E.qap(m, np.ones((4, 4)))).eval() == problem(E.qap(as_lists, [[1.0] * 4] * 4)).eval()
+
+    @pytest.mark.parametrize(
+        "make, message",
+        [(lambda np: np.float64(3.0), "argument 'distance_matrix': 'float64' object cannot be converted to 'Sequence'"),
+         (lambda np: np.arange(4.0), "argument 'distance_matrix': 'float64' object cannot be converted to 'Sequence'"),
+         (lambda np: np.zeros((2, 2, 2)), None)],
+        ids=["0-d", "1-d", "3-d"],
+    )
+    def test_wrong_shapes_fail_as_sequences_would(self, make, message):
+        np = self.np
+        with pytest.raises(TypeError) as err:
+            E.tsp(make(np))
+        if message is not None:
+            assert str(err.value) == message
+        else:
+            assert str(err.value).startswith("argument 'distance_matrix': ")
+
+    def test_array_module_and_memoryview(self):
+        import array
+
+        w = array.array("d", [3, 4, 5])
+        assert problem(E.empty_bins(w, 7)).eval() == 1.0
+        assert problem(E.empty_bins(memoryview(array.array("i", [3, 4, 5])), 7)).eval() == 1.0
+        assert problem(E.empty_bins(bytes([3, 4, 5]), 7)).eval() == 1.0
