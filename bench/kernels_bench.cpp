@@ -1,0 +1,149 @@
+// Benchmarks of the neighbourhood scans: time per scored move, against plain delta_eval.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "problem/evaluation.hpp"
+#include "problem/matrix.hpp"
+#include "problem/move.hpp"
+#include "problem/neighbourhood.hpp"
+
+namespace kestrum {
+namespace {
+
+using Rows = std::vector<std::vector<double>>;
+
+Rows random_matrix(std::size_t n, bool symmetric, std::uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> value(1.0, 1000.0);
+  Rows d(n, std::vector<double>(n, 0.0));
+  for (std::size_t a = 0; a < n; ++a) {
+    for (std::size_t b = 0; b < n; ++b) {
+      if (a == b || (symmetric && b < a)) continue;
+      d[a][b] = std::floor(value(gen));
+      if (symmetric) d[b][a] = d[a][b];
+    }
+  }
+  return d;
+}
+
+std::vector<Word> random_permutation(std::size_t n, std::uint64_t seed) {
+  std::vector<Word> s(n);
+  for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<Word>(k);
+  std::mt19937_64 gen(seed);
+  std::shuffle(s.begin(), s.end(), gen);
+  return s;
+}
+
+SimpleMoveType simple(int kind, std::size_t n) {
+  const Xoshiro128pp rng = Xoshiro128pp::from_seed(1);
+  const Word size = static_cast<Word>(n);
+  if (kind == 0) return Reverse{rng, size};
+  if (kind == 1) return Swap{rng, size};
+  return SwapTsp{rng, size};
+}
+
+Evaluation make(int which, std::size_t n) {
+  std::vector<double> weights(n);
+  std::mt19937_64 gen(7);
+  std::uniform_int_distribution<int> w(1, 60);
+  for (double& x : weights) x = w(gen);
+  switch (which) {
+    case 0: return Evaluation::empty_bins(weights, 100);
+    case 1: return Evaluation::empty_space(weights, 100);
+    case 2: return Evaluation::tsp(Matrix(random_matrix(n, true, 3)));
+    case 3: return Evaluation::tsp(Matrix(random_matrix(n, false, 3)));
+    default: return Evaluation::qap(Matrix(random_matrix(n, true, 3)), Matrix(random_matrix(n, true, 4)));
+  }
+}
+
+void report(benchmark::State& state, std::size_t moves) {
+  // Seconds per move, shown with an SI prefix (n for nanoseconds).
+  state.counters["per_move"] = benchmark::Counter(
+      static_cast<double>(moves), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// args: evaluation, move kind, n
+void BM_Scan(benchmark::State& state) {
+  const std::size_t n = static_cast<std::size_t>(state.range(2));
+  const Evaluation e = make(static_cast<int>(state.range(0)), n);
+  const SimpleMoveType mt = simple(static_cast<int>(state.range(1)), n);
+  std::vector<Word> s = random_permutation(n, 9);
+  ScanScratch scratch;
+  std::size_t moves = 0;
+  for (auto _ : state) {
+    double best = 0.0;
+    moves = 0;
+    for_each_delta(e, mt, s, scratch, [&](Move, double d) {
+      best = std::min(best, d);
+      ++moves;
+    });
+    benchmark::DoNotOptimize(best);
+  }
+  report(state, moves);
+}
+
+void BM_DeltaEval(benchmark::State& state) {
+  const std::size_t n = static_cast<std::size_t>(state.range(2));
+  const Evaluation e = make(static_cast<int>(state.range(0)), n);
+  const MoveType mt(simple(static_cast<int>(state.range(1)), n));
+  std::vector<Word> s = random_permutation(n, 9);
+  const std::vector<Move> all = mt.get_all_mov();
+  for (auto _ : state) {
+    double best = 0.0;
+    for (const Move m : all) best = std::min(best, e.delta_eval(m, mt, s));
+    benchmark::DoNotOptimize(best);
+  }
+  report(state, all.size());
+}
+
+// The bin-packing baseline: two whole evaluations per move.
+void BM_TwoEvals(benchmark::State& state) {
+  const std::size_t n = static_cast<std::size_t>(state.range(2));
+  const Evaluation e = make(static_cast<int>(state.range(0)), n);
+  const MoveType mt(simple(static_cast<int>(state.range(1)), n));
+  std::vector<Word> s = random_permutation(n, 9);
+  const std::vector<Move> all = mt.get_all_mov();
+  for (auto _ : state) {
+    double best = 0.0;
+    for (const Move m : all) {
+      const double before = e.eval(s);
+      mt.do_move(s, m.i, m.j);
+      const double after = e.eval(s);
+      mt.do_move(s, m.i, m.j);
+      best = std::min(best, after - before);
+    }
+    benchmark::DoNotOptimize(best);
+  }
+  report(state, all.size());
+}
+
+BENCHMARK(BM_Scan)
+    ->ArgNames({"eval", "move", "n"})
+    ->Args({2, 0, 1000})  // symmetric tour, reversal
+    ->Args({2, 1, 1000})  // symmetric tour, exchange
+    ->Args({3, 0, 300})   // asymmetric tour, reversal
+    ->Args({3, 1, 1000})  // asymmetric tour, exchange
+    ->Args({4, 1, 100})   // assignment, exchange
+    ->Args({4, 0, 100})   // assignment, reversal
+    ->Args({0, 1, 1000})  // bins, exchange
+    ->Args({1, 1, 1000})  // space, exchange
+    ->Args({1, 0, 1000})  // space, reversal
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeltaEval)
+    ->ArgNames({"eval", "move", "n"})
+    ->Args({2, 0, 1000})
+    ->Args({2, 1, 1000})
+    ->Args({4, 1, 100})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TwoEvals)
+    ->ArgNames({"eval", "move", "n"})
+    ->Args({0, 1, 1000})
+    ->Args({1, 1, 1000})
+    ->Args({1, 0, 1000})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace kestrum
