@@ -3,8 +3,11 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
+#include "problem/array_problem.hpp"
+#include "problem/neighbourhood.hpp"
 #include "problem/problem.hpp"
 #include "support/clock.hpp"
 #include "support/shared.hpp"
@@ -61,11 +64,24 @@ class RunRecorder {
   RunLog rows_;
 };
 
+// The simple kind a move type holds, or nothing for a MultiNeighbor.
+[[nodiscard]] std::optional<SimpleMoveType> simple_kind(const MoveType& move_type);
+
 // Calls visit(move, delta) for every move of the problem's own move type, in the move
 // type's enumeration order, with the delta delta_eval gives; nothing is applied. A
 // multi-neighbour move type stops with get_all_mov's message.
+//
+// An array problem is scanned by the loop specialised for its (evaluation, move) pair,
+// which walks the enumeration order without building the move list; any other problem
+// goes through get_all_mov and delta_eval.
 template <class Visit>
 void for_each_move_delta(Problem& problem, Visit&& visit) {
+  if (ArrayProblem* array = problem.as_array_problem()) {
+    if (const std::optional<SimpleMoveType> kind = simple_kind(array->move_type())) {
+      for_each_delta(array->evaluation(), *kind, array->solution(), array->scratch(), visit);
+      return;
+    }
+  }
   for (const Move m : problem.get_all_mov()) visit(m, problem.delta_eval(m));
 }
 

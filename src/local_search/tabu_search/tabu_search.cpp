@@ -1,8 +1,11 @@
 // Tabu search: full scans with a FIFO of visited-solution hashes and no aspiration.
 #include "local_search/tabu_search/tabu_search.hpp"
 
+#include <optional>
 #include <utility>
+#include <variant>
 
+#include "local_search/tabu_search/solution_hash.hpp"
 #include "local_search/tabu_search/tabu_list.hpp"
 
 namespace kestrum {
@@ -18,28 +21,56 @@ struct Choice {
 
 // Tie rule: an admissible move is taken unless strictly worse than the best so far, so
 // among equal deltas the last admissible one in scan order wins and a NaN is always taken.
-// A tabu neighbour is never taken, however good (no aspiration).
-struct Chooser {
-  const TabuList& tabu;
-  bool minimize;
-  Choice choice;
+// A tabu neighbour is never taken, however good (no aspiration). The neighbour's hash is
+// only looked at when the delta would be taken: the outcome is the same as hashing every
+// neighbour first, and most moves cost no hash at all.
+class Chooser {
+ public:
+  Chooser(const TabuList& tabu, bool minimize) : tabu_(tabu), minimize_(minimize), choice_{worst_delta(minimize)} {}
 
-  void offer(Move m, double delta, std::uint64_t hash) {
-    if (tabu.contains(hash)) return;
-    const bool take = minimize ? !(delta > choice.delta) : !(delta < choice.delta);
-    if (take) choice = {delta, m, hash, true};
+  template <class HashOf>
+  void offer(Move m, double delta, HashOf&& hash_of) {
+    const bool better = minimize_ ? !(delta > choice_.delta) : !(delta < choice_.delta);
+    if (!better) return;
+    const std::uint64_t hash = hash_of();
+    if (tabu_.contains(hash)) return;
+    choice_ = {delta, m, hash, true};
   }
+  [[nodiscard]] const Choice& choice() const noexcept { return choice_; }
+
+ private:
+  const TabuList& tabu_;
+  bool minimize_;
+  Choice choice_;
 };
 
-// Every neighbour's hash, through the problem: apply, hash, apply again (each move is its
-// own inverse).
-void scan(Problem& problem, Chooser& chooser) {
+// Any problem: a neighbour's hash is the problem's own hash of the neighbour, taken by
+// applying the move, hashing and applying it again (each move is its own inverse).
+void scan_generic(Problem& problem, Chooser& chooser) {
   for (const Move m : problem.get_all_mov()) {
     const double delta = problem.delta_eval(m);
     problem.do_mov(m);
     const std::uint64_t hash = problem.hash();
     problem.do_mov(m);
-    chooser.offer(m, delta, hash);
+    chooser.offer(m, delta, [hash] { return hash; });
+  }
+}
+
+// An array problem: the specialised delta scan, with each neighbour's polynomial hash in
+// O(1) from prefix sums of the current solution, so a step costs O(neighbourhood) rather
+// than O(neighbourhood * n). Hashes of one run all come from the same function, which is
+// all the tabu list needs.
+void scan_array(ArrayProblem& array, const SimpleMoveType& kind, SolutionHash& hashes,
+                Chooser& chooser) {
+  hashes.load(array.solution());
+  if (std::holds_alternative<Reverse>(kind)) {
+    for_each_delta(array.evaluation(), kind, array.solution(), array.scratch(), [&](Move m, double delta) {
+      chooser.offer(m, delta, [&] { return hashes.after_reverse(m.i, m.j); });
+    });
+  } else {
+    for_each_delta(array.evaluation(), kind, array.solution(), array.scratch(), [&](Move m, double delta) {
+      chooser.offer(m, delta, [&] { return hashes.after_swap(m.i, m.j); });
+    });
   }
 }
 
@@ -77,11 +108,22 @@ RunLog TabuSearch::run(bool log) {
   double best = score;
   double current = score;
   std::uint64_t iterations = 0;
+  // The specialised path needs an array problem with a simple move type; the move type
+  // cannot change while the run holds the lock, so this is decided once.
+  ArrayProblem* array = problem.as_array_problem();
+  std::optional<SimpleMoveType> kind;
+  if (array != nullptr) kind = simple_kind(array->move_type());
+  SolutionHash hashes;
+  if (kind) hashes.prepare(array->size());
   for (;;) {
     if (!termination_.keep_running()) break;
-    Chooser chooser{tabu, minimize_, Choice{worst_delta(minimize_)}};
-    scan(problem, chooser);
-    const Choice& chosen = chooser.choice;
+    Chooser chooser(tabu, minimize_);
+    if (kind) {
+      scan_array(*array, *kind, hashes, chooser);
+    } else {
+      scan_generic(problem, chooser);
+    }
+    const Choice& chosen = chooser.choice();
     // Nothing admissible: an empty neighbourhood, every neighbour tabu, or only infinite
     // deltas in the wrong direction.
     if (!chosen.found) break;

@@ -17,34 +17,51 @@ struct BestMove {
   bool found = false;
 };
 
-// The neighbourhood of the current step: the member at `index` of a MultiNeighbor, given
-// to the problem explicitly; or, for a simple move type, the problem's own (no explicit
-// type, and the index is not looked at).
+// The neighbourhood of the current step. For a MultiNeighbor it is the member at the
+// search's index, handed to the problem explicitly (as a MoveType) for every delta and
+// move; for a simple move type it is the problem's own, no explicit type is passed and
+// the index is not looked at.
 struct Neighbourhood {
+  SimpleMoveType kind;
   std::optional<MoveType> member;  // engaged for a MultiNeighbor
-  const MoveType* explicit_type() const { return member ? &*member : nullptr; }
+
+  [[nodiscard]] const MoveType* explicit_type() const { return member ? &*member : nullptr; }
 };
 
 Neighbourhood current_neighbourhood(const Problem& problem, Word index) {
   const MoveType& type = problem.get_move_type();
-  const auto* multi = std::get_if<MultiNeighbor>(&type.kind());
-  if (multi == nullptr) return {};
-  return {MoveType(at(multi->move_array, index))};
+  if (const auto* multi = std::get_if<MultiNeighbor>(&type.kind())) {
+    const SimpleMoveType& member = at(multi->move_array, index);
+    return {member, MoveType(member)};
+  }
+  return {*simple_kind(type), std::nullopt};
 }
 
 // Tie rules: minimising takes a move only when strictly better, so the first of equal
 // deltas wins and a NaN is never taken; maximising takes it unless strictly worse, so the
 // last of equal deltas wins and a NaN is always taken.
-BestMove best_move(Problem& problem, const Neighbourhood& n, bool minimize) {
-  BestMove best{worst_delta(minimize)};
-  const MoveType* type = n.explicit_type();
-  const std::vector<Move> moves = (type != nullptr ? *type : problem.get_move_type()).get_all_mov();
-  for (const Move m : moves) {
-    const double delta = problem.delta_eval(m, type);
-    const bool take = minimize ? delta < best.delta : !(delta < best.delta);
+template <bool Minimize>
+struct Taker {
+  BestMove best{worst_delta(Minimize)};
+  void operator()(Move m, double delta) {
+    const bool take = Minimize ? delta < best.delta : !(delta < best.delta);
     if (take) best = {delta, m, true};
   }
-  return best;
+};
+
+template <bool Minimize>
+BestMove best_move(Problem& problem, const Neighbourhood& n) {
+  Taker<Minimize> taker;
+  if (ArrayProblem* array = problem.as_array_problem()) {
+    // The member's own enumeration, scanned by the loop specialised for the pair.
+    for_each_delta(array->evaluation(), n.kind, array->solution(), array->scratch(), taker);
+    return taker.best;
+  }
+  const MoveType* type = n.explicit_type();
+  // The member's own enumeration: the problem's get_all_mov refuses a MultiNeighbor.
+  const std::vector<Move> moves = type != nullptr ? type->get_all_mov() : problem.get_all_mov();
+  for (const Move m : moves) taker(m, problem.delta_eval(m, type));
+  return taker.best;
 }
 
 }  // namespace
@@ -79,7 +96,7 @@ RunLog VariableNeighborhood::run(bool log) {
   for (;;) {
     if (!termination_.keep_running()) break;
     const Neighbourhood n = current_neighbourhood(problem, neighbor_index_);
-    const BestMove best = best_move(problem, n, minimize_);
+    const BestMove best = minimize_ ? best_move<true>(problem, n) : best_move<false>(problem, n);
     const double candidate = running + best.delta;
     termination_.check_new_variable(candidate);
     // Maximising, a zero best delta counts as an improvement and keeps the neighbourhood.
