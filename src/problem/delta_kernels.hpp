@@ -82,6 +82,9 @@ template <class R>
 // Counts the items that did not fit: a new bin starts with the item that overflowed.
 // `total` is the count.
 struct CountState {
+  // What happens next depends on the fill alone, and the count only ever grows by 1.0
+  // (exact below 2^53), so two runs whose fills agree add the same whole number from there.
+  static constexpr bool kFillDecides = true;
   double total = 0.0;
   double fill = 0.0;
   void step(double w, double max_fill) noexcept {
@@ -92,20 +95,13 @@ struct CountState {
     }
   }
   [[nodiscard]] double finish(double /*max_fill*/) const noexcept { return total; }
-  // What happens next depends on the fill alone, and the count only ever grows by 1.0
-  // (exact for any count below 2^53): once the fills agree, the rest of the run adds the
-  // same whole number to both counts.
-  [[nodiscard]] bool rejoins(const CountState& original) const noexcept {
-    return same_bits(fill, original.fill);
-  }
-  [[nodiscard]] double finish_from(const CountState& original, const CountState& original_end,
-                                   double /*max_fill*/) const noexcept {
-    return total + (original_end.total - original.total);
-  }
 };
 
 // Adds the free capacity of every closed bin, and of the last one at the end.
 struct SpaceState {
+  // Sums of rounded terms depend on where they start: in general only an identical state
+  // continues identically.
+  static constexpr bool kFillDecides = false;
   double total = 0.0;
   double fill = 0.0;
   void step(double w, double max_fill) noexcept {
@@ -118,18 +114,11 @@ struct SpaceState {
     }
   }
   [[nodiscard]] double finish(double max_fill) const noexcept { return total + (max_fill - fill); }
-  // Sums of inexact terms depend on where they start, so only an identical state rejoins.
-  [[nodiscard]] bool rejoins(const SpaceState& original) const noexcept {
-    return same_bits(total, original.total) && same_bits(fill, original.fill);
-  }
-  [[nodiscard]] double finish_from(const SpaceState& /*original*/, const SpaceState& original_end,
-                                   double max_fill) const noexcept {
-    return original_end.finish(max_fill);
-  }
 };
 
 // As SpaceState with every free capacity squared.
 struct SpaceExpState {
+  static constexpr bool kFillDecides = false;
   double total = 0.0;
   double fill = 0.0;
   void step(double w, double max_fill) noexcept {
@@ -145,14 +134,6 @@ struct SpaceExpState {
   [[nodiscard]] double finish(double max_fill) const noexcept {
     const double free = max_fill - fill;
     return total + free * free;
-  }
-  [[nodiscard]] bool rejoins(const SpaceExpState& original) const noexcept {
-    return same_bits(total, original.total) && same_bits(fill, original.fill);
-  }
-  [[nodiscard]] double finish_from(const SpaceExpState& /*original*/,
-                                   const SpaceExpState& original_end,
-                                   double max_fill) const noexcept {
-    return original_end.finish(max_fill);
   }
 };
 
