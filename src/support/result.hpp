@@ -1,4 +1,4 @@
-// Result<T>: a value or an expected failure (file errors, invalid data) that Python sees as OSError.
+// Result<T>: a value or an expected failure (file errors, bad data) that Python sees as an exception.
 #pragma once
 
 #include <string>
@@ -10,7 +10,8 @@ namespace kestrum {
 
 // Os: the operating system refused (os_errno says why; the binding picks the OSError
 // subclass from it). InvalidInput: the data itself is wrong; always a plain OSError.
-enum class ErrorKind { Os, InvalidInput };
+// Malformed: a standard-format file (TSPLIB, QAPLIB) breaks its format; a ValueError.
+enum class ErrorKind { Os, InvalidInput, Malformed };
 
 struct ReaderError {
   ErrorKind kind;
@@ -25,6 +26,10 @@ struct ReaderError {
   }
   [[nodiscard]] static ReaderError invalid_input(std::string message) {
     return {ErrorKind::InvalidInput, 0, std::move(message)};
+  }
+  // "line 7: 'x' is not a number"
+  [[nodiscard]] static ReaderError malformed(std::string message) {
+    return {ErrorKind::Malformed, 0, std::move(message)};
   }
 };
 

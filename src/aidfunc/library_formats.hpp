@@ -1,0 +1,28 @@
+// Readers for the two standard benchmark formats: TSPLIB tours (TSP, ATSP) and QAPLIB instances.
+#pragma once
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/result.hpp"
+
+namespace kestrum {
+
+// Row-major n x n: entry [i][j] is the weight from i to j (cities, or QAP positions/values).
+using SquareMatrix = std::vector<std::vector<double>>;
+
+// A TSPLIB file of TYPE TSP or ATSP as the distance matrix of its cities (numbered from 0 in
+// index order). EDGE_WEIGHT_TYPE EUC_2D, CEIL_2D, ATT and GEO are computed with TSPLIB's own
+// integer rounding; EXPLICIT weights are read in FULL_MATRIX, UPPER_ROW, LOWER_ROW,
+// UPPER_DIAG_ROW or LOWER_DIAG_ROW layout, triangular ones mirrored. The diagonal is always 0.
+// Content that does not follow the format is ErrorKind::Malformed, its text starting
+// "line N: "; a file that cannot be opened or read is the operating system's error.
+[[nodiscard]] Result<SquareMatrix> read_tsplib(std::string_view path);
+
+// A QAPLIB .dat file: n, then matrix A (n x n), then matrix B (n x n), whitespace-separated.
+// first = A, indexed by positions (the distance matrix); second = B, indexed by the values
+// placed at them (the flow matrix). Errors as for read_tsplib.
+[[nodiscard]] Result<std::pair<SquareMatrix, SquareMatrix>> read_qaplib(std::string_view path);
+
+}  // namespace kestrum
