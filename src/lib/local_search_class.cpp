@@ -102,6 +102,19 @@ PyObject* set_termination(PyObject* self, PyObject* const* a, Py_ssize_t n, PyOb
   });
 }
 
+constexpr Signature kSetAcceptanceSeed{
+    "LocalSearch", "set_acceptance_seed", {"seed"}, 0, Receiver::Self};
+PyObject* set_acceptance_seed(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seed] = bind<Optional<U64>>(kSetAcceptanceSeed, a, n, kw);
+    // Only annealing draws acceptance numbers; the other searches have nothing to seed.
+    with_locked<DynLocalSearch>(self, [&](LocalSearch& s) {
+      if (auto* annealing = dynamic_cast<SimulatedAnnealing*>(&s)) annealing->set_acceptance_seed(seed);
+    });
+    return none();
+  });
+}
+
 }  // namespace
 
 PyMethodDef* DynLocalSearch::methods() {
@@ -114,6 +127,7 @@ PyMethodDef* DynLocalSearch::methods() {
       method(reset, kReset),
       method(set_problem, kSetProblem),
       method(set_termination, kSetTermination),
+      method(set_acceptance_seed, kSetAcceptanceSeed),
       kMethodsEnd,
   };
   return table;

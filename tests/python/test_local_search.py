@@ -252,6 +252,32 @@ class TestSimulatedAnnealing:
         iterations = [r[3] for r in log[1:-1]]
         assert iterations == sorted(iterations) and log[-1][3] == 3000
 
+    def test_acceptance_seed_makes_runs_repeat(self):
+        def logs(seed):
+            p = tour(30)
+            s = LS.simulated_annealing(50, True, p, T.max_iterations(5000), cooling(0.9), per_temp(100))
+            s.set_acceptance_seed(seed)
+            out = []
+            for _ in range(2):
+                p.set_seed(3)
+                p.reset()
+                out.append(ref.scores(s.run()))
+            return out
+
+        a, b = logs(12)
+        assert a == b and len(a) > 100  # worsening moves were accepted, identically
+        assert logs(13)[0] != a
+        c, d = logs(None)
+        assert c != d  # the thread's generator is not reseeded
+
+    def test_acceptance_seed_ignored_by_other_searches(self):
+        s = LS.steepest_descent(True, tour(), T.always_true())
+        s.set_acceptance_seed(5)
+        s.set_acceptance_seed()
+        assert LS.set_acceptance_seed.__text_signature__ == "($self, seed=None)"
+        with pytest.raises(OverflowError):
+            s.set_acceptance_seed(-1)
+
     def test_must_improve_never_stops_annealing(self):
         log = self.run(5, T.multi_crit_and([T.must_improve(), T.max_iterations(200)]))
         assert log[-1][3] == 200
@@ -362,7 +388,7 @@ class TestBinding:
     def test_method_table(self):
         assert [n for n in vars(LS) if not n.startswith("__")] == [
             "simulated_annealing", "steepest_descent", "tabu_search", "vns",
-            "run", "reset", "set_problem", "set_termination"]
+            "run", "reset", "set_problem", "set_termination", "set_acceptance_seed"]
         assert LS.tabu_search.__text_signature__ == "(minimize, problem, termination_function, tabu_list_size=None)"
         assert LS.run.__text_signature__ == "($self)"
         assert LS.set_problem.__text_signature__ == "($self, problem)"
