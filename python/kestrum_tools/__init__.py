@@ -1,0 +1,19 @@
+"""Companions to the kestrum module: run logs as arrays, convergence and tour plots, and readers
+for the small text files that come with TSPLIB and QAPLIB instances (tours, solutions, optima).
+
+numpy is needed for the arrays and matplotlib for the plots; both are imported only when used.
+"""
+
+from kestrum_tools.instances import read_optima, read_qaplib_solution, read_tour, tsplib_coordinates
+from kestrum_tools.logs import log_to_arrays
+from kestrum_tools.plots import plot_convergence, plot_tour
+
+__all__ = [
+    "log_to_arrays",
+    "plot_convergence",
+    "plot_tour",
+    "read_optima",
+    "read_qaplib_solution",
+    "read_tour",
+    "tsplib_coordinates",
+]
