@@ -34,6 +34,18 @@ class SimulatedAnnealing final : public LocalSearch {
   void set_acceptance_seed(std::optional<std::uint64_t> seed) noexcept { acceptance_seed_ = seed; }
   [[nodiscard]] std::uint32_t temperature() const noexcept { return temperature_; }
 
+  // Read access for saving a search; a saved search is rebuilt through the constructor,
+  // then set_termination restores the criterion's run state exactly.
+  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
+  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
+  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
+  [[nodiscard]] std::uint32_t start_temp() const noexcept { return start_temp_; }
+  [[nodiscard]] double alpha() const noexcept { return alpha_; }
+  [[nodiscard]] std::uint32_t iterations_temperature() const noexcept { return iterations_temperature_; }
+  [[nodiscard]] std::optional<std::uint64_t> acceptance_seed() const noexcept { return acceptance_seed_; }
+  // A saved search's last temperature (every run starts again from start_temp anyway).
+  void restore_temperature(std::uint32_t temperature) noexcept { temperature_ = temperature; }
+
  private:
   TerminationFunction termination_;
   Shared<Problem> problem_;

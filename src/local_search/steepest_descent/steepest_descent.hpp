@@ -18,6 +18,12 @@ class SteepestDescent final : public LocalSearch {
   void set_problem(Shared<Problem> problem) override;
   void set_termination(const TerminationFunction& termination_function) override;
 
+  // Read access for saving a search; a saved search is rebuilt through the constructor,
+  // then set_termination restores the criterion's run state exactly.
+  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
+  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
+  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
+
  private:
   TerminationFunction termination_;
   Shared<Problem> problem_;

@@ -26,6 +26,12 @@ class TabuSearch final : public LocalSearch {
 
   [[nodiscard]] Word tabu_list_size() const noexcept { return tabu_list_size_; }
 
+  // Read access for saving a search; a saved search is rebuilt through the constructor,
+  // then set_termination restores the criterion's run state exactly.
+  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
+  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
+  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
+
  private:
   TerminationFunction termination_;
   Shared<Problem> problem_;

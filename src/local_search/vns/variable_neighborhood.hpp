@@ -22,6 +22,14 @@ class VariableNeighborhood final : public LocalSearch {
   // Only the constructor sets it back to 0: a later run goes on where the last one ended.
   [[nodiscard]] Word neighbor_index() const noexcept { return neighbor_index_; }
 
+  // Read access for saving a search; a saved search is rebuilt through the constructor,
+  // then set_termination restores the criterion's run state exactly.
+  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
+  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
+  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
+  // Puts a saved search back in the neighbourhood it had reached.
+  void restore_neighbor_index(Word index) noexcept { neighbor_index_ = index; }
+
  private:
   TerminationFunction termination_;
   Shared<Problem> problem_;
