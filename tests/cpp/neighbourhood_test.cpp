@@ -303,22 +303,5 @@ TEST(ScanTest, WarmScanReusesItsScratch) {
   EXPECT_TRUE(std::isfinite(sum));
 }
 
-TEST(KernelTest, KernelFollowsTheMoveKind) {
-  // 0 1 2 3 4 on a line metric, tour length 8.
-  Rows d(5, std::vector<double>(5));
-  for (int a = 0; a < 5; ++a) {
-    for (int b = 0; b < 5; ++b) d[a][b] = std::abs(a - b);
-  }
-  const Evaluation e = Evaluation::tsp(Matrix(d));
-  const Solution s{0, 1, 2, 3, 4};
-  // Reverse 1..4: 0 4 3 2 1 is the same cycle walked backwards, length 8.
-  EXPECT_EQ(with_delta_kernel(e, simple(0, 5), [&](const auto& k) { return k.delta(s, 1, 4); }), 0.0);
-  // Exchange 1 and 4: 0 4 2 3 1 = 4 + 2 + 1 + 2 + 1 = 10.
-  EXPECT_EQ(with_delta_kernel(e, simple(1, 5), [&](const auto& k) { return k.delta(s, 1, 4); }), 2.0);
-  // Reverse 1..3 and exchange 1, 3 are the same move: 0 3 2 1 4 = 3 + 1 + 1 + 3 + 4 = 12.
-  EXPECT_EQ(with_delta_kernel(e, simple(0, 5), [&](const auto& k) { return k.delta(s, 1, 3); }), 4.0);
-  EXPECT_EQ(with_delta_kernel(e, simple(1, 5), [&](const auto& k) { return k.delta(s, 1, 3); }), 4.0);
-}
-
 }  // namespace
 }  // namespace kestrum
