@@ -3,13 +3,17 @@
 Usage: python examples/demo.py [COORDINATE_FILE] [--plot PNG]
 
 Without a file, a seeded random Euclidean instance of 300 cities is built in memory. A
-coordinate file holds "x y" per line (lines with '#' are skipped).
+coordinate file holds "x y" per line (lines with '#' are skipped). Afterwards simulated
+annealing runs once per seed through kestrum.benchmark, and its convergence curves are drawn
+in PNG (default: build/demo_convergence.png in the repository, or the current directory).
 """
 
 import argparse
+import importlib.util
 import math
 import random
 import time
+from pathlib import Path
 
 import kestrum
 
@@ -51,6 +55,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("file", nargs="?", help="coordinate file (x y per line)")
     parser.add_argument("--cities", type=int, default=300, help="size of the generated instance")
+    parser.add_argument("--plot", metavar="PNG", default=None, help="convergence plot file")
     args = parser.parse_args()
 
     evaluation, n = file_instance(args.file) if args.file else random_instance(args.cities)
@@ -70,6 +75,36 @@ def main():
         rate = moves / max(elapsed_ns, 1) * 1e9
         gap = (best - reference) / reference * 100
         print(f"{name:<24}{best:>12.1f}{gap:>10.1f}%{iterations:>12}{wall:>9.3f}s{rate:>12.3g}")
+
+    convergence_plot(evaluation, args.plot or default_plot_path())
+
+
+def default_plot_path():
+    build = Path(__file__).resolve().parent.parent / "build"
+    return str((build if build.is_dir() else Path.cwd()) / "demo_convergence.png")
+
+
+def convergence_plot(evaluation, path, seeds=(0, 1, 2)):
+    """Annealing once per seed through kestrum.benchmark, best score over time per run."""
+    if importlib.util.find_spec("matplotlib") is None:
+        print("\nno convergence plot: matplotlib is not installed")
+        return
+    from kestrum_tools import plot_convergence
+
+    problem = P.array_problem(M.reverse(), evaluation)
+    annealing = LS.simulated_annealing(
+        200, True, problem, T.max_iterations(1_000_000),
+        kestrum.Cooling.geometric_cooling(0.95), kestrum.IterationsPerTemp.cnst_iter_temp(10_000),
+    )
+    annealing.set_acceptance_seed(1)
+    print()
+    logs = kestrum.benchmark([annealing], [problem], seeds=list(seeds))[0][0]
+    ax = plot_convergence(logs, labels=[f"simulated annealing, seed {s}" for s in seeds])
+    ax.set_yscale("log")
+    ax.set_title("best tour length over time")
+    ax.figure.savefig(path, dpi=120)
+    finals = ", ".join(f"{log[-1][1]:.1f}" for log in logs)
+    print(f"annealing with seeds {', '.join(map(str, seeds))}: best {finals}; curves in {path}")
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@ When no Axes is given, a new Figure is made without pyplot (so no display is nee
 
 from collections.abc import Sequence
 from os import PathLike
-from typing import TYPE_CHECKING, cast
+from typing import TYPE_CHECKING, Literal, cast
 
 from kestrum_tools._optional import require
 from kestrum_tools.logs import Row, log_to_arrays
@@ -32,16 +32,28 @@ def _save(ax: "Axes", path: Path | None) -> None:
         figure.savefig(path, dpi=120)
 
 
+def _time_unit(longest_seconds: float) -> tuple[str, float]:
+    """A unit that keeps the time axis' tick labels short."""
+    if longest_seconds >= 1.0:
+        return "s", 1.0
+    if longest_seconds >= 1e-3:
+        return "ms", 1e3
+    return "\u00b5s", 1e6
+
+
 def plot_convergence(
     logs: Sequence[Sequence[Row]] | Sequence[Row],
     labels: Sequence[str] | None = None,
     path: Path | None = None,
     ax: "Axes | None" = None,
+    *,
+    against: Literal["time", "iteration"] = "time",
 ) -> "Axes":
-    """Best score against elapsed seconds, one step curve per log; returns the Axes.
+    """Best score against elapsed time (or iteration), one step curve per log; returns the Axes.
 
     `logs` is a list of run logs (a single log is accepted too). `labels` names them in the
     legend. With `path`, the figure is also written there (the format follows the suffix).
+    The time axis is in seconds, milliseconds or microseconds, whichever suits the longest run.
     """
     require("matplotlib", "plot_convergence")
     # A log's rows are tuples; a list of logs holds lists.
@@ -49,12 +61,16 @@ def plot_convergence(
     all_logs = [cast(Sequence[Row], logs)] if single else cast(Sequence[Sequence[Row]], logs)
     if labels is not None and len(labels) != len(all_logs):
         raise ValueError(f"{len(labels)} labels for {len(all_logs)} logs")
+    if against not in ("time", "iteration"):
+        raise ValueError(f"against must be 'time' or 'iteration', not {against!r}")
     ax = _axes(ax, "plot_convergence")
-    for k, log in enumerate(all_logs):
-        columns = log_to_arrays(log)
-        label = labels[k] if labels is not None else None
-        ax.step(columns["seconds"], columns["best"], where="post", label=label)
-    ax.set_xlabel("elapsed time (s)")
+    columns = [log_to_arrays(log) for log in all_logs]
+    longest = max((float(c["seconds"][-1]) for c in columns if len(c["seconds"])), default=0.0)
+    unit, scale = _time_unit(longest)
+    for k, c in enumerate(columns):
+        xs = c["seconds"] * scale if against == "time" else c["iteration"]
+        ax.step(xs, c["best"], where="post", label=labels[k] if labels is not None else None)
+    ax.set_xlabel(f"elapsed time ({unit})" if against == "time" else "iteration")
     ax.set_ylabel("best score")
     ax.grid(True, alpha=0.3)
     if labels is not None:

@@ -79,6 +79,26 @@ class TestPlots:
         plot_convergence([log], path=out)
         assert out.read_text().lstrip().startswith("<?xml")
 
+    @pytest.mark.parametrize(
+        "last_ns, unit, x_last",
+        [(2_500_000_000, "s", 2.5), (2_500_000, "ms", 2.5), (2_500, "\u00b5s", 2.5)],
+        ids=["seconds", "milliseconds", "microseconds"],
+    )
+    def test_time_axis_unit_follows_the_longest_run(self, last_ns, unit, x_last):
+        short = [(0, 5.0, 5.0, 0), (last_ns // 5, 4.0, 4.0, 1)]
+        long = [(0, 5.0, 5.0, 0), (last_ns, 3.0, 3.0, 7)]
+        ax = plot_convergence([short, long])
+        assert ax.get_xlabel() == f"elapsed time ({unit})"
+        assert ax.get_lines()[1].get_data()[0][-1] == pytest.approx(x_last)
+
+    def test_against_iterations(self):
+        log = [(0, 5.0, 5.0, 0), (10, 4.0, 4.0, 3), (20, 4.0, 6.0, 9)]
+        ax = plot_convergence(log, against="iteration")
+        assert ax.get_xlabel() == "iteration"
+        assert list(ax.get_lines()[0].get_data()[0]) == [0, 3, 9]
+        with pytest.raises(ValueError, match="against must be 'time' or 'iteration', not 'seeds'"):
+            plot_convergence(log, against="seeds")
+
     def test_label_count_must_match(self):
         log, _ = square_log()
         with pytest.raises(ValueError, match="1 labels for 2 logs"):
