@@ -80,14 +80,6 @@ TEST(SteepestDescent, CriterionFalseFromTheStartAppliesNothing) {
   EXPECT_EQ(scored(p).set_best_calls, 0);
 }
 
-TEST(SteepestDescent, LogFalseKeepsOnlyTheFinalRow) {
-  auto p = three({{{0, 1, 2}, 10}, {{1, 0, 2}, 7}, {{2, 1, 0}, 7}, {{0, 2, 1}, 9},
-                  {{1, 2, 0}, 8}, {{2, 0, 1}, 8}},
-                 99);
-  SteepestDescent sd(true, p, TerminationFunction::always_true());
-  EXPECT_EQ(rows_of(sd.run(false)), (std::vector<Row>{{7, 8, 1}}));
-}
-
 TEST(SteepestDescent, ConstructorTurnsTheCriterionButSetTerminationDoesNot) {
   // Maximising the number whose digits are the solution: 0123 -> 3120 -> 3210, then the
   // best neighbour 3201 is worse and the run ends.
@@ -153,16 +145,6 @@ TEST(SteepestDescent, EvaluationFailureMidRunPoisonsTheProblem) {
   EXPECT_EQ(fatal_message_of([&] { (void)sd.run(true); }),
             "index out of bounds: the len is 3 but the index is 3");
   EXPECT_TRUE(p.poisoned());
-}
-
-TEST(SteepestDescent, ResetRestoresTheIdentity) {
-  auto p = tour_problem(MoveType::swap(0), 12, 3);
-  SteepestDescent sd(true, p, TerminationFunction::always_true());
-  (void)sd.run(false);
-  ASSERT_NE(solution_of(p), identity(12));
-  sd.reset();
-  EXPECT_EQ(solution_of(p), identity(12));
-  EXPECT_EQ(as_vector(p.lock()->as_array_problem()->best_solution()), identity(12));
 }
 
 struct TourCase {

@@ -104,6 +104,17 @@ TEST(TabuSearch, MustImproveEndsAfterTheFirstStepThatIsNotBetter) {
   EXPECT_EQ(rows_of(ts.run(true)), (std::vector<Row>{{5, 5, 0}, {4, 4, 0}, {4, 5, 1}, {4, 5, 2}}));
 }
 
+TEST(TabuSearch, NoImproveCountsEveryNonImprovingStep) {
+  // Scores 5 -> 4 -> 5 -> 8: the second and third steps do not improve, and the second
+  // non-improving step is one more than no_improve(1) tolerates.
+  auto p = three({{{0, 1, 2}, 5}, {{1, 0, 2}, 8}, {{2, 1, 0}, 9}, {{0, 2, 1}, 4}, {{1, 2, 0}, 7},
+                  {{2, 0, 1}, 6}},
+                 99);
+  TabuSearch ts(p, TerminationFunction::no_improve(1), true, std::nullopt);
+  EXPECT_EQ(rows_of(ts.run(true)),
+            (std::vector<Row>{{5, 5, 0}, {4, 4, 0}, {4, 5, 1}, {4, 8, 2}, {4, 8, 3}}));
+}
+
 TEST(TabuSearch, HugeListStopsWithCapacityOverflowAndPoisons) {
   auto p = two_city_problems()[0];
   TabuSearch ts(p, TerminationFunction::max_iterations(1), true, Word{268435456});
