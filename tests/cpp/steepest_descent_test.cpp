@@ -137,7 +137,7 @@ TEST(SteepestDescent, MultiNeighbourThroughTheConstructorStopsInTheFirstStep) {
   EXPECT_EQ(fatal_message_of([&] { idle.reset(); }), kPoisonedMessage);
 }
 
-TEST(SteepestDescent, EvaluationFailureMidRunPoisonsTheProblem) {
+TEST(SteepestDescent, EvaluationFailurePoisonsTheProblem) {
   // Weights for three items but five positions: eval reads weights[3] and stops.
   auto p = Shared<Problem>::make<ArrayProblem>(MoveType::swap(0), flat_tour(5));
   p.lock()->set_eval_type(Evaluation::empty_bins({1.0, 2.0, 3.0}, 4.0));
