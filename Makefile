@@ -1,5 +1,5 @@
 # The two commands: `make demo` and `make test`. Both set everything up themselves.
-.PHONY: demo test clean
+.PHONY: demo test bench clean
 
 demo:
 	@bash scripts/demo.sh $(ARGS)
@@ -7,5 +7,27 @@ demo:
 test:
 	@bash scripts/test.sh
 
+# Native benchmarks against hand-written baselines, then kestrum against other libraries;
+# the table goes to bench/results/.
+bench:
+	@bash scripts/bench.sh $(ARGS)
+
 clean:
 	rm -rf build .venv .venv-*
+
+# Reliability checks: the tests under AddressSanitizer + UndefinedBehaviorSanitizer, the
+# libFuzzer targets for SECONDS seconds each (fuzz-smoke: 30), memcheck over an end-to-end run.
+.PHONY: sanitize fuzz fuzz-smoke valgrind
+SECONDS ?= 60
+
+sanitize:
+	@bash scripts/sanitize.sh
+
+fuzz:
+	@bash scripts/fuzz.sh $(SECONDS)
+
+fuzz-smoke:
+	@bash scripts/fuzz.sh 30
+
+valgrind:
+	@bash scripts/valgrind.sh
