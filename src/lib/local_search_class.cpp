@@ -3,6 +3,7 @@
 
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
+#include "lib/pickling.hpp"
 #include "lib/run_log.hpp"
 #include "lib/wrappers.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
@@ -128,6 +129,8 @@ PyMethodDef* DynLocalSearch::methods() {
       method(set_problem, kSetProblem),
       method(set_termination, kSetTermination),
       method(set_acceptance_seed, kSetAcceptanceSeed),
+      from_state_method<DynLocalSearch>(),
+      reduce_method<DynLocalSearch>(),
       kMethodsEnd,
   };
   return table;

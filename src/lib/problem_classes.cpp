@@ -11,6 +11,7 @@
 #include "lib/buffers.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
+#include "lib/pickling.hpp"
 #include "lib/wrappers.hpp"
 #include "problem/array_problem.hpp"
 
@@ -372,6 +373,8 @@ PyMethodDef* DynEvaluation::methods() {
       method(tsp_from_dist_matrix, kTspFromDistMatrix),
       method(tsp_from_coord2d, kTspFromCoord2d),
       method(tsp_from_dms, kTspFromDms),
+      from_state_method<DynEvaluation>(),
+      reduce_method<DynEvaluation>(),
       kMethodsEnd,
   };
   return table;
@@ -383,6 +386,8 @@ PyMethodDef* DynMoveType::methods() {
       method(reverse, kReverse),
       method(swap_tsp, kSwapTsp),
       method(multi_neighbor, kMultiNeighbor),
+      from_state_method<DynMoveType>(),
+      reduce_method<DynMoveType>(),
       kMethodsEnd,
   };
   return table;
@@ -399,6 +404,8 @@ PyMethodDef* DynProblem::methods() {
       method(solution, kSolution),
       method(best_solution, kBestSolution),
       method(set_solution, kSetSolution),
+      from_state_method<DynProblem>(),
+      reduce_method<DynProblem>(),
       kMethodsEnd,
   };
   return table;

@@ -1,6 +1,7 @@
 // Termination, Cooling and IterationsPerTemp: the stop criteria and annealing schedules.
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
+#include "lib/pickling.hpp"
 #include "lib/wrappers.hpp"
 
 namespace kestrum::py {
@@ -101,18 +102,22 @@ PyMethodDef* DynTermination::methods() {
       method(multi_crit_or, kMultiCritOr),
       method(must_improve, kMustImprove),
       method(no_improve, kNoImprove),
+      from_state_method<DynTermination>(),
+      reduce_method<DynTermination>(),
       kMethodsEnd,
   };
   return table;
 }
 
 PyMethodDef* DynCooling::methods() {
-  static PyMethodDef table[] = {method(geometric_cooling, kGeometricCooling), kMethodsEnd};
+  static PyMethodDef table[] = {method(geometric_cooling, kGeometricCooling), from_state_method<DynCooling>(),
+                                reduce_method<DynCooling>(), kMethodsEnd};
   return table;
 }
 
 PyMethodDef* DynIterTemp::methods() {
-  static PyMethodDef table[] = {method(cnst_iter_temp, kCnstIterTemp), kMethodsEnd};
+  static PyMethodDef table[] = {method(cnst_iter_temp, kCnstIterTemp), from_state_method<DynIterTemp>(),
+                                reduce_method<DynIterTemp>(), kMethodsEnd};
   return table;
 }
 

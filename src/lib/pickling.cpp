@@ -1,0 +1,182 @@
+// Pickle support: __reduce__ saves a class's native state as bytes, _from_state rebuilds it.
+#include "lib/pickling.hpp"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lib/dyn.hpp"
+#include "lib/envelope.hpp"
+#include "lib/saved_state.hpp"
+#include "lib/wrappers.hpp"
+
+namespace kestrum::py {
+namespace {
+
+// The state argument of _from_state: bytes, or anything else exposing a byte buffer
+// (bytearray, memoryview), copied out.
+struct StateArg {
+  using type = StateBytes;
+  static StateBytes convert(PyObject* o) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(o, &view, PyBUF_SIMPLE) < 0) {
+      PyErr_Clear();
+      raise_type_error("'" + type_name(o) + "' object cannot be converted to 'PyBytes'");
+    }
+    const auto* start = static_cast<const std::uint8_t*>(view.buf);
+    StateBytes bytes(start, start + view.len);
+    PyBuffer_Release(&view);
+    return bytes;
+  }
+};
+
+// Runs `f`; malformed state (or a criterion too deep to save) becomes ValueError. Only
+// called where no lock is held, so the error poisons nothing.
+template <class F>
+decltype(auto) state_errors_as_value_error(const char* cls, F&& f) {
+  try {
+    return std::forward<F>(f)();
+  } catch (const MalformedState& m) {
+    const std::string text = std::string("invalid ") + cls + " state: " + m.reason;
+    PyErr_SetString(PyExc_ValueError, text.c_str());
+    throw_error_set();
+  }
+}
+
+// (kestrum_tools._restore.restore, (class name, state)).
+PyRef reduce_value(const char* cls, const StateBytes& state) {
+  PyRef module = PyRef::steal(PyImport_ImportModule("kestrum_tools._restore"));
+  PyRef restore = PyRef::steal(PyObject_GetAttrString(module.get(), "restore"));
+  return PyRef::steal(Py_BuildValue("(O(sy#))", restore.get(), cls,
+                                    reinterpret_cast<const char*>(state.data()),
+                                    static_cast<Py_ssize_t>(state.size())));
+}
+
+// ---- per class: the saved bytes of `self`, and a new instance from saved bytes.
+
+template <class T>
+StateBytes save(PyObject* self);
+template <class T>
+PyRef load(std::span<const std::uint8_t> state);
+
+template <>
+StateBytes save<DynEvaluation>(PyObject* self) {
+  return save_evaluation(self_of<DynEvaluation>(self).value);
+}
+template <>
+PyRef load<DynEvaluation>(std::span<const std::uint8_t> state) {
+  return new_instance<DynEvaluation>(load_evaluation(state));
+}
+
+template <>
+StateBytes save<DynMoveType>(PyObject* self) {
+  return save_move_type(self_of<DynMoveType>(self).value);
+}
+template <>
+PyRef load<DynMoveType>(std::span<const std::uint8_t> state) {
+  return new_instance<DynMoveType>(load_move_type(state));
+}
+
+template <>
+StateBytes save<DynTermination>(PyObject* self) {
+  return save_termination(self_of<DynTermination>(self).value);
+}
+template <>
+PyRef load<DynTermination>(std::span<const std::uint8_t> state) {
+  return new_instance<DynTermination>(load_termination(state));
+}
+
+template <>
+StateBytes save<DynCooling>(PyObject* self) {
+  return save_cooling(self_of<DynCooling>(self).alpha);
+}
+template <>
+PyRef load<DynCooling>(std::span<const std::uint8_t> state) {
+  return new_instance<DynCooling>(load_cooling(state));
+}
+
+template <>
+StateBytes save<DynIterTemp>(PyObject* self) {
+  return save_iterations_per_temp(self_of<DynIterTemp>(self).iterations);
+}
+template <>
+PyRef load<DynIterTemp>(std::span<const std::uint8_t> state) {
+  return new_instance<DynIterTemp>(load_iterations_per_temp(state));
+}
+
+template <>
+StateBytes save<DynProblem>(PyObject* self) {
+  return with_locked<DynProblem>(self, [](Problem& p) { return save_problem(p); });
+}
+template <>
+PyRef load<DynProblem>(std::span<const std::uint8_t> state) {
+  return new_instance<DynProblem>(load_problem(state));
+}
+
+template <>
+StateBytes save<DynLocalSearch>(PyObject* self) {
+  // The search's fields are copied under its lock, which is released before the problem's
+  // lock is taken: a poisoned problem then refuses the save without poisoning the search.
+  SearchFields fields =
+      with_locked<DynLocalSearch>(self, [](LocalSearch& s) { return search_fields(s); });
+  check_criterion_depth(fields.termination);
+  auto problem = fields.problem.lock();
+  return save_search(fields, *problem);
+}
+template <>
+PyRef load<DynLocalSearch>(std::span<const std::uint8_t> state) {
+  return new_instance<DynLocalSearch>(load_search(state));
+}
+
+template <class T>
+PyObject* reduce(PyObject* self, PyObject*) noexcept {
+  return guarded([&] {
+    StateBytes state = state_errors_as_value_error(T::kName, [&] { return save<T>(self); });
+    return reduce_value(T::kName, state);
+  });
+}
+
+template <class T>
+constexpr Signature kReduce{T::kName, "__reduce__", {}, 0, Receiver::Self};
+
+template <class T>
+constexpr Signature kFromState{T::kName, "_from_state", {"state"}, 1};
+
+template <class T>
+PyObject* from_state(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [state] = bind<StateArg>(kFromState<T>, a, n, kw);
+    return state_errors_as_value_error(T::kName, [&] { return load<T>(state); });
+  });
+}
+
+}  // namespace
+
+template <class T>
+PyMethodDef reduce_method() {
+  return method(reduce<T>, kReduce<T>);
+}
+
+template <class T>
+PyMethodDef from_state_method() {
+  return method(from_state<T>, kFromState<T>);
+}
+
+template PyMethodDef reduce_method<DynLocalSearch>();
+template PyMethodDef reduce_method<DynProblem>();
+template PyMethodDef reduce_method<DynTermination>();
+template PyMethodDef reduce_method<DynIterTemp>();
+template PyMethodDef reduce_method<DynCooling>();
+template PyMethodDef reduce_method<DynEvaluation>();
+template PyMethodDef reduce_method<DynMoveType>();
+template PyMethodDef from_state_method<DynLocalSearch>();
+template PyMethodDef from_state_method<DynProblem>();
+template PyMethodDef from_state_method<DynTermination>();
+template PyMethodDef from_state_method<DynIterTemp>();
+template PyMethodDef from_state_method<DynCooling>();
+template PyMethodDef from_state_method<DynEvaluation>();
+template PyMethodDef from_state_method<DynMoveType>();
+
+}  // namespace kestrum::py

@@ -1,0 +1,587 @@
+// Saved state: field layouts of the seven classes and their validating readers.
+#include "lib/saved_state.hpp"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "local_search/simulated_annealing/simulated_annealing.hpp"
+#include "local_search/steepest_descent/steepest_descent.hpp"
+#include "local_search/tabu_search/tabu_search.hpp"
+#include "local_search/vns/variable_neighborhood.hpp"
+#include "problem/array_problem.hpp"
+
+namespace kestrum::py {
+namespace {
+
+// Smallest encodings, used to bound counts before allocating: a simple move type is a tag,
+// four generator words and a size; a matrix row is at least its length.
+constexpr std::size_t kSimpleMoveBytes = 1 + 4 * 4 + 4;
+constexpr std::size_t kRowBytes = 8;
+constexpr std::size_t kCriterionBytes = 1;
+
+ByteWriter begin(SavedClass cls) {
+  ByteWriter w;
+  w.u8(kStateFormat);
+  w.u8(static_cast<std::uint8_t>(cls));
+  return w;
+}
+
+void open(ByteReader& r, SavedClass cls) {
+  const std::uint8_t format = r.u8();
+  if (format != kStateFormat) {
+    malformed("format " + std::to_string(format) + " is not the supported format " +
+              std::to_string(kStateFormat));
+  }
+  const std::uint8_t got = r.u8();
+  if (got != static_cast<std::uint8_t>(cls)) {
+    malformed("class byte " + std::to_string(got) + " where " +
+              std::to_string(static_cast<int>(cls)) + " was expected");
+  }
+}
+
+std::uint8_t tag(ByteReader& r, std::uint8_t count, const char* what) {
+  const std::uint8_t t = r.u8();
+  if (t >= count) malformed(std::string(what) + " tag " + std::to_string(t) + " is unknown");
+  return t;
+}
+
+// ---- floats and matrices
+
+void write_floats(ByteWriter& w, std::span<const double> xs) {
+  w.count(xs.size());
+  for (double x : xs) w.f64(x);
+}
+
+std::vector<double> read_floats(ByteReader& r) {
+  std::vector<double> xs(r.count(8));
+  for (double& x : xs) x = r.f64();
+  return xs;
+}
+
+void write_matrix(ByteWriter& w, const Matrix& m) {
+  w.count(m.rows());
+  for (std::size_t a = 0; a < m.rows(); ++a) write_floats(w, m.row_span(a));
+}
+
+Matrix read_matrix(ByteReader& r) {
+  const std::size_t rows = r.count(kRowBytes);
+  std::vector<double> data;
+  std::vector<std::size_t> lengths;
+  lengths.reserve(rows);
+  for (std::size_t a = 0; a < rows; ++a) {
+    const std::size_t len = r.count(8);
+    for (std::size_t b = 0; b < len; ++b) data.push_back(r.f64());
+    lengths.push_back(len);
+  }
+  return Matrix(std::move(data), lengths);
+}
+
+// ---- move types
+
+void write_generator(ByteWriter& w, const Xoshiro128pp& rng, Word size) {
+  for (std::uint32_t word : rng.state()) w.u32(word);
+  w.u32(size);
+}
+
+template <class Simple>
+Simple read_simple(ByteReader& r) {
+  Xoshiro128pp::State state{};
+  for (std::uint32_t& word : state) word = r.u32();
+  const Word size = r.u32();
+  return Simple{Xoshiro128pp(state), size};
+}
+
+void write_simple(ByteWriter& w, const SimpleMoveType& m) {
+  w.u8(static_cast<std::uint8_t>(m.index()));
+  std::visit([&](const auto& kind) { write_generator(w, kind.rng, kind.size); }, m);
+}
+
+SimpleMoveType read_simple_move(ByteReader& r) {
+  switch (tag(r, 3, "neighbourhood member")) {
+    case 0: return read_simple<Reverse>(r);
+    case 1: return read_simple<Swap>(r);
+    case 2: return read_simple<SwapTsp>(r);
+  }
+  __builtin_unreachable();
+}
+
+void write_move_type(ByteWriter& w, const MoveType& mt) {
+  const MoveType::Kind& kind = mt.kind();
+  w.u8(static_cast<std::uint8_t>(kind.index()));
+  switch (kind.index()) {
+    case 0: return write_generator(w, std::get<0>(kind).rng, std::get<0>(kind).size);
+    case 1: return write_generator(w, std::get<1>(kind).rng, std::get<1>(kind).size);
+    case 2: return write_generator(w, std::get<2>(kind).rng, std::get<2>(kind).size);
+    case 3: {
+      const MultiNeighbor& multi = std::get<3>(kind);
+      w.count(multi.move_array.size());
+      for (const SimpleMoveType& m : multi.move_array) write_simple(w, m);
+      write_floats(w, multi.weights);
+      return;
+    }
+  }
+}
+
+MoveType read_move_type(ByteReader& r) {
+  switch (tag(r, 4, "move type")) {
+    case 0: return MoveType(MoveType::Kind(read_simple<Reverse>(r)));
+    case 1: return MoveType(MoveType::Kind(read_simple<Swap>(r)));
+    case 2: return MoveType(MoveType::Kind(read_simple<SwapTsp>(r)));
+    case 3: {
+      MultiNeighbor multi;
+      const std::size_t members = r.count(kSimpleMoveBytes);
+      multi.move_array.reserve(members);
+      for (std::size_t k = 0; k < members; ++k) multi.move_array.push_back(read_simple_move(r));
+      multi.weights = read_floats(r);
+      return MoveType(MoveType::Kind(std::move(multi)));
+    }
+  }
+  __builtin_unreachable();
+}
+
+// The positions every neighbourhood of the move type is sized to.
+bool sized_to(const MoveType& mt, std::size_t n) {
+  const auto size_is_n = [n](const auto& kind) { return kind.size == n; };
+  switch (mt.kind().index()) {
+    case 0: return size_is_n(std::get<0>(mt.kind()));
+    case 1: return size_is_n(std::get<1>(mt.kind()));
+    case 2: return size_is_n(std::get<2>(mt.kind()));
+    case 3:
+      for (const SimpleMoveType& m : std::get<3>(mt.kind()).move_array) {
+        if (!std::visit(size_is_n, m)) return false;
+      }
+      return true;
+  }
+  __builtin_unreachable();
+}
+
+// ---- evaluations
+
+template <class Bins>
+void write_bins(ByteWriter& w, const Bins& b) {
+  write_floats(w, b.weights);
+  w.f64(b.max_fill);
+}
+
+void write_evaluation(ByteWriter& w, const Evaluation& e) {
+  const Evaluation::Kind& kind = e.kind();
+  w.u8(static_cast<std::uint8_t>(kind.index()));
+  switch (kind.index()) {
+    case 0: return write_bins(w, std::get<0>(kind));
+    case 1: return write_bins(w, std::get<1>(kind));
+    case 2: return write_bins(w, std::get<2>(kind));
+    case 3: return write_matrix(w, std::get<3>(kind).distance_matrix);
+    case 4:
+      write_matrix(w, std::get<4>(kind).distance_matrix);
+      return write_matrix(w, std::get<4>(kind).flow_matrix);
+  }
+}
+
+Evaluation read_evaluation(ByteReader& r) {
+  const std::uint8_t t = tag(r, 5, "evaluation");
+  switch (t) {
+    case 0:
+    case 1:
+    case 2: {
+      std::vector<double> weights = read_floats(r);
+      const double max_fill = r.f64();
+      if (t == 0) return Evaluation::empty_bins(std::move(weights), max_fill);
+      if (t == 1) return Evaluation::empty_space(std::move(weights), max_fill);
+      return Evaluation::empty_space_exp(std::move(weights), max_fill);
+    }
+    case 3: {
+      Matrix distances = read_matrix(r);
+      // The symmetry flag is recomputed from the matrix, as when it was first built; a
+      // matrix too ragged for that walk was never a tour matrix.
+      try {
+        return Evaluation::tsp(std::move(distances));
+      } catch (const FatalStop& stop) {
+        malformed("the tour matrix cannot be read: " + stop.message);
+      }
+    }
+    case 4: {
+      Matrix distances = read_matrix(r);
+      Matrix flows = read_matrix(r);
+      return Evaluation::qap(std::move(distances), std::move(flows));
+    }
+  }
+  __builtin_unreachable();
+}
+
+// ---- criteria
+
+using TF = TerminationFunction;
+
+std::size_t depth_of(const TF& t) {
+  const auto deepest = [](const std::vector<TF>& children) {
+    std::size_t d = 0;
+    for (const TF& c : children) d = std::max(d, depth_of(c));
+    return d;
+  };
+  switch (t.kind().index()) {
+    case 4: return 1 + deepest(std::get<4>(t.kind()).children);
+    case 5: return 1 + deepest(std::get<5>(t.kind()).children);
+    default: return 1;
+  }
+}
+
+void write_termination(ByteWriter& w, const TF& t) {
+  const TF::Kind& kind = t.kind();
+  w.u8(static_cast<std::uint8_t>(kind.index()));
+  switch (kind.index()) {
+    case 0: return;
+    case 1:
+      w.u32(std::get<1>(kind).max_iterations);
+      return w.u32(std::get<1>(kind).iteration_count);
+    case 2:
+      w.u64(std::get<2>(kind).max_sec);
+      w.i64(std::get<2>(kind).start.seconds);
+      return w.u32(std::get<2>(kind).start.nanos);
+    case 3: return w.i32(std::get<3>(kind).min_temp);
+    case 4:
+    case 5: {
+      const auto& children =
+          kind.index() == 4 ? std::get<4>(kind).children : std::get<5>(kind).children;
+      w.count(children.size());
+      for (const TF& c : children) write_termination(w, c);
+      return;
+    }
+    case 6: {
+      const TF::MustImprove& m = std::get<6>(kind);
+      w.boolean(m.running);
+      w.boolean(m.minimize);
+      return w.f64(m.best_score);
+    }
+    case 7: {
+      const TF::NoImprove& m = std::get<7>(kind);
+      w.boolean(m.running);
+      w.boolean(m.minimize);
+      w.u32(m.iter_without_imp);
+      w.u32(m.non_improvement_count);
+      return w.f64(m.best_score);
+    }
+  }
+}
+
+TF read_termination(ByteReader& r, std::size_t depth);
+
+std::vector<TF> read_children(ByteReader& r, std::size_t depth) {
+  std::vector<TF> children(r.count(kCriterionBytes), TF(TF::AlwaysTrue{}));
+  for (TF& c : children) c = read_termination(r, depth + 1);
+  return children;
+}
+
+// `depth` is the criterion's level: 1 at the top, one more inside each combination.
+TF read_termination(ByteReader& r, std::size_t depth) {
+  if (depth > kMaxCriterionDepth) {
+    malformed("criteria nest deeper than " + std::to_string(kMaxCriterionDepth));
+  }
+  switch (tag(r, 8, "criterion")) {
+    case 0: return TF(TF::AlwaysTrue{});
+    case 1: {
+      TF::MaxIterations m;
+      m.max_iterations = r.u32();
+      m.iteration_count = r.u32();
+      return TF(m);
+    }
+    case 2: {
+      TF::MaxSec m;
+      m.max_sec = r.u64();
+      m.start.seconds = r.i64();
+      m.start.nanos = r.u32();
+      if (m.start.nanos >= kNanosPerSecond) malformed("a start instant has nanoseconds above 999999999");
+      return TF(m);
+    }
+    case 3: return TF(TF::MinTemp{r.i32()});
+    case 4: return TF(TF::MultiCritAnd{read_children(r, depth)});
+    case 5: return TF(TF::MultiCritOr{read_children(r, depth)});
+    case 6: {
+      TF::MustImprove m;
+      m.running = r.boolean();
+      m.minimize = r.boolean();
+      m.best_score = r.f64();
+      return TF(m);
+    }
+    case 7: {
+      TF::NoImprove m;
+      m.running = r.boolean();
+      m.minimize = r.boolean();
+      m.iter_without_imp = r.u32();
+      m.non_improvement_count = r.u32();
+      m.best_score = r.f64();
+      return TF(m);
+    }
+  }
+  __builtin_unreachable();
+}
+
+// ---- problems
+
+void write_problem(ByteWriter& w, const Problem& problem) {
+  // Every problem built from Python is an array problem; const_cast only reaches the
+  // accessor, nothing is changed.
+  const ArrayProblem* array = const_cast<Problem&>(problem).as_array_problem();
+  if (array == nullptr) fatal("the problem does not hold a solution array");
+  write_evaluation(w, array->evaluation());
+  write_move_type(w, array->move_type());
+  const std::span<const Word> current = array->solution();
+  const std::span<const Word> best = array->best_solution();
+  w.count(current.size());
+  for (Word v : current) w.u32(v);
+  for (Word v : best) w.u32(v);
+}
+
+std::vector<Word> read_permutation(ByteReader& r, std::size_t n, const char* which) {
+  std::vector<Word> p(n);
+  std::vector<bool> seen(n, false);
+  for (std::size_t k = 0; k < n; ++k) {
+    const Word v = r.u32();
+    if (v >= n || seen[v]) {
+      malformed(std::string("the ") + which + " solution is not a permutation of 0.." +
+                std::to_string(n) + " - 1");
+    }
+    seen[v] = true;
+    p[k] = v;
+  }
+  return p;
+}
+
+ArrayProblem read_problem(ByteReader& r) {
+  Evaluation evaluation = read_evaluation(r);
+  MoveType move_type = read_move_type(r);
+  const std::size_t n = r.count(2 * 4);  // a current and a best entry per position
+  std::vector<Word> current = read_permutation(r, n, "current");
+  std::vector<Word> best = read_permutation(r, n, "best");
+  if (!sized_to(move_type, n)) {
+    malformed("the move type is not sized to the " + std::to_string(n) + " positions of the solution");
+  }
+  // The constructor sizes the solution to the evaluation; the saved solution may differ in
+  // length (set_eval_type does not resize), so both solutions are put back explicitly and
+  // the move type is sized again to the restored length (which it already has).
+  ArrayProblem problem(move_type, evaluation);
+  problem.set_solution(std::move(best));
+  problem.set_best();
+  problem.set_solution(std::move(current));
+  problem.set_move_type(std::move(move_type));
+  return problem;
+}
+
+// ---- searches
+
+void write_search(ByteWriter& w, const SearchFields& f, const Problem& problem) {
+  w.u8(static_cast<std::uint8_t>(f.kind));
+  w.boolean(f.minimize);
+  write_termination(w, f.termination);
+  switch (f.kind) {
+    case SearchFields::Kind::kSteepestDescent: break;
+    case SearchFields::Kind::kSimulatedAnnealing:
+      w.u32(f.start_temp);
+      w.u32(f.temperature);
+      w.f64(f.alpha);
+      w.u32(f.iterations_temperature);
+      w.boolean(f.acceptance_seed.has_value());
+      if (f.acceptance_seed) w.u64(*f.acceptance_seed);
+      break;
+    case SearchFields::Kind::kTabuSearch: w.u32(f.tabu_list_size); break;
+    case SearchFields::Kind::kVns: w.u32(f.neighbor_index); break;
+  }
+  write_problem(w, problem);
+}
+
+Shared<LocalSearch> read_search(ByteReader& r) {
+  const auto kind = static_cast<SearchFields::Kind>(tag(r, 4, "search"));
+  const bool minimize = r.boolean();
+  const TF termination = read_termination(r, 1);
+  SearchFields f;
+  switch (kind) {
+    case SearchFields::Kind::kSteepestDescent: break;
+    case SearchFields::Kind::kSimulatedAnnealing:
+      f.start_temp = r.u32();
+      f.temperature = r.u32();
+      f.alpha = r.f64();
+      f.iterations_temperature = r.u32();
+      if (r.boolean()) f.acceptance_seed = r.u64();
+      break;
+    case SearchFields::Kind::kTabuSearch: f.tabu_list_size = r.u32(); break;
+    case SearchFields::Kind::kVns: f.neighbor_index = r.u32(); break;
+  }
+  Shared<Problem> problem = Shared<Problem>::make<ArrayProblem>(read_problem(r));
+  r.expect_end();
+  // The constructors turn their copy of the criterion to the search's direction, which
+  // re-arms the improvement criteria; set_termination then puts back the saved state as is.
+  switch (kind) {
+    case SearchFields::Kind::kSteepestDescent: {
+      SteepestDescent sd(minimize, problem, termination);
+      sd.set_termination(termination);
+      return Shared<LocalSearch>::make<SteepestDescent>(std::move(sd));
+    }
+    case SearchFields::Kind::kSimulatedAnnealing: {
+      SimulatedAnnealing sa(f.start_temp, minimize, problem, termination, f.alpha,
+                            f.iterations_temperature);
+      sa.set_termination(termination);
+      sa.set_acceptance_seed(f.acceptance_seed);
+      sa.restore_temperature(f.temperature);
+      return Shared<LocalSearch>::make<SimulatedAnnealing>(std::move(sa));
+    }
+    case SearchFields::Kind::kTabuSearch: {
+      TabuSearch tabu(problem, termination, minimize, f.tabu_list_size);
+      tabu.set_termination(termination);
+      return Shared<LocalSearch>::make<TabuSearch>(std::move(tabu));
+    }
+    case SearchFields::Kind::kVns: {
+      VariableNeighborhood vns(problem, termination, minimize);
+      vns.set_termination(termination);
+      vns.restore_neighbor_index(f.neighbor_index);
+      return Shared<LocalSearch>::make<VariableNeighborhood>(std::move(vns));
+    }
+  }
+  __builtin_unreachable();
+}
+
+}  // namespace
+
+// ---- saving
+
+StateBytes save_evaluation(const Evaluation& evaluation) {
+  ByteWriter w = begin(SavedClass::kEvaluation);
+  write_evaluation(w, evaluation);
+  return std::move(w).take();
+}
+
+StateBytes save_move_type(const MoveType& move_type) {
+  ByteWriter w = begin(SavedClass::kMoveType);
+  write_move_type(w, move_type);
+  return std::move(w).take();
+}
+
+void check_criterion_depth(const TerminationFunction& termination) {
+  if (depth_of(termination) > kMaxCriterionDepth) {
+    malformed("criteria nest deeper than " + std::to_string(kMaxCriterionDepth));
+  }
+}
+
+StateBytes save_termination(const TerminationFunction& termination) {
+  check_criterion_depth(termination);
+  ByteWriter w = begin(SavedClass::kTermination);
+  write_termination(w, termination);
+  return std::move(w).take();
+}
+
+StateBytes save_cooling(double alpha) {
+  ByteWriter w = begin(SavedClass::kCooling);
+  w.f64(alpha);
+  return std::move(w).take();
+}
+
+StateBytes save_iterations_per_temp(std::uint32_t iterations) {
+  ByteWriter w = begin(SavedClass::kIterationsPerTemp);
+  w.u32(iterations);
+  return std::move(w).take();
+}
+
+StateBytes save_problem(const Problem& problem) {
+  ByteWriter w = begin(SavedClass::kProblem);
+  write_problem(w, problem);
+  return std::move(w).take();
+}
+
+SearchFields search_fields(const LocalSearch& search) {
+  SearchFields f;
+  if (const auto* s = dynamic_cast<const SteepestDescent*>(&search)) {
+    f.kind = SearchFields::Kind::kSteepestDescent;
+    f.minimize = s->minimize();
+    f.termination = s->termination();
+    f.problem = s->problem();
+  } else if (const auto* s = dynamic_cast<const SimulatedAnnealing*>(&search)) {
+    f.kind = SearchFields::Kind::kSimulatedAnnealing;
+    f.minimize = s->minimize();
+    f.termination = s->termination();
+    f.problem = s->problem();
+    f.start_temp = s->start_temp();
+    f.temperature = s->temperature();
+    f.alpha = s->alpha();
+    f.iterations_temperature = s->iterations_temperature();
+    f.acceptance_seed = s->acceptance_seed();
+  } else if (const auto* s = dynamic_cast<const TabuSearch*>(&search)) {
+    f.kind = SearchFields::Kind::kTabuSearch;
+    f.minimize = s->minimize();
+    f.termination = s->termination();
+    f.problem = s->problem();
+    f.tabu_list_size = s->tabu_list_size();
+  } else if (const auto* s = dynamic_cast<const VariableNeighborhood*>(&search)) {
+    f.kind = SearchFields::Kind::kVns;
+    f.minimize = s->minimize();
+    f.termination = s->termination();
+    f.problem = s->problem();
+    f.neighbor_index = s->neighbor_index();
+  } else {
+    fatal("unknown kind of search");
+  }
+  return f;
+}
+
+StateBytes save_search(const SearchFields& fields, const Problem& problem) {
+  ByteWriter w = begin(SavedClass::kLocalSearch);
+  write_search(w, fields, problem);
+  return std::move(w).take();
+}
+
+// ---- loading
+
+Evaluation load_evaluation(std::span<const std::uint8_t> state) {
+  ByteReader r(state);
+  open(r, SavedClass::kEvaluation);
+  Evaluation e = read_evaluation(r);
+  r.expect_end();
+  return e;
+}
+
+MoveType load_move_type(std::span<const std::uint8_t> state) {
+  ByteReader r(state);
+  open(r, SavedClass::kMoveType);
+  MoveType m = read_move_type(r);
+  r.expect_end();
+  return m;
+}
+
+TerminationFunction load_termination(std::span<const std::uint8_t> state) {
+  ByteReader r(state);
+  open(r, SavedClass::kTermination);
+  TF t = read_termination(r, 1);
+  r.expect_end();
+  return t;
+}
+
+double load_cooling(std::span<const std::uint8_t> state) {
+  ByteReader r(state);
+  open(r, SavedClass::kCooling);
+  const double alpha = r.f64();
+  r.expect_end();
+  return alpha;
+}
+
+std::uint32_t load_iterations_per_temp(std::span<const std::uint8_t> state) {
+  ByteReader r(state);
+  open(r, SavedClass::kIterationsPerTemp);
+  const std::uint32_t iterations = r.u32();
+  r.expect_end();
+  return iterations;
+}
+
+Shared<Problem> load_problem(std::span<const std::uint8_t> state) {
+  ByteReader r(state);
+  open(r, SavedClass::kProblem);
+  ArrayProblem p = read_problem(r);
+  r.expect_end();
+  return Shared<Problem>::make<ArrayProblem>(std::move(p));
+}
+
+Shared<LocalSearch> load_search(std::span<const std::uint8_t> state) {
+  ByteReader r(state);
+  open(r, SavedClass::kLocalSearch);
+  return read_search(r);
+}
+
+}  // namespace kestrum::py
