@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "aidfunc/io.hpp"
+#include "aidfunc/library_formats.hpp"
 #include "lib/buffers.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
@@ -109,7 +110,7 @@ PyObject* qap(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcep
 
 // Reader errors become OSError or the subclass its error number names.
 [[noreturn]] void raise_reader_error(const ReaderError& error) {
-  PyObject* type = PyExc_OSError;
+  PyObject* type = error.kind == ErrorKind::Malformed ? PyExc_ValueError : PyExc_OSError;
   if (error.kind == ErrorKind::Os) {
     switch (error.os_errno) {
       case ENOENT: type = PyExc_FileNotFoundError; break;
@@ -158,6 +159,22 @@ PyObject* tsp_from_coord2d(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject
 constexpr Signature kTspFromDms{"Evaluation", "tsp_from_dms", {"file"}, 1};
 PyObject* tsp_from_dms(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] { return tsp_from_file(kTspFromDms, a, n, kw, read_dms_to_distance_matrix); });
+}
+
+constexpr Signature kTspFromTsplib{"Evaluation", "tsp_from_tsplib", {"file"}, 1};
+PyObject* tsp_from_tsplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] { return tsp_from_file(kTspFromTsplib, a, n, kw, read_tsplib); });
+}
+
+constexpr Signature kQapFromQaplib{"Evaluation", "qap_from_qaplib", {"file"}, 1};
+PyObject* qap_from_qaplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [file] = bind<Text>(kQapFromQaplib, a, n, kw);
+    auto result = read_qaplib(file);
+    if (!result.ok()) raise_reader_error(result.error());
+    auto [distances, flows] = std::move(result).value();
+    return new_instance<DynEvaluation>(Evaluation::qap(Matrix(distances), Matrix(flows)));
+  });
 }
 
 // ---- MoveType
@@ -373,6 +390,8 @@ PyMethodDef* DynEvaluation::methods() {
       method(tsp_from_dist_matrix, kTspFromDistMatrix),
       method(tsp_from_coord2d, kTspFromCoord2d),
       method(tsp_from_dms, kTspFromDms),
+      method(tsp_from_tsplib, kTspFromTsplib),
+      method(qap_from_qaplib, kQapFromQaplib),
       from_state_method<DynEvaluation>(),
       reduce_method<DynEvaluation>(),
       kMethodsEnd,
