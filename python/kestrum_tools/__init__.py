@@ -2,13 +2,18 @@
 for the small text files that come with TSPLIB and QAPLIB instances (tours, solutions, optima).
 
 numpy is needed for the arrays and matplotlib for the plots; both are imported only when used.
+`grid` runs the runs of a benchmark as independent tasks on a process pool or a Dask cluster;
+tqdm draws its progress bar.
 """
 
+from kestrum_tools.grid import GridError, grid
 from kestrum_tools.instances import read_optima, read_qaplib_solution, read_tour, tsplib_coordinates
 from kestrum_tools.logs import log_to_arrays
 from kestrum_tools.plots import plot_convergence, plot_tour
 
 __all__ = [
+    "GridError",
+    "grid",
     "log_to_arrays",
     "plot_convergence",
     "plot_tour",
