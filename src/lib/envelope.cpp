@@ -26,11 +26,9 @@ void raise_panic(const FatalStop& stop) {
   std::fflush(stderr);
   PyObject* type = panic_exception_type();
   if (type == nullptr) return;  // the error of creating the class is set instead
-  PyObject* text = PyUnicode_FromStringAndSize(stop.message.data(),
-                                               static_cast<Py_ssize_t>(stop.message.size()));
-  if (text == nullptr) return;
-  PyErr_SetObject(type, text);
-  Py_DECREF(text);
+  PyRef text = PyRef::steal_or_null(PyUnicode_FromStringAndSize(
+      stop.message.data(), static_cast<Py_ssize_t>(stop.message.size())));
+  if (text) PyErr_SetObject(type, text.get());
 }
 
 }  // namespace kestrum::py

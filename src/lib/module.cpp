@@ -14,54 +14,48 @@ PyModuleDef module_def = {
 };
 
 std::atomic<std::int64_t> owner_interpreter{-1};
+// The module, once created. Deliberately a plain pointer holding one reference for the life
+// of the process: a static PyRef would be released after the interpreter has finalised.
 PyObject* cached_module = nullptr;
 
+// Initialisation reports failure as the interpreter expects: NULL with the error set. The
+// helpers below throw ErrorSet instead, and init() turns that back into NULL.
+
 // Appends `name` to __all__ (created when missing), then sets the attribute.
-int add_export(PyObject* module, const char* name, PyObject* value) {
-  PyObject* all = PyObject_GetAttrString(module, "__all__");
-  if (all == nullptr) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+void add_export(PyObject* module, const char* name, PyObject* value) {
+  PyRef all = PyRef::steal_or_null(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_error_set();
     PyErr_Clear();
-    all = PyList_New(0);
-    if (all == nullptr) return -1;
-    if (PyObject_SetAttrString(module, "__all__", all) < 0) {
-      Py_DECREF(all);
-      return -1;
-    }
+    all = PyRef::steal(PyList_New(0));
+    if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw_error_set();
   }
-  PyObject* text = PyUnicode_FromString(name);
-  int rc = text == nullptr ? -1 : PyList_Append(all, text);
-  Py_XDECREF(text);
-  Py_DECREF(all);
-  if (rc < 0) return -1;
-  return PyObject_SetAttrString(module, name, value);
+  PyRef text = PyRef::steal(PyUnicode_FromString(name));
+  if (PyList_Append(all.get(), text.get()) < 0) throw_error_set();
+  if (PyObject_SetAttrString(module, name, value) < 0) throw_error_set();
 }
 
 template <class T>
-int add_class(PyObject* module) {
+void add_class(PyObject* module) {
   PyTypeObject* type = type_object_or_null<T>();
-  if (type == nullptr) return -1;
-  return add_export(module, T::kName, reinterpret_cast<PyObject*>(type));
+  if (type == nullptr) throw_error_set();
+  add_export(module, T::kName, reinterpret_cast<PyObject*>(type));
 }
 
-int init_module(PyObject* m) {
-  if (add_class<DynLocalSearch>(m) < 0 || add_class<DynProblem>(m) < 0 ||
-      add_class<DynTermination>(m) < 0 || add_class<DynIterTemp>(m) < 0 ||
-      add_class<DynCooling>(m) < 0 || add_class<DynEvaluation>(m) < 0 ||
-      add_class<DynMoveType>(m) < 0) {
-    return -1;
-  }
-  PyObject* name = PyModule_GetNameObject(m);
-  if (name == nullptr) return -1;
-  PyObject* function = PyCMethod_New(benchmark_method(), m, name, nullptr);
-  Py_DECREF(name);
-  if (function == nullptr) return -1;
-  int rc = add_export(m, "benchmark", function);
-  Py_DECREF(function);
-  return rc;
+void init_module(PyObject* m) {
+  add_class<DynLocalSearch>(m);
+  add_class<DynProblem>(m);
+  add_class<DynTermination>(m);
+  add_class<DynIterTemp>(m);
+  add_class<DynCooling>(m);
+  add_class<DynEvaluation>(m);
+  add_class<DynMoveType>(m);
+  PyRef name = PyRef::steal(PyModule_GetNameObject(m));
+  PyRef function = PyRef::steal(PyCMethod_New(benchmark_method(), m, name.get(), nullptr));
+  add_export(m, "benchmark", function.get());
 }
 
-PyObject* init() {
+PyObject* init() noexcept {
   PyInterpreterState* interp = PyInterpreterState_Get();
   std::int64_t id = PyInterpreterState_GetID(interp);
   if (id == -1) {
@@ -77,19 +71,13 @@ PyObject* init() {
                     "interpreter that imported it first");
     return nullptr;
   }
-  if (cached_module != nullptr) {
-    Py_INCREF(cached_module);
-    return cached_module;
-  }
-  PyObject* m = PyModule_Create2(&module_def, 1013);
-  if (m == nullptr) return nullptr;
-  if (init_module(m) < 0) {
-    Py_DECREF(m);
-    return nullptr;
-  }
-  Py_INCREF(m);
-  cached_module = m;
-  return m;
+  if (cached_module != nullptr) return PyRef::borrow(cached_module).release();
+  return guarded([] {
+    PyRef m = PyRef::steal(PyModule_Create2(&module_def, 1013));
+    init_module(m.get());  // on failure the half-built module is released, nothing cached
+    cached_module = PyRef(m).release();
+    return m;
+  });
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ class PyRef {
     if (o == nullptr) throw_error_set();
     return PyRef(o);
   }
+  // Takes over a new reference that may be NULL without an error meaning failure.
+  static PyRef steal_or_null(PyObject* o) { return PyRef(o); }
   static PyRef borrow(PyObject* o) {
     Py_XINCREF(o);
     return PyRef(o);

@@ -48,7 +48,7 @@ void dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   reinterpret_cast<Box<T>*>(self)->value.~T();
   type->tp_free(self);
-  Py_DECREF(type);  // instances of heap types own a reference to their type
+  PyRef::steal(reinterpret_cast<PyObject*>(type));  // drops the instance's reference to its heap type
 }
 
 // Builds the type object from its spec; NULL with the error set on failure.
@@ -98,7 +98,7 @@ PyRef new_instance(Args&&... args) {
     new (&reinterpret_cast<Box<T>*>(obj)->value) T(std::forward<Args>(args)...);
   } catch (...) {
     type->tp_free(owned.release());
-    Py_DECREF(type);
+    PyRef::steal(reinterpret_cast<PyObject*>(type));  // the reference tp_alloc took
     throw;
   }
   return owned;
