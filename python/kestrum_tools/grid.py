@@ -16,7 +16,7 @@ import traceback
 from collections.abc import Sequence
 from concurrent.futures import Executor, Future, ProcessPoolExecutor, as_completed
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, SupportsIndex
 
 import kestrum
 from kestrum_tools._optional import require
@@ -86,7 +86,8 @@ def _run(search_state: bytes, problem_state: bytes, termination_state: bytes | N
         search.set_problem(problem)
         problem.set_seed(seed)
         problem.reset()
-        return search.run()
+        log: Log = search.run()
+        return log
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as e:  # noqa: BLE001 - a PanicException is a BaseException
@@ -99,7 +100,7 @@ def _run(search_state: bytes, problem_state: bytes, termination_state: bytes | N
         raise
 
 
-def _seed(value: object) -> int:
+def _seed(value: SupportsIndex) -> int:
     seed = operator.index(value)
     if not 0 <= seed < _SEED_LIMIT:
         raise OverflowError(f"seed {seed} is out of range: seeds are 0 to 2**64 - 1")
