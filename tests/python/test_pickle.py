@@ -165,6 +165,7 @@ class TestLocalSearch:
         s = self.configured(name, self.problem_for(name))
         s.run()  # VNS now stands in a later neighbourhood, annealing at a cooled temperature
         twin = trip(s)
+        assert state_of(twin) == state_of(s)  # nothing saved is lost on the way back
         for _ in range(2):
             assert same_rows(twin.run()) == same_rows(s.run())
 
