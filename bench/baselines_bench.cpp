@@ -346,6 +346,7 @@ BENCHMARK(Pair_TourScan)
     ->ArgNames({"n", "reversal"})
     ->Args({100, 1})
     ->Args({1000, 1})
+    ->Args({2000, 1})
     ->Args({3000, 1})
     ->Args({100, 0})
     ->Args({1000, 0})
@@ -590,7 +591,7 @@ void Pair_TabuStep(benchmark::State& state) {
            },
            static_cast<double>(pair_count(n) * steps)});
 }
-BENCHMARK(Pair_TabuStep)->ArgName("n")->Arg(1000)->Iterations(21)->Unit(benchmark::kMillisecond);
+BENCHMARK(Pair_TabuStep)->ArgName("n")->Arg(1000)->Arg(2000)->Iterations(21)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------
 // Bin packing: the engine's scan against two whole evaluations per move (evaluate, apply,

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# make bench: the native engine/baseline benchmarks, then kestrum against other libraries
+# (bench/compare.py). Extra arguments go to compare.py, e.g. make bench ARGS="--rounds 5".
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+# R and its TSP package for the two_opt comparison. Without them compare.py marks that
+# comparison as skipped, so a failure here is not fatal.
+ensure_r_tsp() {
+  if command -v Rscript >/dev/null 2>&1 && Rscript -e 'suppressMessages(library(TSP))' >/dev/null 2>&1; then
+    return 0
+  fi
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+    log "installing r-cran-tsp from Debian"
+    { apt-get update -q >/dev/null &&
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends r-cran-tsp >/dev/null; } ||
+      log "r-cran-tsp could not be installed; the comparison with R is skipped"
+  else
+    log "R's TSP package is missing (sudo apt-get install r-cran-tsp); the comparison with R is skipped"
+  fi
+}
+
+ensure_bench_deps
+mapfile -t PYTHONS < <(find_pythons)
+if [ "${#PYTHONS[@]}" = 0 ]; then
+  echo "kestrum needs CPython 3.12 or later; none was found on PATH, in pyenv or /usr/bin." >&2
+  exit 1
+fi
+read -r version python <<<"${PYTHONS[0]}"
+venv="$(venv_for "$version" "$python" 1)"
+
+log "native benchmarks (build/bench)"
+cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
+  -DKESTRUM_PYTHON=OFF -DKESTRUM_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+PATH="$venv/bin:$PATH" cmake --build "$ROOT/build/bench"
+"$ROOT/build/bench/kestrum_bench" --benchmark_out="$ROOT/build/bench/native.json" \
+  --benchmark_out_format=json
+
+ensure_r_tsp
+log "installing kestrum and the libraries it is compared with (the bench extra)"
+if ! PATH="$venv/bin:$PATH" "$venv/bin/python" -m pip install -q --no-build-isolation "$ROOT[bench]" >&2; then
+  # One peer that cannot be installed must not stop the others: compare.py installs them
+  # one at a time and marks the missing ones as skipped.
+  PATH="$venv/bin:$PATH" install_kestrum "$venv"
+fi
+log "kestrum against other libraries"
+exec "$venv/bin/python" "$ROOT/bench/compare.py" --native "$ROOT/build/bench/native.json" "$@"
