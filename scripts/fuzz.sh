@@ -93,7 +93,7 @@ max_len() {
 mkdir -p "$build/artifacts"
 summary=()
 for target in number_fuzz lines_fuzz distance_matrix_fuzz coord2d_fuzz dms_fuzz tsplib_fuzz \
-              qaplib_fuzz delta_fuzz; do
+              qaplib_fuzz delta_fuzz state_fuzz; do
   log "fuzzing $target for ${seconds}s"
   work="$build/corpus/$target"  # what the fuzzer finds; the seeds in fuzz/corpus stay as they are
   mkdir -p "$work"
