@@ -14,9 +14,9 @@ import os
 import pickle
 import traceback
 from collections.abc import Sequence
-from concurrent.futures import Executor, Future, ProcessPoolExecutor, as_completed
+from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor, as_completed
 from dataclasses import dataclass
-from typing import Any, SupportsIndex
+from typing import Any, Protocol, SupportsIndex
 
 import kestrum
 from kestrum_tools._optional import require
@@ -117,6 +117,25 @@ def _checked(items: Sequence[Any], cls: type, what: str) -> list[Any]:
     return items
 
 
+class _DaskClient(Protocol):
+    """What grid uses of a ``dask.distributed.Client``."""
+
+    def scatter(self, data: list[bytes], *, hash: bool = True) -> list[Any]: ...
+    def get_executor(self) -> Executor: ...
+
+
+def _is_dask_client(executor: object) -> bool:
+    return not isinstance(executor, Executor) and hasattr(executor, "scatter") and hasattr(executor, "get_executor")
+
+
+def _search_state(search: kestrum.LocalSearch) -> bytes:
+    # Every run replaces the search's problem, so the search is saved over an empty stand-in:
+    # its own problem's state (a whole matrix) would only make every task larger.
+    twin = pickle.loads(pickle.dumps(search))
+    twin.set_problem(kestrum.Problem.array_problem(kestrum.MoveType.swap(0), kestrum.Evaluation.empty_bins([], 0.0)))
+    return pickle.dumps(twin)
+
+
 def _default_executor() -> ProcessPoolExecutor:
     # forkserver: workers start from a clean process, not a fork of this one, which may run
     # threads (tqdm's monitor, a Dask client) that fork would copy in an unknown state.
@@ -130,7 +149,7 @@ def grid(
     problems: Sequence[kestrum.Problem],
     seeds: Sequence[int],
     termination_function: kestrum.Termination | None = None,
-    executor: Executor | None = None,
+    executor: Executor | _DaskClient | None = None,
     progress: bool = True,
 ) -> list[list[list[Log]]]:
     """Run every search on every problem once per seed, each run an independent task.
@@ -149,8 +168,10 @@ def grid(
     ``executor``: any ``concurrent.futures.Executor``; by default a process pool with one
     worker per core, started (from a fresh interpreter, so a script that calls ``grid``
     needs the usual ``if __name__ == "__main__":`` guard) and shut down here. For a Dask
-    cluster, pass ``client.get_executor()``; its workers need kestrum installed. A given
-    executor is left running.
+    cluster, pass ``client.get_executor()``, or the ``dask.distributed.Client`` itself: then
+    each search's and each problem's state is sent to the cluster once rather than with
+    every run, which matters for large problems (a problem's state holds its matrices). The
+    workers need kestrum installed. A given executor or client is left running.
 
     ``progress``: show a progress bar (tqdm, on standard error) of the runs done, with the
     time left. False needs no tqdm.
@@ -170,8 +191,8 @@ def grid(
 
     # Saved once here, so every run starts from the same state and the native state is not
     # encoded again for each task.
-    search_states = [pickle.dumps(a) for a in algorithms]
-    problem_states = [pickle.dumps(p) for p in problems]
+    search_states: list[Any] = [_search_state(a) for a in algorithms]
+    problem_states: list[Any] = [pickle.dumps(p) for p in problems]
     termination_state = None if termination_function is None else pickle.dumps(termination_function)
 
     results: list[list[list[Log | None]]] = [[[None] * len(seeds) for _ in problems] for _ in algorithms]
@@ -180,8 +201,18 @@ def grid(
         return results  # type: ignore[return-value]
 
     owned = executor is None
-    pool = _default_executor() if owned else executor
-    assert pool is not None
+    if executor is None:
+        pool: Executor = _default_executor()
+    elif _is_dask_client(executor):
+        client: _DaskClient = executor  # type: ignore[assignment]
+        # Futures of data already on the cluster: Dask hands each task the bytes themselves.
+        # Not keyed by content: two grids with equal states must not share (and release)
+        # one another's data.
+        search_states = client.scatter(search_states, hash=False)
+        problem_states = client.scatter(problem_states, hash=False)
+        pool = client.get_executor()
+    else:
+        pool = executor  # type: ignore[assignment]
     bar = bar_class(total=total, unit="run", desc="grid") if bar_class is not None else None
     futures: dict[Future[Log], tuple[int, int, int]] = {}
     failures: list[tuple[tuple[int, int, int], BaseException]] = []
@@ -194,7 +225,7 @@ def grid(
                     futures[future] = where
         for future in as_completed(futures):
             a, p, s = futures[future]
-            error = future.exception()
+            error = CancelledError(f"the run was cancelled by {type(pool).__name__}") if future.cancelled() else future.exception()
             if error is None:
                 results[a][p][s] = future.result()
             else:

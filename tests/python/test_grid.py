@@ -49,20 +49,26 @@ def process_pool():
 
 
 @pytest.fixture(scope="module")
-def dask_executor():
+def dask_client():
     distributed = pytest.importorskip("distributed")
     cluster = distributed.LocalCluster(
         n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
     )
     client = distributed.Client(cluster)
     try:
-        yield client.get_executor()
+        yield client
     finally:
         client.close()
         cluster.close()
 
 
-EXECUTORS = ["process_pool", "dask_executor"]
+@pytest.fixture
+def dask_executor(dask_client):
+    return dask_client.get_executor()
+
+
+# A Dask client itself is accepted too: the states then reach the cluster once, by scatter.
+EXECUTORS = ["process_pool", "dask_executor", "dask_client"]
 
 
 class TestSameAsBenchmark:
