@@ -86,7 +86,14 @@ class NumberedLines {
   std::size_t number_ = 0;
 };
 
-[[nodiscard]] std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+[[nodiscard]] std::string quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '\'';
+  out += text;
+  out += '\'';
+  return out;
+}
 
 // A finite number, or the format error naming the field.
 [[nodiscard]] Result<double> finite_number(std::string_view field, std::size_t line) {
