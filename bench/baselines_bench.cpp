@@ -394,6 +394,7 @@ BENCHMARK(Pair_DescentStep)
     ->ArgNames({"n", "reversal"})
     ->Args({100, 1})
     ->Args({1000, 1})
+    ->Args({100, 0})
     ->Args({1000, 0})
     ->Iterations(21)
     ->Unit(benchmark::kMillisecond);
