@@ -217,6 +217,33 @@ def tour_length(d: np.ndarray, tour) -> float:
     return float(d[t, np.roll(t, -1)].sum())
 
 
+def check_instances() -> None:
+    """The readers above must reproduce the published values: every TSPLIB optimal tour of
+    the instances used scores its optimum, every QAPLIB solution its cost. A reader error
+    would otherwise show up as a wrong gap for every solver alike."""
+    for name in TSPLIB_INSTANCES:
+        path = DATA / "tsplib" / f"{name}.opt.tour"
+        if not path.is_file():
+            continue
+        lines = path.read_text().split()
+        start = lines.index("TOUR_SECTION") + 1
+        tour = []
+        for tok in lines[start:]:
+            if tok in ("-1", "EOF"):
+                break
+            tour.append(int(tok) - 1)
+        length = tour_length(tsplib_euc2d(name), tour)
+        if length != tsplib_optimum(name):
+            raise SystemExit(f"{name}: the optimal tour scores {length}, not {tsplib_optimum(name)}")
+    for name in QAP_INSTANCES:
+        a, b, value = qaplib(name)
+        tok = (DATA / "qaplib" / f"{name}.sln").read_text().split()
+        n, cost = int(tok[0]), float(tok[1])
+        p = np.array([int(x) - 1 for x in tok[2:2 + n]])
+        if float((a * b[np.ix_(p, p)]).sum()) != cost:
+            raise SystemExit(f"{name}: the published solution does not score {cost}")
+
+
 # ---------------------------------------------------------------------------------------
 # kestrum runs.
 
@@ -633,6 +660,7 @@ def main() -> int:
                     help="comma-separated subset of: annealing, qap, two_opt, quality")
     args = ap.parse_args()
 
+    check_instances()
     missing = ensure_peers(install=not args.no_install)
     only = set(args.only.split(","))
     report = Report()
