@@ -13,7 +13,7 @@ import operator
 import os
 import pickle
 import traceback
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor, as_completed
 from dataclasses import dataclass
 from typing import Any, Protocol, SupportsIndex
@@ -100,6 +100,20 @@ def _run(search_state: bytes, problem_state: bytes, termination_state: bytes | N
         raise
 
 
+# The states of one grid, handed to each worker of grid's own pool as it starts, so that
+# the pool's tasks carry indices instead of whole problems.
+_preloaded: tuple[list[bytes], list[bytes]] = ([], [])
+
+
+def _preload(search_states: list[bytes], problem_states: list[bytes]) -> None:
+    global _preloaded
+    _preloaded = (search_states, problem_states)
+
+
+def _run_preloaded(a: int, p: int, termination_state: bytes | None, seed: int, where: tuple[int, int, int]) -> Log:
+    return _run(_preloaded[0][a], _preloaded[1][p], termination_state, seed, where)
+
+
 def _seed(value: SupportsIndex) -> int:
     seed = operator.index(value)
     if not 0 <= seed < _SEED_LIMIT:
@@ -136,12 +150,17 @@ def _search_state(search: kestrum.LocalSearch) -> bytes:
     return pickle.dumps(twin)
 
 
-def _default_executor() -> ProcessPoolExecutor:
+def _default_executor(search_states: list[bytes], problem_states: list[bytes]) -> ProcessPoolExecutor:
     # forkserver: workers start from a clean process, not a fork of this one, which may run
     # threads (tqdm's monitor, a Dask client) that fork would copy in an unknown state.
     methods = multiprocessing.get_all_start_methods()
     context = multiprocessing.get_context("forkserver" if "forkserver" in methods else None)
-    return ProcessPoolExecutor(max_workers=os.cpu_count() or 1, mp_context=context)
+    return ProcessPoolExecutor(
+        max_workers=os.cpu_count() or 1,
+        mp_context=context,
+        initializer=_preload,
+        initargs=(search_states, problem_states),
+    )
 
 
 def grid(
@@ -201,8 +220,12 @@ def grid(
         return results  # type: ignore[return-value]
 
     owned = executor is None
+    task: Callable[..., Log] = _run
     if executor is None:
-        pool: Executor = _default_executor()
+        pool: Executor = _default_executor(search_states, problem_states)
+        task = _run_preloaded
+        search_states = list(range(len(algorithms)))
+        problem_states = list(range(len(problems)))
     elif _is_dask_client(executor):
         client: _DaskClient = executor  # type: ignore[assignment]
         # Futures of data already on the cluster: Dask hands each task the bytes themselves.
@@ -221,7 +244,7 @@ def grid(
             for p in range(len(problems)):
                 for s, seed in enumerate(seeds):
                     where = (a, p, s)
-                    future = pool.submit(_run, search_states[a], problem_states[p], termination_state, seed, where)
+                    future = pool.submit(task, search_states[a], problem_states[p], termination_state, seed, where)
                     futures[future] = where
         for future in as_completed(futures):
             a, p, s = futures[future]

@@ -51,12 +51,12 @@ std::uint8_t tag(ByteReader& r, std::uint8_t count, const char* what) {
 
 void write_floats(ByteWriter& w, std::span<const double> xs) {
   w.count(xs.size());
-  for (double x : xs) w.f64(x);
+  w.f64s(xs);
 }
 
 std::vector<double> read_floats(ByteReader& r) {
   std::vector<double> xs(r.count(8));
-  for (double& x : xs) x = r.f64();
+  r.f64s(xs);
   return xs;
 }
 
@@ -72,7 +72,9 @@ Matrix read_matrix(ByteReader& r) {
   lengths.reserve(rows);
   for (std::size_t a = 0; a < rows; ++a) {
     const std::size_t len = r.count(8);
-    for (std::size_t b = 0; b < len; ++b) data.push_back(r.f64());
+    const std::size_t start = data.size();
+    data.resize(start + len);
+    r.f64s(std::span(data).subspan(start));
     lengths.push_back(len);
   }
   return Matrix(std::move(data), lengths);
@@ -329,21 +331,20 @@ void write_problem(ByteWriter& w, const Problem& problem) {
   const std::span<const Word> current = array->solution();
   const std::span<const Word> best = array->best_solution();
   w.count(current.size());
-  for (Word v : current) w.u32(v);
-  for (Word v : best) w.u32(v);
+  w.u32s(current);
+  w.u32s(best);
 }
 
 std::vector<Word> read_permutation(ByteReader& r, std::size_t n, const char* which) {
   std::vector<Word> p(n);
+  r.u32s(p);
   std::vector<bool> seen(n, false);
-  for (std::size_t k = 0; k < n; ++k) {
-    const Word v = r.u32();
+  for (const Word v : p) {
     if (v >= n || seen[v]) {
       malformed(std::string("the ") + which + " solution is not a permutation of 0.." +
                 std::to_string(n) + " - 1");
     }
     seen[v] = true;
-    p[k] = v;
   }
   return p;
 }

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <utility>
@@ -33,6 +34,9 @@ class ByteWriter {
   void i64(std::int64_t v) { u64(static_cast<std::uint64_t>(v)); }
   void f64(double v) { u64(std::bit_cast<std::uint64_t>(v)); }  // every bit, NaN payloads too
   void count(std::size_t n) { u64(n); }
+  // Runs of values (the caller writes their count): one copy on a little-endian host.
+  void f64s(std::span<const double> xs) { put_all<std::uint64_t>(xs); }
+  void u32s(std::span<const std::uint32_t> xs) { put_all<std::uint32_t>(xs); }
 
   [[nodiscard]] const std::vector<std::uint8_t>& bytes() const noexcept { return bytes_; }
   [[nodiscard]] std::vector<std::uint8_t> take() && { return std::move(bytes_); }
@@ -40,6 +44,16 @@ class ByteWriter {
  private:
   void put(std::uint64_t v, int width) {
     for (int k = 0; k < width; ++k) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+  }
+  template <class Bits, class T>
+  void put_all(std::span<const T> xs) {
+    static_assert(sizeof(Bits) == sizeof(T));
+    if constexpr (std::endian::native == std::endian::little) {
+      const auto* start = reinterpret_cast<const std::uint8_t*>(xs.data());
+      bytes_.insert(bytes_.end(), start, start + xs.size_bytes());
+    } else {
+      for (const T x : xs) put(std::bit_cast<Bits>(x), sizeof(Bits));
+    }
   }
   std::vector<std::uint8_t> bytes_;
 };
@@ -75,6 +89,10 @@ class ByteReader {
     return static_cast<std::size_t>(n);
   }
 
+  // Fills `out` with as many values as it holds.
+  void f64s(std::span<double> out) { get_all<std::uint64_t>(out); }
+  void u32s(std::span<std::uint32_t> out) { get_all<std::uint32_t>(out); }
+
   [[nodiscard]] std::size_t remaining() const noexcept { return data_.size() - pos_; }
 
   // The whole input must have been used: trailing bytes mean it was not written as read.
@@ -89,6 +107,18 @@ class ByteReader {
     for (std::size_t k = 0; k < width; ++k) v |= std::uint64_t{data_[pos_ + k]} << (8 * k);
     pos_ += width;
     return v;
+  }
+
+  template <class Bits, class T>
+  void get_all(std::span<T> out) {
+    static_assert(sizeof(Bits) == sizeof(T));
+    if (remaining() / sizeof(T) < out.size()) malformed("the state ends early");
+    if constexpr (std::endian::native == std::endian::little) {
+      if (!out.empty()) std::memcpy(out.data(), data_.data() + pos_, out.size_bytes());
+      pos_ += out.size_bytes();
+    } else {
+      for (T& x : out) x = std::bit_cast<T>(static_cast<Bits>(get(sizeof(Bits))));
+    }
   }
 
   std::span<const std::uint8_t> data_;

@@ -75,6 +75,40 @@ TEST(ByteReader, RefusesMalformedInput) {
             "a length of 18446744073709551615 does not fit in the 0 bytes left");
 }
 
+TEST(ByteWriter, RunsOfValuesMatchSingleWrites) {
+  const std::vector<double> xs{1.5, -0.0, 1e308};
+  const std::vector<std::uint32_t> ws{1, 0xA0B0C0D0, 7};
+  ByteWriter runs;
+  runs.f64s(xs);
+  runs.u32s(ws);
+  ByteWriter singles;
+  for (double x : xs) singles.f64(x);
+  for (std::uint32_t w : ws) singles.u32(w);
+  EXPECT_EQ(runs.bytes(), singles.bytes());
+
+  ByteReader r(runs.bytes());
+  std::vector<double> xs_back(3);
+  std::vector<std::uint32_t> ws_back(3);
+  r.f64s(xs_back);
+  r.u32s(ws_back);
+  EXPECT_EQ(xs_back, xs);
+  EXPECT_EQ(ws_back, ws);
+  r.expect_end();
+}
+
+TEST(ByteReader, RunLongerThanTheInputIsRefused) {
+  const Bytes bytes(11, 0);
+  ByteReader r(bytes);
+  std::vector<std::uint32_t> three(3);
+  r.u32s(std::span(three).first(2));
+  EXPECT_EQ(r.remaining(), 3U);
+  EXPECT_EQ(refusal(bytes, [](ByteReader& rr) {
+              std::vector<double> two(2);
+              rr.f64s(two);
+            }),
+            "the state ends early");
+}
+
 TEST(ByteReader, CountAcceptsExactFit) {
   Bytes bytes{2, 0, 0, 0, 0, 0, 0, 0, 0xAA, 0xBB};
   ByteReader r(bytes);
