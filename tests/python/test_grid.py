@@ -49,6 +49,12 @@ def process_pool():
 
 
 @pytest.fixture(scope="module")
+def threads():
+    with ThreadPoolExecutor(max_workers=1) as pool:
+        yield pool
+
+
+@pytest.fixture(scope="module")
 def dask_client():
     distributed = pytest.importorskip("distributed")
     cluster = distributed.LocalCluster(
@@ -92,12 +98,12 @@ class TestSameAsBenchmark:
         assert nested_rows(got) == nested_rows(expected)
         assert [len(log) for log in got[1][0]] == [5, 5, 5]  # start row, 3 steps, final row
 
-    def test_given_objects_are_left_alone(self):
+    def test_given_objects_are_left_alone(self, threads):
         ps = problems()
         algs = searches(ps[1])
         ps[0].set_solution(list(reversed(range(10))))
         before = [pickle.dumps(o) for o in (*ps, *algs)]
-        grid(algs, ps, [4], T.max_iterations(5), executor=ThreadPoolExecutor(1), progress=False)
+        grid(algs, ps, [4], T.max_iterations(5), executor=threads, progress=False)
         assert [pickle.dumps(o) for o in (*ps, *algs)] == before
 
 
@@ -123,11 +129,11 @@ class TestShapes:
             (dict(termination_function=5), TypeError, "termination_function is a int, not a Termination"),
         ],
     )
-    def test_argument_errors_come_before_any_run(self, kwargs, exc, message):
+    def test_argument_errors_come_before_any_run(self, threads, kwargs, exc, message):
         p = problems()[0]
         args = dict(algorithms=[LS.steepest_descent(True, p, T.always_true())], problems=[p], seeds=[1]) | kwargs
         with pytest.raises(exc) as err:
-            grid(**args, executor=ThreadPoolExecutor(1), progress=False)
+            grid(**args, executor=threads, progress=False)
         assert str(err.value) == message
 
 
@@ -157,18 +163,18 @@ class TestFailures:
 
 
 class TestProgress:
-    def test_bar_counts_runs(self, capfd):
+    def test_bar_counts_runs(self, capfd, threads):
         p = problems()[0]
-        grid([LS.steepest_descent(True, p, T.always_true())], [p], [1, 2, 3], executor=ThreadPoolExecutor(1))
+        grid([LS.steepest_descent(True, p, T.always_true())], [p], [1, 2, 3], executor=threads)
         err = capfd.readouterr().err
         assert "grid: 100%" in err and "3/3" in err
 
-    def test_off_switch_needs_no_tqdm(self, capfd, monkeypatch):
+    def test_off_switch_needs_no_tqdm(self, capfd, monkeypatch, threads):
         monkeypatch.setitem(sys.modules, "tqdm", None)  # import tqdm now fails
         p = problems()[0]
         algs = [LS.steepest_descent(True, p, T.always_true())]
-        got = grid(algs, [p], [1, 2], executor=ThreadPoolExecutor(1), progress=False)
+        got = grid(algs, [p], [1, 2], executor=threads, progress=False)
         assert len(got[0][0]) == 2
         assert capfd.readouterr().err == ""
         with pytest.raises(ImportError, match=r"^the progress bar of grid \(progress=False runs without it\) needs tqdm: pip install tqdm$"):
-            grid(algs, [p], [1], executor=ThreadPoolExecutor(1))
+            grid(algs, [p], [1], executor=threads)

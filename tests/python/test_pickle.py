@@ -102,6 +102,26 @@ class TestValueClasses:
         for obj in (C.geometric_cooling(0.875), I.cnst_iter_temp(4294967295)):
             assert state_of(copy.deepcopy(obj)) == state_of(obj)
 
+    @pytest.mark.parametrize(
+        "crit",
+        [
+            pytest.param(lambda: T.multi_crit_and([T.max_iterations(40), T.no_improve(4)]), id="and-no-improve"),
+            pytest.param(lambda: T.multi_crit_and([T.min_temp(12), T.max_iterations(200)]), id="min-temp"),
+            pytest.param(lambda: T.multi_crit_and([T.must_improve(), T.max_iterations(300)]), id="must-improve"),
+        ],
+    )
+    def test_criteria_and_schedules_drive_runs_alike(self, crit):
+        originals = (crit(), C.geometric_cooling(0.8), I.cnst_iter_temp(6))
+        twins = tuple(pickle.loads(pickle.dumps(o)) for o in originals)
+        logs = []
+        for term, cool, per_temp in (originals, twins):
+            p = P.array_problem(M.reverse(8), tour_eval())
+            sa = LS.simulated_annealing(60, True, p, term, cool, per_temp)
+            sa.set_acceptance_seed(4)
+            p2 = P.array_problem(M.swap(8), tour_eval())
+            logs.append((same_rows(sa.run()), same_rows(LS.tabu_search(True, p2, term).run())))
+        assert logs[0] == logs[1]
+
     def test_layout_of_a_small_state(self):
         # A format byte, the class byte (Cooling is the fifth class), then alpha little-endian.
         assert state_of(C.geometric_cooling(1.5)) == bytes([1, 4]) + struct.pack("<d", 1.5)
