@@ -64,6 +64,9 @@ class GridError(Exception):
         self.failures = failures
         self.results = results
 
+    def __reduce__(self) -> tuple[type[GridError], tuple[list[RunFailure], list[list[list[Log | None]]]]]:
+        return (GridError, (self.failures, self.results))
+
 
 def _describe(error: BaseException) -> str:
     if isinstance(error, RemoteError):
@@ -96,8 +99,11 @@ def _run(search_state: bytes, problem_state: bytes, termination_state: bytes | N
         except Exception:  # noqa: BLE001 - whatever stops it from travelling back
             stand_in = RemoteError(f"{type(e).__name__}: {e}")
             stand_in.add_note("".join(traceback.format_exception(e)).rstrip())
-            raise stand_in from None
-        raise
+        else:
+            raise
+    # Raised outside the handler, so that it has no __context__: serialisers that carry the
+    # context along (Dask's does) would otherwise try to send the original after all.
+    raise stand_in
 
 
 # The states of one grid, handed to each worker of grid's own pool as it starts, so that
@@ -267,6 +273,10 @@ def grid(
             bar.close()
         if owned:
             pool.shutdown(wait=True)
+        # Lets a Dask cluster drop the scattered states now, even while a GridError (whose
+        # traceback holds this frame) is kept.
+        search_states = problem_states = []
+        futures.clear()
 
     if failures:
         failures.sort(key=lambda f: f[0])

@@ -157,6 +157,8 @@ class TestFailures:
         # The worker's traceback travels along.
         assert "set_problem" in e.__cause__.__notes__[0]
         assert e.results[1][1] == [None, None]
+        again = pickle.loads(pickle.dumps(e))
+        assert (str(again), again.seed, len(again.failures)) == (str(e), 5, 2)
         expected = kestrum.benchmark(algs[:1], [good, multi], seeds=[5, 6])
         assert nested_rows(e.results[:1]) == nested_rows(expected)
         assert nested_rows([e.results[1][:1]]) == nested_rows(kestrum.benchmark(algs[1:], [good], seeds=[5, 6]))
