@@ -270,8 +270,11 @@ void write_termination(ByteWriter& w, const TF& t) {
 TF read_termination(ByteReader& r, std::size_t depth);
 
 std::vector<TF> read_children(ByteReader& r, std::size_t depth) {
-  std::vector<TF> children(r.count(kCriterionBytes), TF(TF::AlwaysTrue{}));
-  for (TF& c : children) c = read_termination(r, depth + 1);
+  // Grown as children are read, not sized from the count: a forged count then costs no
+  // more memory than the bytes that actually follow.
+  const std::size_t count = r.count(kCriterionBytes);
+  std::vector<TF> children;
+  for (std::size_t k = 0; k < count; ++k) children.push_back(read_termination(r, depth + 1));
   return children;
 }
 
