@@ -54,18 +54,29 @@ struct BinsKernel {
                                                                       kind, s, i, j);
   }
 };
+// R = kernels::Unchecked only where the data is known to cover every move (tour_covered).
+template <class R = kernels::Checked>
 struct TspSwapKernel {
   const Tsp* tsp;
   [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
-    return kernels::tsp_swap<kernels::Checked>(tsp->distance_matrix, tsp->symmetric, s, i, j);
+    return kernels::tsp_swap<R>(tsp->distance_matrix, tsp->symmetric, s, i, j);
   }
 };
+template <class R = kernels::Checked>
 struct TspReverseKernel {
   const Tsp* tsp;
   [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
-    return kernels::tsp_reverse<kernels::Checked>(tsp->distance_matrix, tsp->symmetric, s, i, j);
+    return kernels::tsp_reverse<R>(tsp->distance_matrix, tsp->symmetric, s, i, j);
   }
 };
+
+// Every move of a move type of size n over `s` reads only positions below s.size() and
+// matrix entries that exist: the checked and unchecked reads then give the same values.
+// Moves only rearrange the values, so this holds as long as the solution is a rearrangement
+// of `s` and the move type and the data stay the same.
+[[nodiscard]] inline bool tour_covered(const Tsp& t, std::span<const Word> s, std::size_t n) noexcept {
+  return n <= s.size() && t.distance_matrix.is_square() && values_below(s, t.distance_matrix.rows());
+}
 struct QapKernel {
   const Qap* qap;
   Moves kind;
@@ -206,7 +217,7 @@ void scan_tsp_reverse(const Tsp& t, std::span<const Word> s, std::size_t n, Scan
   const Matrix& d = t.distance_matrix;
   const std::size_t len = s.size();
   if (n > len || !d.is_square() || !values_below(s, d.rows())) {
-    return scan_checked(TspReverseKernel{&t}, s, 0, n, visit);
+    return scan_checked(TspReverseKernel<>{&t}, s, 0, n, visit);
   }
   const double* const edge = tour_edges(d, s, scratch.values);
   // reversed[k] = D[s_k+1][s_k]: the edge k walked backwards, as it is after a reversal.
@@ -255,7 +266,6 @@ void scan_tsp_swap_rows(const Matrix& d, std::span<const Word> s, std::size_t fi
   const std::size_t len = s.size();
   const std::size_t inner_end = std::min(n, len - 1);
   for (std::size_t i = first; i + 1 < n; ++i) {
-    visit(move_at(i, i + 1), kernels::tsp_swap<kernels::Unchecked>(d, Symmetric, s, i, i + 1));
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
     const Word si = s[i];
     const Word si1 = s[i + 1];
@@ -263,6 +273,15 @@ void scan_tsp_swap_rows(const Matrix& d, std::span<const Word> s, std::size_t fi
     const double* const row_si = d.row(si);
     const double* const row_si1 = d.row(si1);
     const double ab = (row_pred[si] + 0.0) + row_si[si1];
+    if (i + 1 < inner_end) {
+      // Neighbours: pred, s_i, s_i+1, next becomes pred, s_i+1, s_i, next; the edge between
+      // them is walked the other way, which is why it is read as D[s_i+1][s_i].
+      const double before = ab + edge[i + 1];
+      const double after = ((row_pred[si1] + 0.0) + d.fast(si1, si)) + row_si[s[i + 2]];
+      visit(move_at(i, i + 1), after - before);
+    } else {
+      visit(move_at(i, i + 1), kernels::tsp_swap<kernels::Unchecked>(d, Symmetric, s, i, i + 1));
+    }
     for (std::size_t j = i + 2; j < inner_end; ++j) {
       const double before = (ab + edge[j - 1]) + edge[j];
       const Word sj = s[j];
@@ -275,7 +294,18 @@ void scan_tsp_swap_rows(const Matrix& d, std::span<const Word> s, std::size_t fi
       visit(move_at(i, j), after - before);
     }
     for (std::size_t j = std::max(i + 2, inner_end); j < n; ++j) {
-      visit(move_at(i, j), kernels::tsp_swap<kernels::Unchecked>(d, Symmetric, s, i, j));
+      if (i > 0 && j + 1 == len) {
+        // The last position, away from position 0: as above with the closing edge, and
+        // s_0 after it.
+        const double before = (ab + edge[j - 1]) + edge[j];
+        const Word sj = s[j];
+        const double b2 = Symmetric ? row_si1[sj] : d.fast(sj, si1);
+        const double c2 = Symmetric ? row_si[s[j - 1]] : d.fast(s[j - 1], si);
+        const double after = (((row_pred[sj] + 0.0) + b2) + c2) + row_si[s[0]];
+        visit(move_at(i, j), after - before);
+      } else {
+        visit(move_at(i, j), kernels::tsp_swap<kernels::Unchecked>(d, Symmetric, s, i, j));
+      }
     }
   }
 }
@@ -285,7 +315,7 @@ void scan_tsp_swap(const Tsp& t, std::span<const Word> s, std::size_t first, std
                    ScanScratch& scratch, Visit& visit) {
   const Matrix& d = t.distance_matrix;
   if (n > s.size() || !d.is_square() || !values_below(s, d.rows())) {
-    return scan_checked(TspSwapKernel{&t}, s, first, n, visit);
+    return scan_checked(TspSwapKernel<>{&t}, s, first, n, visit);
   }
   const double* const edge = tour_edges(d, s, scratch.values);
   if (t.symmetric) {
@@ -391,10 +421,10 @@ decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, 
     }
     case 3:
       if (kind == scan::Moves::kReverse) {
-        const scan::TspReverseKernel k{&std::get<3>(e.kind())};
+        const scan::TspReverseKernel<> k{&std::get<3>(e.kind())};
         return f(k);
       } else {
-        const scan::TspSwapKernel k{&std::get<3>(e.kind())};
+        const scan::TspSwapKernel<> k{&std::get<3>(e.kind())};
         return f(k);
       }
     case 4: {
@@ -403,6 +433,23 @@ decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, 
     }
   }
   __builtin_unreachable();
+}
+
+// As above, for use on `s` or a rearrangement of it: when the data covers every move of
+// `mt` over it, tours are read without per-read checks, which cannot fail there and give
+// the same values.
+template <class F>
+decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt,
+                                 std::span<const Word> s, F&& f) {
+  if (e.kind().index() == 3 && scan::tour_covered(std::get<3>(e.kind()), s, scan::size_of(mt))) {
+    if (scan::moves_of(mt) == scan::Moves::kReverse) {
+      const scan::TspReverseKernel<kernels::Unchecked> k{&std::get<3>(e.kind())};
+      return f(k);
+    }
+    const scan::TspSwapKernel<kernels::Unchecked> k{&std::get<3>(e.kind())};
+    return f(k);
+  }
+  return with_delta_kernel(e, mt, std::forward<F>(f));
 }
 
 }  // namespace kestrum

@@ -123,7 +123,7 @@ RunLog SimulatedAnnealing::run(bool log) {
   std::optional<SimpleMoveType> kind;
   if (array != nullptr) kind = simple_kind(array->move_type());
   if (kind) {
-    with_delta_kernel(array->evaluation(), *kind, [&](const auto& kernel) {
+    with_delta_kernel(array->evaluation(), *kind, array->solution(), [&](const auto& kernel) {
       anneal(ArrayMoves<std::decay_t<decltype(kernel)>>{*array, kernel});
     });
   } else {
