@@ -140,7 +140,7 @@ def _checked(items: Sequence[Any], cls: type, what: str) -> list[Any]:
 class _DaskClient(Protocol):
     """What grid uses of a ``dask.distributed.Client``."""
 
-    def scatter(self, data: list[bytes], *, hash: bool = True) -> list[Any]: ...
+    def scatter(self, data: list[bytes], *, broadcast: bool = False, hash: bool = True) -> list[Any]: ...
     def get_executor(self) -> Executor: ...
 
 
@@ -235,10 +235,11 @@ def grid(
     elif _is_dask_client(executor):
         client: _DaskClient = executor  # type: ignore[assignment]
         # Futures of data already on the cluster: Dask hands each task the bytes themselves.
-        # Not keyed by content: two grids with equal states must not share (and release)
-        # one another's data.
-        search_states = client.scatter(search_states, hash=False)
-        problem_states = client.scatter(problem_states, hash=False)
+        # To every worker: data held by one worker draws the scheduler to run every task
+        # there. Not keyed by content: two grids with equal states must not share (and
+        # release) one another's data.
+        search_states = client.scatter(search_states, broadcast=True, hash=False)
+        problem_states = client.scatter(problem_states, broadcast=True, hash=False)
         pool = client.get_executor()
     else:
         pool = executor  # type: ignore[assignment]
