@@ -156,13 +156,21 @@ def _search_state(search: kestrum.LocalSearch) -> bytes:
     return pickle.dumps(twin)
 
 
+def _usable_cores() -> int:
+    # The cores this process may run on, which a container or taskset can make fewer than
+    # the machine's.
+    if hasattr(os, "sched_getaffinity"):
+        return max(1, len(os.sched_getaffinity(0)))
+    return os.cpu_count() or 1
+
+
 def _default_executor(search_states: list[bytes], problem_states: list[bytes]) -> ProcessPoolExecutor:
     # forkserver: workers start from a clean process, not a fork of this one, which may run
     # threads (tqdm's monitor, a Dask client) that fork would copy in an unknown state.
     methods = multiprocessing.get_all_start_methods()
     context = multiprocessing.get_context("forkserver" if "forkserver" in methods else None)
     return ProcessPoolExecutor(
-        max_workers=os.cpu_count() or 1,
+        max_workers=_usable_cores(),
         mp_context=context,
         initializer=_preload,
         initargs=(search_states, problem_states),
