@@ -19,6 +19,8 @@ std::uint32_t le_word(const std::array<std::uint8_t, 16>& bytes, std::size_t off
          (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
 }
 
+}  // namespace
+
 std::uint64_t split_mix64(std::uint64_t& state) noexcept {
   state += 0x9e3779b97f4a7c15ULL;
   std::uint64_t z = state;
@@ -27,7 +29,19 @@ std::uint64_t split_mix64(std::uint64_t& state) noexcept {
   return z ^ (z >> 31);
 }
 
-}  // namespace
+int fill_from_os(std::span<std::uint8_t> bytes) noexcept {
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+    if (got < 0) {
+      // A signal before any byte arrived is not a failure of the source; ask again.
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  return 0;
+}
 
 Xoshiro128pp Xoshiro128pp::from_seed(std::uint64_t seed) noexcept {
   constexpr std::uint64_t kMul = 6364136223846793005ULL;
@@ -61,16 +75,8 @@ Xoshiro128pp Xoshiro128pp::from_seed_bytes(const std::array<std::uint8_t, 16>& b
 
 Xoshiro128pp Xoshiro128pp::from_entropy() {
   std::array<std::uint8_t, 16> bytes{};
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-    if (got < 0) {
-      const int err = errno;
-      // A signal before any byte arrived is not a failure of the source; ask again.
-      if (err == EINTR) continue;
-      fatal("from_entropy failed: " + std::generic_category().message(err));
-    }
-    filled += static_cast<std::size_t>(got);
+  if (const int err = fill_from_os(bytes); err != 0) {
+    fatal("from_entropy failed: " + std::generic_category().message(err));
   }
   return from_seed_bytes(bytes);
 }

@@ -4,10 +4,18 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <span>
 
 #include "support/fatal.hpp"
 
 namespace kestrum {
+
+// One step of SplitMix64: advances `state` and returns the next output.
+[[nodiscard]] std::uint64_t split_mix64(std::uint64_t& state) noexcept;
+
+// Fills `bytes` from the operating system's randomness (getrandom), asking again when a
+// signal interrupts. Returns 0, or the errno of the failure.
+[[nodiscard]] int fill_from_os(std::span<std::uint8_t> bytes) noexcept;
 
 // xoshiro128++ over four 32-bit state words. A plain value: copying it copies the state, so
 // the copy continues the same sequence independently of the original.

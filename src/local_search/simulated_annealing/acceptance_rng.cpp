@@ -2,7 +2,6 @@
 #include "local_search/simulated_annealing/acceptance_rng.hpp"
 
 #include <pthread.h>
-#include <sys/random.h>
 
 #include <atomic>
 #include <bit>
@@ -12,6 +11,7 @@
 #include <system_error>
 
 #include "support/fatal.hpp"
+#include "support/rng.hpp"
 
 namespace kestrum {
 
@@ -42,27 +42,9 @@ std::uint64_t fork_generation() noexcept {
   return g_fork_generation.load(std::memory_order_relaxed);
 }
 
-// Fills the key from getrandom; returns the errno of a failure, 0 on success.
+// Fills the key from the operating system; returns the errno of a failure, 0 on success.
 int os_key(ChaCha12Stream::Key& key) noexcept {
-  auto* bytes = reinterpret_cast<unsigned char*>(key.data());
-  std::size_t filled = 0;
-  while (filled < sizeof key) {
-    const ssize_t got = getrandom(bytes + filled, sizeof key - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;  // interrupted before any byte: ask again
-      return errno;
-    }
-    filled += static_cast<std::size_t>(got);
-  }
-  return 0;
-}
-
-std::uint64_t split_mix64(std::uint64_t& state) noexcept {
-  state += 0x9e3779b97f4a7c15ULL;
-  std::uint64_t z = state;
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
+  return fill_from_os({reinterpret_cast<std::uint8_t*>(key.data()), sizeof key});
 }
 
 }  // namespace
