@@ -3,22 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_message.hpp"
+
 #include <numeric>
 #include <string>
 #include <vector>
 
 namespace kestrum {
 namespace {
-
-std::string fatal_message_of(auto&& body) {
-  try {
-    body();
-  } catch (const FatalStop& stop) {
-    return stop.message;
-  }
-  ADD_FAILURE() << "expected a fatal stop";
-  return {};
-}
 
 std::vector<Word> iota_array(Word n) {
   std::vector<Word> a(n);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_message.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -22,15 +24,6 @@ namespace {
 
 using Rows = std::vector<std::vector<double>>;
 using Solution = std::vector<Word>;
-
-std::string fatal_message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const FatalStop& stop) {
-    return stop.message;
-  }
-  return "<no fatal stop>";
-}
 
 std::string index_message(std::size_t len, std::size_t index) {
   return "index out of bounds: the len is " + std::to_string(len) + " but the index is " +
@@ -67,13 +60,13 @@ TEST(MatrixTest, FlatDataIsSplitByRowLengths) {
 
 TEST(MatrixTest, ReadsCheckTheRowThenTheColumn) {
   const Matrix ragged(Rows{{1, 2}, {3}});
-  EXPECT_EQ(fatal_message([&] { (void)ragged.at(2, 0); }), index_message(2, 2));
-  EXPECT_EQ(fatal_message([&] { (void)ragged.at(5, 9); }), index_message(2, 5));
-  EXPECT_EQ(fatal_message([&] { (void)ragged.at(1, 1); }), index_message(1, 1));
+  EXPECT_EQ(fatal_message_of([&] { (void)ragged.at(2, 0); }), index_message(2, 2));
+  EXPECT_EQ(fatal_message_of([&] { (void)ragged.at(5, 9); }), index_message(2, 5));
+  EXPECT_EQ(fatal_message_of([&] { (void)ragged.at(1, 1); }), index_message(1, 1));
   const Matrix square(Rows{{1, 2}, {3, 4}});
-  EXPECT_EQ(fatal_message([&] { (void)square.at(0, 2); }), index_message(2, 2));
+  EXPECT_EQ(fatal_message_of([&] { (void)square.at(0, 2); }), index_message(2, 2));
   const std::vector<std::size_t> lengths{2, 2};
-  EXPECT_NE(fatal_message([&] { Matrix(std::vector<double>{1, 2, 3}, lengths); }),
+  EXPECT_NE(fatal_message_of([&] { Matrix(std::vector<double>{1, 2, 3}, lengths); }),
             "<no fatal stop>");
 }
 
@@ -164,10 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TourFlagTest, RaggedRowsStopTheWalkWithTheShortRowsLength) {
   // Row 0 lacks column 1 for the pair (1, 0).
-  EXPECT_EQ(fatal_message([] { (void)Evaluation::tsp(Matrix(Rows{{0}, {1, 0}})); }),
+  EXPECT_EQ(fatal_message_of([] { (void)Evaluation::tsp(Matrix(Rows{{0}, {1, 0}})); }),
             index_message(1, 1));
   // Pair (2, 1): row 2 has a single entry, so column 1 is missing there first.
-  EXPECT_EQ(fatal_message([] { (void)Evaluation::tsp(Matrix(Rows{{0, 1, 2}, {1, 0, 3}, {2}})); }),
+  EXPECT_EQ(fatal_message_of([] { (void)Evaluation::tsp(Matrix(Rows{{0, 1, 2}, {1, 0, 3}, {2}})); }),
             index_message(1, 1));
   // The walk stops at the first unequal pair, before reaching the short row.
   EXPECT_FALSE(std::get<Tsp>(Evaluation::tsp(Matrix(Rows{{0, 1, 2}, {9, 0, 3}, {2}})).kind()).symmetric);
@@ -267,7 +260,7 @@ struct FailureCase {
 
 class FailureTest : public testing::TestWithParam<FailureCase> {};
 
-TEST_P(FailureTest, StopsWithTheMessage) { EXPECT_EQ(fatal_message(GetParam().call), GetParam().message); }
+TEST_P(FailureTest, StopsWithTheMessage) { EXPECT_EQ(fatal_message_of(GetParam().call), GetParam().message); }
 
 const MoveType kMulti = MoveType::multi_neighbor({Swap{Xoshiro128pp::from_seed(1), 4}}, std::nullopt);
 

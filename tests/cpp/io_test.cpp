@@ -13,7 +13,6 @@
 namespace kestrum {
 namespace {
 
-using testing::fatal_message;
 using Values = std::vector<double>;
 
 constexpr const char* kParseError =
@@ -92,7 +91,7 @@ TEST_F(Readers, NotASquare) {
 TEST_F(Readers, NoNumbersIsAChunkSizeStop) {
   for (const char* bytes : {"", "# only\n#comments\n", "\n \n"}) {
     const std::string file = write("d.txt", bytes);
-    EXPECT_EQ(fatal_message([&] { return read_distance_matrix(file); }),
+    EXPECT_EQ(fatal_message_of([&] { return read_distance_matrix(file); }),
               "chunk size must be non-zero")
         << bytes;
   }
@@ -126,22 +125,22 @@ TEST_F(Readers, BadFieldsAreParseStops) {
   const std::string comma = write("comma.txt", "0,1\n1,0\n");
   const std::string bom = write("bom.txt", "\xef\xbb\xbf" "0 1\n1 0\n");
   for (const std::string& file : {comma, bom}) {
-    EXPECT_EQ(fatal_message([&] { return read_csv(file); }), kParseError) << file;
-    EXPECT_EQ(fatal_message([&] { return read_distance_matrix(file); }), kParseError) << file;
-    EXPECT_EQ(fatal_message([&] { return read_coord2d_to_distance_matrix(file); }), kParseError);
+    EXPECT_EQ(fatal_message_of([&] { return read_csv(file); }), kParseError) << file;
+    EXPECT_EQ(fatal_message_of([&] { return read_distance_matrix(file); }), kParseError) << file;
+    EXPECT_EQ(fatal_message_of([&] { return read_coord2d_to_distance_matrix(file); }), kParseError);
   }
 }
 
 TEST_F(Readers, FirstProblemInFileOrderWins) {
   const std::string parse_first = write("p.txt", "1\n1,5\n2\n\xff\n");
-  EXPECT_EQ(fatal_message([&] { return read_csv(parse_first); }), kParseError);
+  EXPECT_EQ(fatal_message_of([&] { return read_csv(parse_first); }), kParseError);
   // Invalid UTF-8 is fatal even on a comment line, and before a later bad field.
   const std::string utf8_first = write("u.txt", "1\n# caf\xe9\n1,5\n");
-  EXPECT_EQ(fatal_message([&] { return read_csv(utf8_first); }), kUtf8Error);
+  EXPECT_EQ(fatal_message_of([&] { return read_csv(utf8_first); }), kUtf8Error);
   const std::string dms = write("g.txt", "0 0 0 N 0 0 0 E\n# caf\xe9\n1 2\n");
-  EXPECT_EQ(fatal_message([&] { return read_dms_to_distance_matrix(dms); }), kUtf8Error);
+  EXPECT_EQ(fatal_message_of([&] { return read_dms_to_distance_matrix(dms); }), kUtf8Error);
   const std::string dms_short_first = write("h.txt", "1 2\n\xff\n");
-  EXPECT_EQ(fatal_message([&] { return read_dms_to_distance_matrix(dms_short_first); }),
+  EXPECT_EQ(fatal_message_of([&] { return read_dms_to_distance_matrix(dms_short_first); }),
             "index out of bounds: the len is 2 but the index is 2");
 }
 
@@ -245,7 +244,7 @@ TEST_F(Readers, DmsMissingFields) {
         Case{"1 x\n", kParseError}, Case{"1 2 3 N 4 5 y\n", kParseError},
         Case{"1 2 3 4 5 6 7 8\n1 2\n", "index out of bounds: the len is 2 but the index is 2"}}) {
     const std::string file = write("g.txt", c.lines);
-    EXPECT_EQ(fatal_message([&] { return read_dms_to_distance_matrix(file); }), c.message)
+    EXPECT_EQ(fatal_message_of([&] { return read_dms_to_distance_matrix(file); }), c.message)
         << c.lines;
   }
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_message.hpp"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,14 +42,4 @@ class ScratchDir : public ::testing::Test {
 };
 
 // The message of the fatal stop `body` ends with, or a marker that none happened.
-template <class Body>
-[[nodiscard]] std::string fatal_message(Body&& body) {
-  try {
-    (void)body();
-  } catch (const FatalStop& stop) {
-    return stop.message;
-  }
-  return "<no fatal stop>";
-}
-
 }  // namespace kestrum::testing

@@ -11,7 +11,6 @@
 namespace kestrum {
 namespace {
 
-using testing::fatal_message;
 
 struct Split {
   const char* name;
@@ -116,7 +115,7 @@ TEST_F(LineReaderTest, MultiByteCharacterAcrossBufferBoundaryIsValid) {
 TEST_F(LineReaderTest, DirectoryIsAFatalReadError) {
   Result<LineReader> opened = LineReader::open(dir());
   ASSERT_TRUE(opened.ok());  // opening a directory succeeds; reading it does not
-  EXPECT_EQ(fatal_message([&] { return opened.value().next_line(); }),
+  EXPECT_EQ(fatal_message_of([&] { return opened.value().next_line(); }),
             "called `Result::unwrap()` on an `Err` value: "
             "Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }");
 }

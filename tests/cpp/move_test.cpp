@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_message.hpp"
+
 #include <functional>
 #include <numeric>
 #include <string>
@@ -10,16 +12,6 @@
 
 namespace kestrum {
 namespace {
-
-std::string fatal_message_of(auto&& body) {
-  try {
-    body();
-  } catch (const FatalStop& stop) {
-    return stop.message;
-  }
-  ADD_FAILURE() << "expected a fatal stop";
-  return {};
-}
 
 std::vector<Word> iota_array(Word n) {
   std::vector<Word> a(n);

@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                       " 1", "1 ", "1e5.0", "1f", "1d", "\xef\xbb\xbf" "1", "\xd9\xa1"));
 
 TEST(Number, ParseFieldStopsOnBadField) {
-  EXPECT_EQ(testing::fatal_message([] { return parse_field("1,5"); }),
+  EXPECT_EQ(fatal_message_of([] { return parse_field("1,5"); }),
             "called `Result::unwrap()` on an `Err` value: ParseFloatError { kind: Invalid }");
   EXPECT_EQ(parse_field("-2.25"), -2.25);
 }

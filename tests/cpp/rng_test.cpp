@@ -3,20 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_message.hpp"
+
 #include <string>
 
 namespace kestrum {
 namespace {
-
-std::string fatal_message_of(auto&& body) {
-  try {
-    body();
-  } catch (const FatalStop& stop) {
-    return stop.message;
-  }
-  ADD_FAILURE() << "expected a fatal stop";
-  return {};
-}
 
 TEST(Xoshiro128pp, ReferenceOutputsFromSmallState) {
   // Published reference sequence of xoshiro128++ from the state 1, 2, 3, 4.

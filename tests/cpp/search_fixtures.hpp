@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_message.hpp"
+
 #include <cmath>
 #include <functional>
 #include <map>
@@ -19,16 +21,6 @@
 #include "support/siphash.hpp"
 
 namespace kestrum::testing_support {
-
-inline std::string fatal_message_of(auto&& body) {
-  try {
-    body();
-  } catch (const FatalStop& stop) {
-    return stop.message;
-  }
-  ADD_FAILURE() << "expected a fatal stop";
-  return {};
-}
 
 // A row without its time, which differs from run to run.
 struct Row {

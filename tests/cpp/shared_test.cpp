@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fatal_message.hpp"
+
 #include <string>
 #include <type_traits>
 
@@ -21,25 +23,16 @@ struct Doubler final : Counter {
   int bump() override { return value += 2; }
 };
 
-std::string stop_message(auto&& f) {
-  try {
-    f();
-  } catch (const FatalStop& stop) {
-    return stop.message;
-  }
-  return "<no stop>";
-}
-
 TEST(FatalStop, IsNotAStdException) {
   static_assert(!std::is_base_of_v<std::exception, FatalStop>);
-  EXPECT_EQ(stop_message([] { fatal("boom"); }), "boom");
+  EXPECT_EQ(fatal_message_of([] { fatal("boom"); }), "boom");
 }
 
 TEST(FatalStop, IndexMessage) {
-  EXPECT_EQ(stop_message([] { fatal_index(3, 7); }),
+  EXPECT_EQ(fatal_message_of([] { fatal_index(3, 7); }),
             "index out of bounds: the len is 3 but the index is 7");
   std::vector<int> v{1, 2};
-  EXPECT_EQ(stop_message([&] { (void)at(v, 2); }),
+  EXPECT_EQ(fatal_message_of([&] { (void)at(v, 2); }),
             "index out of bounds: the len is 2 but the index is 2");
   EXPECT_EQ(at(v, 1), 2);
 }
@@ -61,7 +54,7 @@ TEST(Shared, HoldsImplementationsOfAnInterface) {
 
 TEST(Shared, FatalStopUnderLockPoisonsForGood) {
   auto a = Shared<Counter>::make();
-  EXPECT_EQ(stop_message([&] {
+  EXPECT_EQ(fatal_message_of([&] {
               auto locked = a.lock();
               locked->bump();
               fatal("inside");
@@ -69,8 +62,8 @@ TEST(Shared, FatalStopUnderLockPoisonsForGood) {
             "inside");
   EXPECT_TRUE(a.poisoned());
   // The state changed before the stop stays, but no later lock succeeds.
-  EXPECT_EQ(stop_message([&] { (void)a.lock(); }), kPoisonedMessage);
-  EXPECT_EQ(stop_message([&] { (void)a.lock(); }), kPoisonedMessage);
+  EXPECT_EQ(fatal_message_of([&] { (void)a.lock(); }), kPoisonedMessage);
+  EXPECT_EQ(fatal_message_of([&] { (void)a.lock(); }), kPoisonedMessage);
 }
 
 TEST(Shared, NormalExitAndFailedLockDoNotPoisonOthers) {
@@ -78,7 +71,7 @@ TEST(Shared, NormalExitAndFailedLockDoNotPoisonOthers) {
   auto b = Shared<Counter>::make();
   { auto locked = a.lock(); }
   EXPECT_FALSE(a.poisoned());
-  (void)stop_message([&] {
+  (void)fatal_message_of([&] {
     auto la = a.lock();
     fatal("x");
   });
@@ -86,7 +79,7 @@ TEST(Shared, NormalExitAndFailedLockDoNotPoisonOthers) {
   EXPECT_FALSE(b.poisoned());
   // A stop that happens while b is locked inside a's failed lock attempt poisons b only
   // through b's own guard.
-  (void)stop_message([&] {
+  (void)fatal_message_of([&] {
     auto lb = b.lock();
     auto la = a.lock();  // poisoned: stops here, unwinding through lb
   });
@@ -99,7 +92,7 @@ TEST(Shared, GuardCreatedDuringUnwindingOnlyPoisonsOnNewException) {
     Shared<Counter>* s;
     ~LocksInDestructor() { auto l = s->lock(); }
   };
-  (void)stop_message([&] {
+  (void)fatal_message_of([&] {
     LocksInDestructor guard{&a};
     fatal("unwinding");
   });
