@@ -18,17 +18,21 @@ export PATH="$venv/bin:$PATH"
 # told to halt as well. Leak checking stays on for the C++ tests.
 export ASAN_OPTIONS="abort_on_error=1:detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+# GCC's flow analysis sees through the sanitizers' instrumentation badly and reports
+# uninitialised and overlapping copies inside std::variant and std::string that the normal
+# build does not; the sanitizers check those at run time instead.
+quiet="-Wno-maybe-uninitialized -Wno-restrict"
 
 log "sanitized native tests"
 cmake -S "$ROOT" -B "$ROOT/build/sanitize" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
-  -DKESTRUM_PYTHON=OFF -DKESTRUM_TESTS=ON -DKESTRUM_SANITIZE=ON \
+  -DKESTRUM_PYTHON=OFF -DKESTRUM_TESTS=ON -DKESTRUM_SANITIZE=ON -DCMAKE_CXX_FLAGS="$quiet" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$ROOT/build/sanitize"
 ctest --test-dir "$ROOT/build/sanitize" --output-on-failure -j"$(nproc)" | tail -n 5
 
 log "sanitized extension for Python $version"
 cmake -S "$ROOT" -B "$ROOT/build/sanitize-py" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
-  -DKESTRUM_PYTHON=ON -DKESTRUM_TESTS=OFF -DKESTRUM_SANITIZE=ON \
+  -DKESTRUM_PYTHON=ON -DKESTRUM_TESTS=OFF -DKESTRUM_SANITIZE=ON -DCMAKE_CXX_FLAGS="$quiet" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$venv/bin/python" >/dev/null
 cmake --build "$ROOT/build/sanitize-py"
 
