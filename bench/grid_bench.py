@@ -10,13 +10,17 @@ Two measurements:
 2. A grid of --tiny runs that stop at once: the wall time per task, which is almost all
    overhead (copying the search and problem state, shipping the task, returning the log).
 
-Run: python bench/grid_bench.py [--runs 40] [--seconds 1.0] [--tiny 400]
+Each mode is timed --rounds times, the modes taking turns so that other load on the machine
+spreads over all of them; best and median are shown.
+
+Run: python bench/grid_bench.py [--runs 40] [--seconds 1.0] [--tiny 400] [--rounds 3]
 """
 
 import argparse
 import math
 import os
 import random
+import statistics
 import time
 from concurrent.futures import ProcessPoolExecutor
 
@@ -62,11 +66,20 @@ def dask_cluster():
     return cluster, Client(cluster)
 
 
+def report(name, times, unit_scale=1.0, unit="s", baseline=None):
+    best, median = min(times), statistics.median(times)
+    line = f"  {name:26} best {best * unit_scale:8.3f} {unit}  median {median * unit_scale:8.3f} {unit}"
+    if baseline is not None:
+        line += f"   speed-up {min(baseline) / best:4.2f}x (medians {statistics.median(baseline) / median:4.2f}x)"
+    print(line)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=40)
     parser.add_argument("--seconds", type=float, default=1.0)
     parser.add_argument("--tiny", type=int, default=400)
+    parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
 
     problem = tour_problem(400, 1)
@@ -74,42 +87,55 @@ def main():
     crit = Termination.max_iterations(iterations)
     algorithms = [LocalSearch.tabu_search(True, problem, crit)]
     seeds = list(range(args.runs))
-    print(f"cores: {os.cpu_count()}; grid of {args.runs} tabu-search runs of {iterations} iterations (~{args.seconds:g} s each)")
+    print(
+        f"cores: {os.cpu_count()}; grid of {args.runs} tabu-search runs of {iterations} iterations "
+        f"(~{args.seconds:g} s each); {args.rounds} rounds, the modes taking turns"
+    )
 
     cluster, client = dask_cluster()
     small = tour_problem(10, 2)
     instant = [LocalSearch.steepest_descent(True, small, Termination.max_iterations(0))]
+    tiny_seeds = list(range(args.tiny))
+    # grid leaves the objects as they are, so every mode starts from the same state.
+    modes = {
+        "sequential benchmark": (lambda: kestrum.benchmark(algorithms, [problem], crit, seeds=seeds),
+                                 lambda: kestrum.benchmark(instant, [small], seeds=tiny_seeds)),
+        "grid, process pool": (lambda: grid(algorithms, [problem], seeds, crit, progress=False), None),
+        "grid, Dask executor": (lambda: grid(algorithms, [problem], seeds, crit, executor=client.get_executor(), progress=False),
+                                lambda: grid(instant, [small], tiny_seeds, executor=client.get_executor(), progress=False)),
+        "grid, Dask client": (lambda: grid(algorithms, [problem], seeds, crit, executor=client, progress=False),
+                              lambda: grid(instant, [small], tiny_seeds, executor=client, progress=False)),
+    }
+    times = {name: [] for name in modes}
+    tiny_times = {name: [] for name in modes}
     try:
         grid(instant, [small], [0, 1, 2, 3], executor=client.get_executor(), progress=False)  # workers warm
-        # grid first: it leaves the objects as they are, so benchmark sees the same state.
-        t_pool, on_pool = timed(lambda: grid(algorithms, [problem], seeds, crit, progress=False))
-        t_dask, on_dask = timed(lambda: grid(algorithms, [problem], seeds, crit, executor=client.get_executor(), progress=False))
-        t_client, on_client = timed(lambda: grid(algorithms, [problem], seeds, crit, executor=client, progress=False))
-        t_seq, sequential = timed(lambda: kestrum.benchmark(algorithms, [problem], crit, seeds=seeds))
-        assert rows(on_pool) == rows(sequential) == rows(on_dask) == rows(on_client), "grid and benchmark disagree"
-        print(f"  sequential benchmark     {t_seq:7.2f} s")
-        print(f"  grid, process pool       {t_pool:7.2f} s   speed-up {t_seq / t_pool:4.2f}x (pool start-up included)")
-        print(f"  grid, Dask executor      {t_dask:7.2f} s   speed-up {t_seq / t_dask:4.2f}x")
-        print(f"  grid, Dask client        {t_client:7.2f} s   speed-up {t_seq / t_client:4.2f}x (states scattered once)")
-
-        tiny_seeds = list(range(args.tiny))
-        print(f"\n{args.tiny} runs that stop at once: wall time per task")
         with ProcessPoolExecutor(max_workers=os.cpu_count()) as pool:
             grid(instant, [small], [0, 1], executor=pool, progress=False)  # workers up and warm
-            t_tiny_pool, _ = timed(lambda: grid(instant, [small], tiny_seeds, executor=pool, progress=False))
-        t_tiny_dask, _ = timed(lambda: grid(instant, [small], tiny_seeds, executor=client.get_executor(), progress=False))
-        t_tiny_client, _ = timed(lambda: grid(instant, [small], tiny_seeds, executor=client, progress=False))
-        t_tiny_seq, _ = timed(lambda: kestrum.benchmark(instant, [small], seeds=tiny_seeds))
-        for name, t in [
-            ("sequential benchmark", t_tiny_seq),
-            ("grid, process pool", t_tiny_pool),
-            ("grid, Dask executor", t_tiny_dask),
-            ("grid, Dask client", t_tiny_client),
-        ]:
-            print(f"  {name:24} {1e3 * t / args.tiny:8.3f} ms")
+            tiny_modes = dict(modes)
+            tiny_modes["grid, process pool"] = (None, lambda: grid(instant, [small], tiny_seeds, executor=pool, progress=False))
+            reference = None
+            for r in range(args.rounds):
+                names = list(modes)
+                names = names[r % len(names):] + names[: r % len(names)]  # a different mode goes first each round
+                for name in names:
+                    elapsed, result = timed(modes[name][0])
+                    times[name].append(elapsed)
+                    reference = reference or rows(result)
+                    assert rows(result) == reference, f"{name} disagrees with the others"
+                    tiny_elapsed, _ = timed(tiny_modes[name][1])
+                    tiny_times[name].append(tiny_elapsed / args.tiny)
     finally:
         client.close()
         cluster.close()
+
+    seq = times["sequential benchmark"]
+    for name in modes:
+        report(name, times[name], baseline=None if name == "sequential benchmark" else seq)
+    print("  (the process pool's times include starting it; the Dask cluster was started and warm)")
+    print(f"\n{args.tiny} runs that stop at once: wall time per task")
+    for name in modes:
+        report(name, tiny_times[name], unit_scale=1e3, unit="ms")
 
 
 if __name__ == "__main__":
