@@ -27,7 +27,7 @@ fuzz:
 	@bash scripts/fuzz.sh $(SECONDS)
 
 fuzz-smoke:
-	@bash scripts/fuzz.sh 30
+	@bash scripts/fuzz.sh 30 1
 
 valgrind:
 	@bash scripts/valgrind.sh

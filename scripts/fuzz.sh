@@ -6,7 +6,10 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 seconds="${1:-60}"
-case "$seconds" in ''|*[!0-9]*) echo "usage: scripts/fuzz.sh SECONDS" >&2; exit 2 ;; esac
+# A fixed seed (second argument) makes a run repeatable as far as timing allows; CI's smoke run
+# uses one, so that a failure there can be replayed. Without it every run explores anew.
+seed="${2:-0}"
+case "$seconds$seed" in ''|*[!0-9]*) echo "usage: scripts/fuzz.sh SECONDS [SEED]" >&2; exit 2 ;; esac
 
 # A clang that has libFuzzer and the C++20 library support the core uses (std::source_location
 # needs clang 15 or later with GCC's library).
@@ -99,7 +102,7 @@ for target in number_fuzz lines_fuzz distance_matrix_fuzz coord2d_fuzz dms_fuzz 
   mkdir -p "$work"
   out="$build/$target.log"
   if ! "$build/$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
-      -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
+      -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -seed="$seed" \
       -artifact_prefix="$build/artifacts/$target-" "$work" "$ROOT/fuzz/corpus/$target" >"$out" 2>&1; then
     tail -n 40 "$out" >&2
     echo "$target failed; the input is in $build/artifacts/ (add it to fuzz/corpus/$target)" >&2
