@@ -152,24 +152,14 @@ std::string type_name(PyObject* o) {
 bool Bool::convert(PyObject* o) {
   if (o == Py_True) return true;
   if (o == Py_False) return false;
-  // numpy's bool scalars, recognised by name so numpy is never imported here.
+  // numpy's bool scalars, recognised by their type's full name so numpy is never imported
+  // here: numpy.bool_ (numpy 1) or numpy.bool (numpy 2).
   PyTypeObject* t = Py_TYPE(o);
-  PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__module__");
-  if (module == nullptr) {
-    PyErr_Clear();
-  } else {
-    PyRef owned = PyRef::steal(module);
-    const char* mod = PyUnicode_Check(module) ? PyUnicode_AsUTF8(module) : nullptr;
-    if (mod == nullptr) PyErr_Clear();
-    const char* name = t->tp_name;
-    if (const char* dot = std::strrchr(name, '.')) name = dot + 1;
-    if (mod != nullptr && std::strcmp(mod, "numpy") == 0 &&
-        (std::strcmp(name, "bool_") == 0 || std::strcmp(name, "bool") == 0) &&
-        t->tp_as_number != nullptr && t->tp_as_number->nb_bool != nullptr) {
-      int truth = t->tp_as_number->nb_bool(o);
-      if (truth < 0) throw_error_set();
-      return truth != 0;
-    }
+  if ((std::strcmp(t->tp_name, "numpy.bool_") == 0 || std::strcmp(t->tp_name, "numpy.bool") == 0) &&
+      t->tp_as_number != nullptr && t->tp_as_number->nb_bool != nullptr) {
+    const int truth = t->tp_as_number->nb_bool(o);
+    if (truth < 0) throw_error_set();
+    return truth != 0;
   }
   raise_type_error("'" + type_name(o) + "' object cannot be converted to 'PyBool'");
 }

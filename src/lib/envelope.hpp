@@ -4,6 +4,7 @@
 #include "lib/py_ref.hpp"
 
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -33,6 +34,9 @@ PyObject* guarded(Body&& body) noexcept {
     raise_panic(stop);
     return nullptr;
   } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return nullptr;
+  } catch (const std::length_error&) {  // a container asked for more than it can ever hold
     PyErr_NoMemory();
     return nullptr;
   } catch (...) {
