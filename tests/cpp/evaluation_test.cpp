@@ -166,6 +166,28 @@ TEST(TourFlagTest, RaggedRowsStopTheWalkWithTheShortRowsLength) {
   EXPECT_FALSE(std::get<Tsp>(Evaluation::tsp(Matrix(Rows{{0, 1, 2}, {9, 0, 3}, {2}})).kind()).symmetric);
 }
 
+// Large square matrices are compared tile by tile: every off-diagonal pair, across tile
+// borders and in the ragged last tile, must still be seen.
+TEST(TspFlagTest, EveryPairOfALargeMatrixIsCompared) {
+  for (std::size_t n : {31U, 32U, 33U, 70U}) {
+    Rows d(n, std::vector<double>(n, 0.0));
+    for (std::size_t a = 0; a < n; ++a) {
+      for (std::size_t b = 0; b < a; ++b) d[a][b] = d[b][a] = static_cast<double>(a * n + b);
+    }
+    EXPECT_TRUE(std::get<Tsp>(Evaluation::tsp(Matrix(d)).kind()).symmetric) << n;
+    for (std::size_t a = 1; a < n; ++a) {
+      for (std::size_t b = 0; b < a; ++b) {
+        Rows e = d;
+        e[b][a] += 1.0;
+        ASSERT_FALSE(std::get<Tsp>(Evaluation::tsp(Matrix(e)).kind()).symmetric) << n << " " << a << " " << b;
+      }
+    }
+    d[n - 1][0] = std::nan("");
+    d[0][n - 1] = std::nan("");
+    EXPECT_FALSE(std::get<Tsp>(Evaluation::tsp(Matrix(d)).kind()).symmetric);
+  }
+}
+
 TEST(QapFlagTest, BothMatricesMustBeSquareAndMirrored) {
   const Rows sym{{0, 1}, {1, 0}};
   const Rows skew{{0, 1}, {2, 0}};
