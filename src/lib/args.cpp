@@ -44,6 +44,15 @@ void raise_overflow() {
   throw_error_set();
 }
 
+void raise_cannot_convert(PyObject* o, const char* target) {
+  std::string message = "'";
+  message += type_name(o);
+  message += "' object cannot be converted to '";
+  message += target;
+  message += "'";
+  raise_type_error(message);
+}
+
 namespace {
 
 std::string quoted_list(const std::vector<const char*>& names) {
@@ -161,7 +170,7 @@ bool Bool::convert(PyObject* o) {
     if (truth < 0) throw_error_set();
     return truth != 0;
   }
-  raise_type_error("'" + type_name(o) + "' object cannot be converted to 'PyBool'");
+  raise_cannot_convert(o, "PyBool");
 }
 
 std::uint64_t U64::convert(PyObject* o) {
@@ -190,7 +199,7 @@ std::int32_t I32::convert(PyObject* o) {
 }
 
 std::string Text::convert(PyObject* o) {
-  if (!PyUnicode_Check(o)) raise_type_error("'" + type_name(o) + "' object cannot be converted to 'PyString'");
+  if (!PyUnicode_Check(o)) raise_cannot_convert(o, "PyString");
   Py_ssize_t len = 0;
   const char* text = PyUnicode_AsUTF8AndSize(o, &len);
   if (text == nullptr) throw_error_set();
@@ -199,7 +208,7 @@ std::string Text::convert(PyObject* o) {
 
 void check_list_argument(PyObject* o) {
   if (PyUnicode_Check(o)) raise_type_error("Can't extract `str` to `Vec`");
-  if (!PySequence_Check(o)) raise_type_error("'" + type_name(o) + "' object cannot be converted to 'Sequence'");
+  if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
 }
 
 }  // namespace kestrum::py

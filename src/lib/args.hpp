@@ -54,7 +54,9 @@ std::array<PyObject*, Signature::kMaxParams> bind_slots(const Signature& sig, Py
 std::string type_name(PyObject* o);
 
 [[noreturn]] void raise_type_error(const std::string& message);
-[[noreturn]] void raise_overflow();  // "out of range integral type conversion attempted"
+[[noreturn]] void raise_overflow();
+// TypeError "'{type}' object cannot be converted to '{target}'".
+[[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);  // "out of range integral type conversion attempted"
 
 // ---- converters: `using type`, `static type convert(PyObject*)`; errors are set and thrown.
 

@@ -23,7 +23,7 @@ struct StateArg {
     Py_buffer view;
     if (PyObject_GetBuffer(o, &view, PyBUF_SIMPLE) < 0) {
       PyErr_Clear();
-      raise_type_error("'" + type_name(o) + "' object cannot be converted to 'PyBytes'");
+      raise_cannot_convert(o, "PyBytes");
     }
     const auto* start = static_cast<const std::uint8_t*>(view.buf);
     StateBytes bytes(start, start + view.len);

@@ -122,7 +122,7 @@ struct Instance {
   using type = Held<T>;
   static type convert(PyObject* o) {
     if (!PyObject_TypeCheck(o, type_object<T>())) {
-      raise_type_error("'" + type_name(o) + "' object cannot be converted to '" + T::kName + "'");
+      raise_cannot_convert(o, T::kName);
     }
     return Held<T>{PyRef::borrow(o)};
   }
