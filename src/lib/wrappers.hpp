@@ -1,4 +1,4 @@
-// Python objects around native values: one Box layout, one type spec per class, shared helpers.
+// Python objects around native values: one Box layout, one PyType_Spec per class, shared helpers.
 #pragma once
 
 #include "lib/py_ref.hpp"
@@ -51,7 +51,7 @@ void dealloc(PyObject* self) {
   PyRef::steal(reinterpret_cast<PyObject*>(type));  // drops the instance's reference to its heap type
 }
 
-// Builds the type object from its spec; NULL with the error set on failure.
+// Builds the type object from its PyType_Spec; NULL with the error set on failure.
 template <class T>
 PyTypeObject* create_type() {
   static std::string name = std::string("builtins.") + T::kName;
