@@ -21,13 +21,7 @@ ensure_r_tsp() {
 }
 
 ensure_bench_deps
-mapfile -t PYTHONS < <(find_pythons)
-if [ "${#PYTHONS[@]}" = 0 ]; then
-  echo "kestrum needs CPython 3.12 or later; none was found on PATH, in pyenv or /usr/bin." >&2
-  exit 1
-fi
-read -r version python <<<"${PYTHONS[0]}"
-venv="$(venv_for "$version" "$python" 1)"
+venv="$(primary_venv)"
 
 log "native benchmarks (build/bench)"
 cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \

@@ -62,13 +62,7 @@ ensure_clang() {
 }
 
 ensure_clang
-mapfile -t PYTHONS < <(find_pythons)
-if [ "${#PYTHONS[@]}" = 0 ]; then
-  echo "kestrum needs CPython 3.12 or later; none was found on PATH, in pyenv or /usr/bin." >&2
-  exit 1
-fi
-read -r version python <<<"${PYTHONS[0]}"
-venv="$(venv_for "$version" "$python" 1)"
+venv="$(primary_venv)"
 export PATH="$venv/bin:$PATH"
 
 build="$ROOT/build/fuzz"

@@ -5,13 +5,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 ensure_native_deps
-mapfile -t PYTHONS < <(find_pythons)
-if [ "${#PYTHONS[@]}" = 0 ]; then
-  echo "kestrum needs CPython 3.12 or later; none was found on PATH, in pyenv or /usr/bin." >&2
-  exit 1
-fi
-read -r version python <<<"${PYTHONS[0]}"
-venv="$(venv_for "$version" "$python" 1)"
+venv="$(primary_venv)"
+version="$("$venv/bin/python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 export PATH="$venv/bin:$PATH"
 
 # Every report is fatal: ASan stops at its first error, UBSan is built without recovery and

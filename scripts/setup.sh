@@ -32,6 +32,23 @@ find_pythons() {
   done
 }
 
+# Fills PYTHONS with the "version path" lines of find_pythons, or stops when there is none.
+require_pythons() {
+  mapfile -t PYTHONS < <(find_pythons)
+  if [ "${#PYTHONS[@]}" = 0 ]; then
+    echo "kestrum needs CPython 3.12 or later; none was found on PATH, in pyenv or /usr/bin." >&2
+    exit 1
+  fi
+}
+
+# Prints the path of .venv, the environment of the first interpreter found, making it first.
+primary_venv() {
+  require_pythons
+  local version python
+  read -r version python <<<"${PYTHONS[0]}"
+  venv_for "$version" "$python" 1
+}
+
 need_debian_package() {
   local pkg="$1" probe="$2"
   [ -e "$probe" ] && return 0

@@ -4,11 +4,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 ensure_native_deps
-mapfile -t PYTHONS < <(find_pythons)
-if [ "${#PYTHONS[@]}" = 0 ]; then
-  echo "kestrum needs CPython 3.12 or later; none was found on PATH, in pyenv or /usr/bin." >&2
-  exit 1
-fi
+require_pythons
 
 primary=1
 for entry in "${PYTHONS[@]}"; do

@@ -7,13 +7,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 need_debian_package valgrind /usr/bin/valgrind
-mapfile -t PYTHONS < <(find_pythons)
-if [ "${#PYTHONS[@]}" = 0 ]; then
-  echo "kestrum needs CPython 3.12 or later; none was found on PATH, in pyenv or /usr/bin." >&2
-  exit 1
-fi
-read -r version python <<<"${PYTHONS[0]}"
-venv="$(venv_for "$version" "$python" 1)"
+venv="$(primary_venv)"
+version="$("$venv/bin/python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 PATH="$venv/bin:$PATH" install_kestrum "$venv"
 
 out="$ROOT/build/valgrind"
