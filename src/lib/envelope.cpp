@@ -31,4 +31,12 @@ void raise_panic(const FatalStop& stop) {
   if (text) PyErr_SetObject(type, text.get());
 }
 
+bool check_python_signals() noexcept {
+  // PyGILState_Ensure is a no-op when the lock is already held by this thread.
+  const PyGILState_STATE state = PyGILState_Ensure();
+  const bool raised = PyErr_CheckSignals() != 0;
+  PyGILState_Release(state);
+  return raised;
+}
+
 }  // namespace kestrum::py

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "support/fatal.hpp"
+#include "support/interrupt.hpp"
 
 namespace kestrum::py {
 
@@ -18,8 +19,13 @@ PyObject* panic_exception_type();
 // Writes the stderr diagnostic of a fatal stop and sets PanicException(message).
 void raise_panic(const FatalStop& stop);
 
+// The core's interrupt hook: runs the Python signal handlers (taking the interpreter lock if
+// the calling thread released it) and reports whether one raised; its exception stays set.
+bool check_python_signals() noexcept;
+
 // Runs `body`, which returns a PyObject* (new reference) or a PyRef. A Python error that is
-// already set gives NULL; a fatal stop gives PanicException; an allocation failure MemoryError.
+// already set gives NULL, and so does Interrupted (a signal handler's exception is set); a
+// fatal stop gives PanicException; an allocation failure MemoryError.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
   try {
@@ -29,6 +35,9 @@ PyObject* guarded(Body&& body) noexcept {
       return body();
     }
   } catch (const ErrorSet&) {
+    return nullptr;
+  } catch (const Interrupted&) {  // a signal handler raised; its exception is pending
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     return nullptr;
   } catch (const FatalStop& stop) {
     raise_panic(stop);

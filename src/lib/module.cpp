@@ -43,6 +43,7 @@ void add_class(PyObject* module) {
 }
 
 void init_module(PyObject* m) {
+  set_interrupt_hook(&check_python_signals);
   add_class<DynLocalSearch>(m);
   add_class<DynProblem>(m);
   add_class<DynTermination>(m);
