@@ -20,22 +20,24 @@ ensure_r_tsp() {
   fi
 }
 
+require_cxx20
 ensure_bench_deps
 venv="$(primary_venv)"
+use_venv_tools "$venv"
 
 log "native benchmarks (build/bench)"
-cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
+cmake -S "$ROOT" -B "$ROOT/build/bench" -G Ninja \
   -DKESTRUM_PYTHON=OFF -DKESTRUM_BENCH=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-PATH="$venv/bin:$PATH" cmake --build "$ROOT/build/bench"
+cmake --build "$ROOT/build/bench" -j "$JOBS"
 "$ROOT/build/bench/kestrum_bench" --benchmark_out="$ROOT/build/bench/native.json" \
   --benchmark_out_format=json
 
 ensure_r_tsp
 log "installing kestrum and the libraries it is compared with (the bench extra)"
-if ! PATH="$venv/bin:$PATH" "$venv/bin/python" -m pip install -q --no-build-isolation "$ROOT[bench]" >&2; then
+if ! "$venv/bin/python" -m pip install -q --no-build-isolation "$ROOT[bench]" >&2; then
   # One peer that cannot be installed must not stop the others: compare.py installs them
   # one at a time and marks the missing ones as skipped.
-  PATH="$venv/bin:$PATH" install_kestrum "$venv"
+  install_kestrum "$venv"
 fi
 log "kestrum against other libraries"
 exec "$venv/bin/python" "$ROOT/bench/compare.py" --native "$ROOT/build/bench/native.json" "$@"

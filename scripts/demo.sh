@@ -3,6 +3,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
+require_cxx20
 venv="$(primary_venv)"
-PATH="$venv/bin:$PATH" install_kestrum "$venv"
+use_venv_tools "$venv"
+install_kestrum "$venv"
 exec "$venv/bin/python" "$ROOT/examples/demo.py" "$@"

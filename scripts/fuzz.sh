@@ -63,19 +63,18 @@ ensure_clang() {
 
 ensure_clang
 venv="$(primary_venv)"
-export PATH="$venv/bin:$PATH"
+use_venv_tools "$venv"
 
 build="$ROOT/build/fuzz"
 log "building the fuzz targets with $CLANGXX"
-cmake -S "$ROOT/fuzz" -B "$build" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
-  -DCMAKE_CXX_COMPILER="$CLANGXX" >/dev/null
-cmake --build "$build"
+cmake -S "$ROOT/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$CLANGXX" >/dev/null
+cmake --build "$build" -j "$JOBS"
 
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 
 log "replaying the seed corpora"
-ctest --test-dir "$build" --output-on-failure | tail -n 3
+ctest --test-dir "$build" --output-on-failure --timeout 300 | tail -n 3
 
 # Longest input per target: lines must be long enough to cross the reader's 8192-byte buffer;
 # the coordinate reader's output grows with the square of its input.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up everything kestrum needs on a fresh machine and builds it. Sourced by the Makefile
-# targets through scripts/run.sh; safe to run again (each step is skipped when already done).
+# Sets up everything kestrum needs on a fresh machine and builds it. Sourced by every script
+# behind a Makefile target, so each target works from a fresh clone on its own; safe to run
+# again (each step is skipped when already done).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -63,6 +64,44 @@ need_debian_package() {
   fi
 }
 
+# Stops at once, with a clear message, when no compiler takes the C++20 the sources use
+# (GCC 12 or clang 15 and later do). $CXX, when set, is the compiler CMake will pick too.
+require_cxx20() {
+  local cxx="${CXX:-c++}" dir status=0
+  if ! command -v "$cxx" >/dev/null 2>&1; then
+    echo "kestrum needs a C++20 compiler (GCC 12 or later, or clang 15 or later), and '$cxx' was not found." >&2
+    echo "Install one (Debian: sudo apt-get install -y g++) or point CXX at it." >&2
+    exit 1
+  fi
+  dir="$(mktemp -d)"
+  printf '%s\n' '#include <bit>' '#include <concepts>' '#include <source_location>' '#include <span>' \
+    'template <std::unsigned_integral T> int lead(T v) { return std::countl_zero(v); }' \
+    'int main() { int a[2]{}; std::span<int> s(a); return lead(1u) + static_cast<int>(s.size())' \
+    '  + static_cast<int>(std::source_location::current().line()); }' >"$dir/probe.cpp"
+  "$cxx" -std=c++20 -c "$dir/probe.cpp" -o "$dir/probe.o" >"$dir/err" 2>&1 || status=$?
+  if [ "$status" != 0 ]; then
+    echo "kestrum needs a C++20 compiler (GCC 12 or later, or clang 15 or later);" \
+      "$(command -v "$cxx") ($("$cxx" --version 2>/dev/null | head -n 1)) cannot compile C++20:" >&2
+    head -n 5 "$dir/err" >&2
+    rm -rf "$dir"
+    exit 1
+  fi
+  rm -rf "$dir"
+}
+
+# The build tools come from the environment's own packages (cmake, ctest and ninja are on
+# PyPI), so a machine without them installed system-wide works the same.
+use_venv_tools() {
+  export PATH="$1/bin:$PATH"
+  local tool
+  for tool in cmake ctest ninja; do
+    [ -x "$1/bin/$tool" ] || { echo "$1 has no $tool; remove $1 and run again" >&2; exit 1; }
+  done
+}
+
+# Parallel compile jobs: one per core the process may use, unless KESTRUM_JOBS says otherwise.
+JOBS="${KESTRUM_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
 ensure_native_deps() {
   need_debian_package libgtest-dev /usr/include/gtest/gtest.h
 }
@@ -85,15 +124,27 @@ venv_for() {
   if [ "$(cat "$stamp" 2>/dev/null)" != "$want" ]; then
     log "installing Python dependencies into $dir"
     "$dir/bin/python" -m pip install -q --upgrade pip >&2
-    "$dir/bin/python" -m pip install -q -r "$ROOT/requirements-dev.txt" >&2
+    if ! "$dir/bin/python" -m pip install --progress-bar off -r "$ROOT/requirements-dev.txt" 2>&1 |
+        { grep --line-buffered -E '^(Collecting|Installing|Successfully|ERROR)' || true; } >&2; then
+      echo "installing the Python dependencies into $dir failed" >&2
+      exit 1
+    fi
     echo "$want" > "$stamp"
   fi
   printf '%s\n' "$dir"
 }
 
-# Builds and installs the extension into the venv (incremental: the build tree is kept).
+# Builds and installs the extension into the venv (incremental: the build tree is kept). pip
+# hides the build's output unless verbose; the compiler's progress lines are passed on, the
+# whole output goes to build/pip-install.log and is shown when the build fails.
 install_kestrum() {
-  local dir="$1"
+  local dir="$1" out="$ROOT/build/pip-install.log"
+  mkdir -p "$ROOT/build"
   log "building kestrum for $("$dir/bin/python" -c 'import sys; print(sys.version.split()[0])')"
-  "$dir/bin/python" -m pip install -q --no-build-isolation --no-deps "$ROOT" >&2
+  if ! CMAKE_BUILD_PARALLEL_LEVEL="$JOBS" "$dir/bin/python" -m pip install -v --no-build-isolation --no-deps "$ROOT" 2>&1 |
+      tee "$out" | { grep --line-buffered -E '^ *\[[0-9]+/[0-9]+\] ' || true; } >&2; then
+    tail -n 60 "$out" >&2
+    echo "building kestrum failed; the whole output is in $out" >&2
+    exit 1
+  fi
 }

@@ -3,6 +3,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
+require_cxx20
 ensure_native_deps
 require_pythons
 
@@ -10,15 +11,18 @@ primary=1
 for entry in "${PYTHONS[@]}"; do
   read -r version python <<<"$entry"
   venv="$(venv_for "$version" "$python" "$primary")"
-  if [ "$primary" = 1 ]; then
-    log "native tests"
-    cmake -S "$ROOT" -B "$ROOT/build/native" -G Ninja -DCMAKE_MAKE_PROGRAM="$venv/bin/ninja" \
-      -DKESTRUM_PYTHON=OFF -DKESTRUM_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    PATH="$venv/bin:$PATH" cmake --build "$ROOT/build/native"
-    ctest --test-dir "$ROOT/build/native" --output-on-failure -j2 | tail -n 5
-  fi
-  PATH="$venv/bin:$PATH" install_kestrum "$venv"
-  log "pytest with Python $version"
-  (cd "$ROOT" && "$venv/bin/python" -m pytest -q tests/python -p no:cacheprovider)
+  (
+    use_venv_tools "$venv"
+    if [ "$primary" = 1 ]; then
+      log "native tests"
+      cmake -S "$ROOT" -B "$ROOT/build/native" -G Ninja -DKESTRUM_PYTHON=OFF -DKESTRUM_TESTS=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+      cmake --build "$ROOT/build/native" -j "$JOBS"
+      ctest --test-dir "$ROOT/build/native" --output-on-failure -j "$JOBS" --timeout 300 | tail -n 5
+    fi
+    install_kestrum "$venv"
+    log "pytest with Python $version"
+    cd "$ROOT" && "$venv/bin/python" -m pytest -q tests/python -p no:cacheprovider
+  )
   primary=0
 done

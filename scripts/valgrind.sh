@@ -6,10 +6,12 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
+require_cxx20
 need_debian_package valgrind /usr/bin/valgrind
 venv="$(primary_venv)"
+use_venv_tools "$venv"
 version="$("$venv/bin/python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
-PATH="$venv/bin:$PATH" install_kestrum "$venv"
+install_kestrum "$venv"
 
 out="$ROOT/build/valgrind"
 mkdir -p "$out"
