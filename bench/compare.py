@@ -48,9 +48,8 @@ import numpy as np
 import kestrum as k
 
 ROOT = Path(__file__).resolve().parent.parent
-DATA = Path(os.environ.get("KESTRUM_DATA", ROOT.parent / "shared" / "data"))
-if not DATA.is_dir():
-    DATA = Path("/work/shared/data")
+# The instance collection: $KESTRUM_DATA, else ../shared/data beside the repository.
+DATA = Path(os.environ.get("KESTRUM_DATA") or ROOT.parent / "shared" / "data")
 
 
 # ---------------------------------------------------------------------------------------
@@ -660,6 +659,10 @@ def main() -> int:
                     help="comma-separated subset of: annealing, qap, two_opt, quality")
     args = ap.parse_args()
 
+    if not (DATA / "tsplib" / "optima.tsv").is_file() or not (DATA / "qaplib" / "optima.tsv").is_file():
+        print(f"no instance collection at {DATA} (set KESTRUM_DATA to the folder holding tsplib/ "
+              "and qaplib/); nothing to compare", file=sys.stderr)
+        return 1
     check_instances()
     missing = ensure_peers(install=not args.no_install)
     only = set(args.only.split(","))

@@ -3,7 +3,8 @@ gap to its published value.
 
 Usage: python examples/qaplib.py [INSTANCE] [--data DIR]
 
-INSTANCE is a name from qaplib/optima.tsv (default nug20). kestrum scores an assignment over
+INSTANCE is a name from qaplib/optima.tsv (default nug20, or nug12 with only the instances
+shipped with kestrum_tools). kestrum scores an assignment over
 position pairs a < b only, each unordered pair once, while QAPLIB sums over all ordered pairs.
 When both matrices are symmetric with zero diagonals (the table's half_rule column), kestrum's
 score is exactly half the QAPLIB objective, so the published value is halved for the gap. For
@@ -35,11 +36,13 @@ def searches(evaluation, n):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("instance", nargs="?", default="nug20")
+    parser.add_argument("instance", nargs="?", default=None)
     add_data_argument(parser)
     args = parser.parse_args()
 
-    folder = library(args.data, "qaplib")
+    folder = library(args.data, "qaplib", [args.instance or "nug12"])
+    if args.instance is None:
+        args.instance = "nug20" if (folder / "nug20.dat").is_file() else "nug12"
     row = read_optima(folder / "optima.tsv")[args.instance]
     n = int(row["n"])
     evaluation = E.qap_from_qaplib(str(folder / (args.instance + ".dat")))

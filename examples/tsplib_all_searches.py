@@ -45,7 +45,7 @@ def main():
     add_data_argument(parser)
     args = parser.parse_args()
 
-    folder = library(args.data, "tsplib")
+    folder = library(args.data, "tsplib", [args.instance])
     row = read_optima(folder / "optima.tsv")[args.instance]
     suffix = ".atsp" if row["type"] == "ATSP" else ".tsp"
     evaluation = E.tsp_from_tsplib(str(folder / (args.instance + suffix)))

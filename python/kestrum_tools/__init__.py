@@ -3,9 +3,11 @@ for the small text files that come with TSPLIB and QAPLIB instances (tours, solu
 
 numpy is needed for the arrays and matplotlib for the plots; both are imported only when used.
 `grid` runs the runs of a benchmark as independent tasks on a process pool or a Dask cluster;
-tqdm draws its progress bar.
+tqdm draws its progress bar. `kestrum_tools.data` holds a few small classic instances with their
+published optima.
 """
 
+from kestrum_tools import data
 from kestrum_tools.grid import GridError, grid
 from kestrum_tools.instances import read_optima, read_qaplib_solution, read_tour, tsplib_coordinates
 from kestrum_tools.logs import log_to_arrays
@@ -13,6 +15,7 @@ from kestrum_tools.plots import plot_convergence, plot_tour
 
 __all__ = [
     "GridError",
+    "data",
     "grid",
     "log_to_arrays",
     "plot_convergence",

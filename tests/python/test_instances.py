@@ -1,5 +1,6 @@
 """Standard instance files: published optimal tours and assignments score their optima exactly."""
 
+import os
 from pathlib import Path
 
 import pytest
@@ -7,7 +8,8 @@ import pytest
 import kestrum
 from kestrum_tools import read_optima, read_qaplib_solution, read_tour
 
-DATA = Path(__file__).resolve().parents[3] / "shared" / "data"
+# The instance collection: $KESTRUM_DATA, else ../shared/data beside the repository.
+DATA = Path(os.environ.get("KESTRUM_DATA") or Path(__file__).resolve().parents[3] / "shared" / "data")
 E, M, P = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem
 
 needs_data = pytest.mark.skipif(not DATA.is_dir(), reason="benchmark instances not present")
