@@ -18,6 +18,9 @@ __all__ = [
     "benchmark",
 ]
 
+# The package version (the project metadata's).
+__version__: str
+
 # One row of a run log: (elapsed nanoseconds, best score, current score, iteration).
 _LogRow = tuple[int, float, float, int]
 

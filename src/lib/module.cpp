@@ -54,6 +54,8 @@ void init_module(PyObject* m) {
   PyRef name = PyRef::steal(PyModule_GetNameObject(m));
   PyRef function = PyRef::steal(PyCMethod_New(benchmark_method(), m, name.get(), nullptr));
   add_export(m, "benchmark", function.get());
+  // The package version, given by the build from the project metadata (not in __all__).
+  if (PyModule_AddStringConstant(m, "__version__", KESTRUM_VERSION) < 0) throw_error_set();
 }
 
 PyObject* init() noexcept {

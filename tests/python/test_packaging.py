@@ -1,4 +1,9 @@
-"""The instances shipped in kestrum_tools.data: each published solution scores its optimum."""
+"""What the package brings besides the engine: its version, and the instances shipped in
+kestrum_tools.data (each published solution scores its optimum)."""
+
+import importlib.metadata
+import tomllib
+from pathlib import Path
 
 import pytest
 
@@ -28,3 +33,16 @@ def test_unknown_names_are_refused():
         data.evaluation("eil51")
     with pytest.raises(ValueError, match="library must be 'tsplib' or 'qaplib'"):
         data.folder("tsp")
+
+
+def test_version_is_the_project_version():
+    pyproject = Path(__file__).resolve().parents[2] / "pyproject.toml"
+    if pyproject.is_file():
+        with open(pyproject, "rb") as f:
+            assert kestrum.__version__ == tomllib.load(f)["project"]["version"]
+    try:
+        installed = importlib.metadata.version("kestrum")
+    except importlib.metadata.PackageNotFoundError:  # run against a build tree (make sanitize)
+        return
+    if Path(kestrum.__file__).resolve().parent == Path(importlib.metadata.distribution("kestrum").locate_file("")).resolve():
+        assert kestrum.__version__ == installed
