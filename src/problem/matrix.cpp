@@ -1,33 +1,52 @@
-// Matrix: flattening of nested rows and the square-shape flag.
+// Matrix: flattening of nested rows into one shared buffer, and the square-shape flag.
 #include "problem/matrix.hpp"
 
 #include <utility>
 
 namespace kestrum {
 
-Matrix::Matrix(const std::vector<std::vector<double>>& rows) {
+Matrix::Matrix(std::shared_ptr<const Storage> storage, bool square) noexcept
+    : storage_(std::move(storage)),
+      data_(storage_->data.data()),
+      offsets_(storage_->offsets.data()),
+      rows_(storage_->offsets.size() - 1),
+      square_(square) {}
+
+Matrix::Matrix() : Matrix([] {
+  // Every empty matrix shares one buffer: building one allocates nothing after the first.
+  static const std::shared_ptr<const Storage> empty = std::make_shared<const Storage>();
+  return empty;
+}(), true) {}
+
+Matrix::Matrix(const std::vector<std::vector<double>>& rows) : Matrix() {
+  auto storage = std::make_shared<Storage>();
   std::size_t total = 0;
   for (const auto& r : rows) total += r.size();
-  data_.reserve(total);
-  offsets_.reserve(rows.size() + 1);
+  storage->data.reserve(total);
+  storage->offsets.reserve(rows.size() + 1);
+  bool square = true;
   for (const auto& r : rows) {
-    data_.insert(data_.end(), r.begin(), r.end());
-    offsets_.push_back(data_.size());
-    square_ = square_ && r.size() == rows.size();
+    storage->data.insert(storage->data.end(), r.begin(), r.end());
+    storage->offsets.push_back(storage->data.size());
+    square = square && r.size() == rows.size();
   }
+  *this = Matrix(std::move(storage), square);
 }
 
-Matrix::Matrix(std::vector<double> data, std::span<const std::size_t> row_lengths)
-    : data_(std::move(data)) {
-  offsets_.reserve(row_lengths.size() + 1);
+Matrix::Matrix(std::vector<double> data, std::span<const std::size_t> row_lengths) : Matrix() {
+  auto storage = std::make_shared<Storage>();
+  storage->data = std::move(data);
+  storage->offsets.reserve(row_lengths.size() + 1);
+  bool square = true;
   for (const std::size_t len : row_lengths) {
-    offsets_.push_back(offsets_.back() + len);
-    square_ = square_ && len == row_lengths.size();
+    storage->offsets.push_back(storage->offsets.back() + len);
+    square = square && len == row_lengths.size();
   }
-  if (offsets_.back() != data_.size()) {
-    fatal("matrix data holds " + std::to_string(data_.size()) + " values but its rows need " +
-          std::to_string(offsets_.back()));
+  if (storage->offsets.back() != storage->data.size()) {
+    fatal("matrix data holds " + std::to_string(storage->data.size()) +
+          " values but its rows need " + std::to_string(storage->offsets.back()));
   }
+  *this = Matrix(std::move(storage), square);
 }
 
 std::size_t Matrix::row_len(std::size_t r, std::source_location where) const {
