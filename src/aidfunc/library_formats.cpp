@@ -15,6 +15,7 @@
 
 #include "aidfunc/lines.hpp"
 #include "aidfunc/number.hpp"
+#include "problem/point_metrics.hpp"
 
 namespace kestrum {
 
@@ -173,59 +174,12 @@ struct City {
   std::size_t line;
 };
 
-struct Point {
-  double x;
-  double y;
-};
-
-// TSPLIB's nint: round half up.
-[[nodiscard]] double nint(double v) { return std::floor(v + 0.5); }
-
-[[nodiscard]] double euc_2d(Point a, Point b) {
-  const double dx = a.x - b.x;
-  const double dy = a.y - b.y;
-  return nint(std::sqrt(dx * dx + dy * dy));
-}
-
-[[nodiscard]] double ceil_2d(Point a, Point b) {
-  const double dx = a.x - b.x;
-  const double dy = a.y - b.y;
-  return std::ceil(std::sqrt(dx * dx + dy * dy));
-}
-
-// Pseudo-Euclidean: the distance in tenths, rounded up whenever nint rounded down.
-[[nodiscard]] double att(Point a, Point b) {
-  const double dx = a.x - b.x;
-  const double dy = a.y - b.y;
-  const double r = std::sqrt((dx * dx + dy * dy) / 10.0);
-  const double t = nint(r);
-  return t < r ? t + 1.0 : t;
-}
-
-// GEO coordinates are DDD.MM: the integer part is degrees, the two decimals minutes. TSPLIB's
-// optima were computed with this truncated pi.
-constexpr double kTsplibPi = 3.141592;
-constexpr double kTsplibEarthRadius = 6378.388;
-
-[[nodiscard]] double geo_radians(double degrees_minutes) {
-  const double degrees = std::trunc(degrees_minutes);
-  const double minutes = degrees_minutes - degrees;
-  return kTsplibPi * (degrees + 5.0 * minutes / 3.0) / 180.0;
-}
-
-// x is the latitude, y the longitude.
-[[nodiscard]] double geo(Point a, Point b) {
-  const double lat_a = geo_radians(a.x);
-  const double lon_a = geo_radians(a.y);
-  const double lat_b = geo_radians(b.x);
-  const double lon_b = geo_radians(b.y);
-  const double q1 = std::cos(lon_a - lon_b);
-  const double q2 = std::cos(lat_a - lat_b);
-  const double q3 = std::cos(lat_a + lat_b);
-  // Rounding can push the cosine of a zero angle just past 1; acos would give NaN there.
-  const double c = std::clamp(0.5 * ((1.0 + q1) * q2 - (1.0 - q1) * q3), -1.0, 1.0);
-  return std::floor(kTsplibEarthRadius * std::acos(c) + 1.0);
-}
+// The rules live beside the point evaluation, which computes the same distances on demand.
+using metrics::att;
+using metrics::ceil_2d;
+using metrics::euc_2d;
+using metrics::geo;
+using metrics::Point;
 
 [[nodiscard]] double coordinate_distance(WeightType type, Point a, Point b) {
   switch (type) {
