@@ -12,8 +12,17 @@ test:
 bench:
 	@bash scripts/bench.sh $(ARGS)
 
+# One manylinux wheel per interpreter found, in dist/; wheel-test installs each into a fresh
+# environment without compiler or CMake and runs the Python tests against it.
+.PHONY: wheel wheel-test
+wheel:
+	@bash scripts/wheel.sh
+
+wheel-test:
+	@bash scripts/wheel_test.sh
+
 clean:
-	rm -rf build .venv .venv-*
+	rm -rf build dist .venv .venv-*
 
 # Reliability checks: the tests under AddressSanitizer + UndefinedBehaviorSanitizer, the
 # libFuzzer targets for SECONDS seconds each (fuzz-smoke: 30), memcheck over an end-to-end run.
