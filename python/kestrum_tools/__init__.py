@@ -7,7 +7,6 @@ tqdm draws its progress bar. `kestrum_tools.data` holds a few small classic inst
 published optima.
 """
 
-from kestrum_tools import data
 from kestrum_tools.grid import GridError, grid
 from kestrum_tools.instances import read_optima, read_qaplib_solution, read_tour, tsplib_coordinates
 from kestrum_tools.logs import log_to_arrays
@@ -15,7 +14,6 @@ from kestrum_tools.plots import plot_convergence, plot_tour
 
 __all__ = [
     "GridError",
-    "data",
     "grid",
     "log_to_arrays",
     "plot_convergence",
