@@ -108,10 +108,7 @@ constexpr Signature kSetAcceptanceSeed{
 PyObject* set_acceptance_seed(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [seed] = bind<Optional<U64>>(kSetAcceptanceSeed, a, n, kw);
-    // Only annealing draws acceptance numbers; the other searches have nothing to seed.
-    with_locked<DynLocalSearch>(self, [&](LocalSearch& s) {
-      if (auto* annealing = dynamic_cast<SimulatedAnnealing*>(&s)) annealing->set_acceptance_seed(seed);
-    });
+    with_locked<DynLocalSearch>(self, [&](LocalSearch& s) { s.set_acceptance_seed(seed); });
     return none();
   });
 }

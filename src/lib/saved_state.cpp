@@ -11,6 +11,7 @@
 #include "local_search/tabu_search/tabu_search.hpp"
 #include "local_search/vns/variable_neighborhood.hpp"
 #include "problem/array_problem.hpp"
+#include "support/tags.hpp"
 
 namespace kestrum::py {
 namespace {
@@ -95,68 +96,66 @@ Simple read_simple(ByteReader& r) {
   return Simple{Xoshiro128pp(state), size};
 }
 
+// A simple kind is its tag (the MoveKind) and its generator; a move type is a simple kind,
+// or the MultiNeighbor tag (one past the simple kinds) followed by its members and weights.
+constexpr std::uint8_t kSimpleKinds = std::variant_size_v<SimpleMoveType>;
+constexpr std::uint8_t kMultiNeighborTag = 3;
+
 void write_simple(ByteWriter& w, const SimpleMoveType& m) {
-  w.u8(static_cast<std::uint8_t>(m.index()));
+  w.u8(static_cast<std::uint8_t>(move_kind(m)));
   std::visit([&](const auto& kind) { write_generator(w, kind.rng, kind.size); }, m);
 }
 
-SimpleMoveType read_simple_move(ByteReader& r) {
-  switch (tag(r, 3, "neighbourhood member")) {
-    case 0: return read_simple<Reverse>(r);
-    case 1: return read_simple<Swap>(r);
-    case 2: return read_simple<SwapTsp>(r);
+SimpleMoveType read_simple_of(ByteReader& r, MoveKind kind) {
+  switch (kind) {
+    case MoveKind::kReverse: return read_simple<Reverse>(r);
+    case MoveKind::kSwap: return read_simple<Swap>(r);
+    case MoveKind::kSwapTsp: return read_simple<SwapTsp>(r);
   }
-  __builtin_unreachable();
+  unknown_tag("move", kind);
+}
+
+SimpleMoveType read_simple_move(ByteReader& r) {
+  return read_simple_of(r, static_cast<MoveKind>(tag(r, kSimpleKinds, "neighbourhood member")));
 }
 
 void write_move_type(ByteWriter& w, const MoveType& mt) {
-  const MoveType::Kind& kind = mt.kind();
-  w.u8(static_cast<std::uint8_t>(kind.index()));
-  switch (kind.index()) {
-    case 0: return write_generator(w, std::get<0>(kind).rng, std::get<0>(kind).size);
-    case 1: return write_generator(w, std::get<1>(kind).rng, std::get<1>(kind).size);
-    case 2: return write_generator(w, std::get<2>(kind).rng, std::get<2>(kind).size);
-    case 3: {
-      const MultiNeighbor& multi = std::get<3>(kind);
+  switch (mt.tag()) {
+    case MoveType::Tag::kSimple: return write_simple(w, *mt.simple());
+    case MoveType::Tag::kMultiNeighbor: {
+      const MultiNeighbor& multi = *mt.multi();
+      w.u8(kMultiNeighborTag);
       w.count(multi.move_array.size());
       for (const SimpleMoveType& m : multi.move_array) write_simple(w, m);
       write_floats(w, multi.weights);
       return;
     }
   }
+  unknown_tag("move type", mt.tag());
 }
 
 MoveType read_move_type(ByteReader& r) {
-  switch (tag(r, 4, "move type")) {
-    case 0: return MoveType(MoveType::Kind(read_simple<Reverse>(r)));
-    case 1: return MoveType(MoveType::Kind(read_simple<Swap>(r)));
-    case 2: return MoveType(MoveType::Kind(read_simple<SwapTsp>(r)));
-    case 3: {
-      MultiNeighbor multi;
-      const std::size_t members = r.count(kSimpleMoveBytes);
-      multi.move_array.reserve(members);
-      for (std::size_t k = 0; k < members; ++k) multi.move_array.push_back(read_simple_move(r));
-      multi.weights = read_floats(r);
-      return MoveType(MoveType::Kind(std::move(multi)));
-    }
-  }
-  __builtin_unreachable();
+  const std::uint8_t t = tag(r, kSimpleKinds + 1, "move type");
+  if (t < kSimpleKinds) return MoveType(read_simple_of(r, static_cast<MoveKind>(t)));
+  MultiNeighbor multi;
+  const std::size_t members = r.count(kSimpleMoveBytes);
+  multi.move_array.reserve(members);
+  for (std::size_t k = 0; k < members; ++k) multi.move_array.push_back(read_simple_move(r));
+  multi.weights = read_floats(r);
+  return MoveType(MoveType::Kind(std::move(multi)));
 }
 
 // The positions every neighbourhood of the move type is sized to.
 bool sized_to(const MoveType& mt, std::size_t n) {
-  const auto size_is_n = [n](const auto& kind) { return kind.size == n; };
-  switch (mt.kind().index()) {
-    case 0: return size_is_n(std::get<0>(mt.kind()));
-    case 1: return size_is_n(std::get<1>(mt.kind()));
-    case 2: return size_is_n(std::get<2>(mt.kind()));
-    case 3:
-      for (const SimpleMoveType& m : std::get<3>(mt.kind()).move_array) {
-        if (!std::visit(size_is_n, m)) return false;
+  switch (mt.tag()) {
+    case MoveType::Tag::kSimple: return size_of(*mt.simple()) == n;
+    case MoveType::Tag::kMultiNeighbor:
+      for (const SimpleMoveType& m : mt.multi()->move_array) {
+        if (size_of(m) != n) return false;
       }
       return true;
   }
-  __builtin_unreachable();
+  unknown_tag("move type", mt.tag());
 }
 
 // ---- evaluations
@@ -168,32 +167,38 @@ void write_bins(ByteWriter& w, const Bins& b) {
 }
 
 void write_evaluation(ByteWriter& w, const Evaluation& e) {
+  using Tag = Evaluation::Tag;
   const Evaluation::Kind& kind = e.kind();
-  w.u8(static_cast<std::uint8_t>(kind.index()));
-  switch (kind.index()) {
-    case 0: return write_bins(w, std::get<0>(kind));
-    case 1: return write_bins(w, std::get<1>(kind));
-    case 2: return write_bins(w, std::get<2>(kind));
-    case 3: return write_matrix(w, std::get<3>(kind).distance_matrix);
-    case 4:
-      write_matrix(w, std::get<4>(kind).distance_matrix);
-      return write_matrix(w, std::get<4>(kind).flow_matrix);
+  w.u8(static_cast<std::uint8_t>(e.tag()));
+  switch (e.tag()) {
+    case Tag::kEmptyBins: return write_bins(w, std::get<EmptyBins>(kind));
+    case Tag::kEmptySpace: return write_bins(w, std::get<EmptySpace>(kind));
+    case Tag::kEmptySpaceExp: return write_bins(w, std::get<EmptySpaceExp>(kind));
+    case Tag::kTsp: return write_matrix(w, std::get<Tsp>(kind).distance_matrix);
+    case Tag::kQap:
+      write_matrix(w, std::get<Qap>(kind).distance_matrix);
+      return write_matrix(w, std::get<Qap>(kind).flow_matrix);
   }
+  unknown_tag("evaluation", e.tag());
 }
 
 Evaluation read_evaluation(ByteReader& r) {
-  const std::uint8_t t = tag(r, 5, "evaluation");
+  using Tag = Evaluation::Tag;
+  const auto t = static_cast<Tag>(tag(r, std::variant_size_v<Evaluation::Kind>, "evaluation"));
   switch (t) {
-    case 0:
-    case 1:
-    case 2: {
+    case Tag::kEmptyBins: {
       std::vector<double> weights = read_floats(r);
-      const double max_fill = r.f64();
-      if (t == 0) return Evaluation::empty_bins(std::move(weights), max_fill);
-      if (t == 1) return Evaluation::empty_space(std::move(weights), max_fill);
-      return Evaluation::empty_space_exp(std::move(weights), max_fill);
+      return Evaluation::empty_bins(std::move(weights), r.f64());
     }
-    case 3: {
+    case Tag::kEmptySpace: {
+      std::vector<double> weights = read_floats(r);
+      return Evaluation::empty_space(std::move(weights), r.f64());
+    }
+    case Tag::kEmptySpaceExp: {
+      std::vector<double> weights = read_floats(r);
+      return Evaluation::empty_space_exp(std::move(weights), r.f64());
+    }
+    case Tag::kTsp: {
       Matrix distances = read_matrix(r);
       // The symmetry flag is recomputed from the matrix, as when it was first built; a
       // matrix too ragged for that walk was never a tour matrix.
@@ -203,13 +208,13 @@ Evaluation read_evaluation(ByteReader& r) {
         malformed("the tour matrix cannot be read: " + stop.message);
       }
     }
-    case 4: {
+    case Tag::kQap: {
       Matrix distances = read_matrix(r);
       Matrix flows = read_matrix(r);
       return Evaluation::qap(std::move(distances), std::move(flows));
     }
   }
-  __builtin_unreachable();
+  unknown_tag("evaluation", t);
 }
 
 // ---- criteria
@@ -222,42 +227,49 @@ std::size_t depth_of(const TF& t) {
     for (const TF& c : children) d = std::max(d, depth_of(c));
     return d;
   };
-  switch (t.kind().index()) {
-    case 4: return 1 + deepest(std::get<4>(t.kind()).children);
-    case 5: return 1 + deepest(std::get<5>(t.kind()).children);
-    default: return 1;
+  switch (t.tag()) {
+    case TF::Tag::kAlwaysTrue:
+    case TF::Tag::kMaxIterations:
+    case TF::Tag::kMaxSec:
+    case TF::Tag::kMinTemp:
+    case TF::Tag::kMustImprove:
+    case TF::Tag::kNoImprove: return 1;
+    case TF::Tag::kMultiCritAnd: return 1 + deepest(std::get<TF::MultiCritAnd>(t.kind()).children);
+    case TF::Tag::kMultiCritOr: return 1 + deepest(std::get<TF::MultiCritOr>(t.kind()).children);
   }
+  unknown_tag("criterion", t.tag());
 }
 
 void write_termination(ByteWriter& w, const TF& t) {
+  using Tag = TF::Tag;
   const TF::Kind& kind = t.kind();
-  w.u8(static_cast<std::uint8_t>(kind.index()));
-  switch (kind.index()) {
-    case 0: return;
-    case 1:
-      w.u32(std::get<1>(kind).max_iterations);
-      return w.u32(std::get<1>(kind).iteration_count);
-    case 2:
-      w.u64(std::get<2>(kind).max_sec);
-      w.i64(std::get<2>(kind).start.seconds);
-      return w.u32(std::get<2>(kind).start.nanos);
-    case 3: return w.i32(std::get<3>(kind).min_temp);
-    case 4:
-    case 5: {
-      const auto& children =
-          kind.index() == 4 ? std::get<4>(kind).children : std::get<5>(kind).children;
+  w.u8(static_cast<std::uint8_t>(t.tag()));
+  switch (t.tag()) {
+    case Tag::kAlwaysTrue: return;
+    case Tag::kMaxIterations:
+      w.u32(std::get<TF::MaxIterations>(kind).max_iterations);
+      return w.u32(std::get<TF::MaxIterations>(kind).iteration_count);
+    case Tag::kMaxSec:
+      w.u64(std::get<TF::MaxSec>(kind).max_sec);
+      w.i64(std::get<TF::MaxSec>(kind).start.seconds);
+      return w.u32(std::get<TF::MaxSec>(kind).start.nanos);
+    case Tag::kMinTemp: return w.i32(std::get<TF::MinTemp>(kind).min_temp);
+    case Tag::kMultiCritAnd:
+    case Tag::kMultiCritOr: {
+      const auto& children = t.tag() == Tag::kMultiCritAnd ? std::get<TF::MultiCritAnd>(kind).children
+                                                            : std::get<TF::MultiCritOr>(kind).children;
       w.count(children.size());
       for (const TF& c : children) write_termination(w, c);
       return;
     }
-    case 6: {
-      const TF::MustImprove& m = std::get<6>(kind);
+    case Tag::kMustImprove: {
+      const TF::MustImprove& m = std::get<TF::MustImprove>(kind);
       w.boolean(m.running);
       w.boolean(m.minimize);
       return w.f64(m.best_score);
     }
-    case 7: {
-      const TF::NoImprove& m = std::get<7>(kind);
+    case Tag::kNoImprove: {
+      const TF::NoImprove& m = std::get<TF::NoImprove>(kind);
       w.boolean(m.running);
       w.boolean(m.minimize);
       w.u32(m.iter_without_imp);
@@ -265,6 +277,7 @@ void write_termination(ByteWriter& w, const TF& t) {
       return w.f64(m.best_score);
     }
   }
+  unknown_tag("criterion", t.tag());
 }
 
 TF read_termination(ByteReader& r, std::size_t depth);
@@ -283,15 +296,17 @@ TF read_termination(ByteReader& r, std::size_t depth) {
   if (depth > kMaxCriterionDepth) {
     malformed("criteria nest deeper than " + std::to_string(kMaxCriterionDepth));
   }
-  switch (tag(r, 8, "criterion")) {
-    case 0: return TF(TF::AlwaysTrue{});
-    case 1: {
+  using Tag = TF::Tag;
+  const auto t = static_cast<Tag>(tag(r, std::variant_size_v<TF::Kind>, "criterion"));
+  switch (t) {
+    case Tag::kAlwaysTrue: return TF(TF::AlwaysTrue{});
+    case Tag::kMaxIterations: {
       TF::MaxIterations m;
       m.max_iterations = r.u32();
       m.iteration_count = r.u32();
       return TF(m);
     }
-    case 2: {
+    case Tag::kMaxSec: {
       TF::MaxSec m;
       m.max_sec = r.u64();
       m.start.seconds = r.i64();
@@ -299,17 +314,17 @@ TF read_termination(ByteReader& r, std::size_t depth) {
       if (m.start.nanos >= kNanosPerSecond) malformed("a start instant has nanoseconds above 999999999");
       return TF(m);
     }
-    case 3: return TF(TF::MinTemp{r.i32()});
-    case 4: return TF(TF::MultiCritAnd{read_children(r, depth)});
-    case 5: return TF(TF::MultiCritOr{read_children(r, depth)});
-    case 6: {
+    case Tag::kMinTemp: return TF(TF::MinTemp{r.i32()});
+    case Tag::kMultiCritAnd: return TF(TF::MultiCritAnd{read_children(r, depth)});
+    case Tag::kMultiCritOr: return TF(TF::MultiCritOr{read_children(r, depth)});
+    case Tag::kMustImprove: {
       TF::MustImprove m;
       m.running = r.boolean();
       m.minimize = r.boolean();
       m.best_score = r.f64();
       return TF(m);
     }
-    case 7: {
+    case Tag::kNoImprove: {
       TF::NoImprove m;
       m.running = r.boolean();
       m.minimize = r.boolean();
@@ -319,7 +334,7 @@ TF read_termination(ByteReader& r, std::size_t depth) {
       return TF(m);
     }
   }
-  __builtin_unreachable();
+  unknown_tag("criterion", t);
 }
 
 // ---- problems
@@ -441,7 +456,7 @@ Shared<LocalSearch> read_search(ByteReader& r) {
       return Shared<LocalSearch>::make<VariableNeighborhood>(std::move(vns));
     }
   }
-  __builtin_unreachable();
+  unknown_tag("search", kind);
 }
 
 }  // namespace

@@ -1,36 +1,40 @@
-// The operations every search shares: reset and the multi-neighbour refusal of set_problem.
+// What every search shares: construction, reset and set_problem's multi-neighbour refusal.
 #include "local_search/local_search.hpp"
 
 #include <utility>
-#include <variant>
 
 #include "support/fatal.hpp"
 
 namespace kestrum {
 
-std::optional<SimpleMoveType> simple_kind(const MoveType& move_type) {
-  const MoveType::Kind& kind = move_type.kind();
-  switch (kind.index()) {
-    case 0: return SimpleMoveType(std::get<0>(kind));
-    case 1: return SimpleMoveType(std::get<1>(kind));
-    case 2: return SimpleMoveType(std::get<2>(kind));
-    case 3: return std::nullopt;
-  }
-  __builtin_unreachable();
+SearchBase::SearchBase(bool minimize, Shared<Problem> problem,
+                       const TerminationFunction& termination_function, const char* multi_refusal)
+    : termination_(termination_function),
+      problem_(std::move(problem)),
+      minimize_(minimize),
+      multi_refusal_(multi_refusal) {
+  termination_.set_goal(minimize);
 }
 
-void reset_problem(const Shared<Problem>& problem) {
-  auto locked = problem.lock();
+void SearchBase::reset() {
+  auto locked = problem_.lock();
   locked->reset();
 }
 
-void replace_problem_refusing_multi(Shared<Problem>& stored, Shared<Problem> problem,
-                                    const char* refusal) {
+void SearchBase::set_problem(Shared<Problem> problem) {
+  if (multi_refusal_ == nullptr) {
+    problem_ = std::move(problem);
+    return;
+  }
   auto locked = problem.lock();
-  // The stop unwinds through `locked`, which poisons the refused problem; `stored` is
-  // left as it was.
-  if (locked->get_move_type().is_multi_neighbor()) fatal(refusal);
-  stored = std::move(problem);
+  // The stop unwinds through `locked`, which poisons the refused problem; problem_ is left
+  // as it was.
+  if (locked->get_move_type().is_multi_neighbor()) fatal(multi_refusal_);
+  problem_ = std::move(problem);
+}
+
+void SearchBase::set_termination(const TerminationFunction& termination_function) {
+  termination_ = termination_function;
 }
 
 }  // namespace kestrum

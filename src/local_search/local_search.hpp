@@ -1,4 +1,4 @@
-// LocalSearch: the interface of the four searches, the run log, and what every run shares.
+// LocalSearch: the interface of the searches, the run log, and what every search shares.
 #pragma once
 
 #include <cstdint>
@@ -6,8 +6,6 @@
 #include <optional>
 #include <vector>
 
-#include "problem/array_problem.hpp"
-#include "problem/neighbourhood.hpp"
 #include "problem/problem.hpp"
 #include "support/clock.hpp"
 #include "support/shared.hpp"
@@ -38,6 +36,8 @@ class LocalSearch {
   virtual void set_problem(Shared<Problem> problem) = 0;
   // Stores a copy without set_goal: the copy keeps the direction it already had.
   virtual void set_termination(const TerminationFunction& termination_function) = 0;
+  // Only simulated annealing draws acceptance numbers; the other searches have nothing to seed.
+  virtual void set_acceptance_seed(std::optional<std::uint64_t> /*seed*/) {}
 };
 
 // The starting value of a scan's best delta: the largest finite double (or its negation),
@@ -64,34 +64,38 @@ class RunRecorder {
   RunLog rows_;
 };
 
-// The simple kind a move type holds, or nothing for a MultiNeighbor.
-[[nodiscard]] std::optional<SimpleMoveType> simple_kind(const MoveType& move_type);
+// What every search holds and does alike: its own copy of the criterion (turned to the
+// search's direction when built), the problem handle and the direction, with reset,
+// set_problem and set_termination. A search derives from it and writes only its run.
+class SearchBase : public LocalSearch {
+ public:
+  // Locks the problem and resets it.
+  void reset() override;
+  // Searches built with a refusal lock the new problem and stop with that text (poisoning the
+  // refused problem's lock) when its move type is a MultiNeighbor; the others take any
+  // problem without locking it.
+  void set_problem(Shared<Problem> problem) override;
+  // Stores a copy without set_goal: the copy keeps the direction it already had.
+  void set_termination(const TerminationFunction& termination_function) override;
 
-// Calls visit(move, delta) for every move of the problem's own move type, in the move
-// type's enumeration order, with the delta delta_eval gives; nothing is applied. A
-// multi-neighbour move type stops with get_all_mov's message.
-//
-// An array problem is scanned by the loop specialised for its (evaluation, move) pair,
-// which walks the enumeration order without building the move list; any other problem
-// goes through get_all_mov and delta_eval.
-template <class Visit>
-void for_each_move_delta(Problem& problem, Visit&& visit) {
-  if (ArrayProblem* array = problem.as_array_problem()) {
-    if (const std::optional<SimpleMoveType> kind = simple_kind(array->move_type())) {
-      for_each_delta(array->evaluation(), *kind, array->solution(), array->scratch(), visit);
-      return;
-    }
-  }
-  for (const Move m : problem.get_all_mov()) visit(m, problem.delta_eval(m));
-}
+  // Read access for saving a search; a saved search is rebuilt through its constructor, then
+  // set_termination restores the criterion's run state exactly.
+  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
+  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
+  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
 
-// reset() of every search: lock the problem and reset it.
-void reset_problem(const Shared<Problem>& problem);
+ protected:
+  // Copies the criterion and turns it to the search's direction. Does not lock the problem
+  // nor look at its move type. `multi_refusal` may be nullptr (every move type accepted).
+  SearchBase(bool minimize, Shared<Problem> problem,
+             const TerminationFunction& termination_function, const char* multi_refusal);
 
-// set_problem() of the searches that refuse a multi-neighbour problem: locks the new
-// problem, stops with `refusal` (poisoning that lock) if its move type is a MultiNeighbor,
-// and otherwise replaces `stored` by the new handle.
-void replace_problem_refusing_multi(Shared<Problem>& stored, Shared<Problem> problem,
-                                    const char* refusal);
+  TerminationFunction termination_;
+  Shared<Problem> problem_;
+  bool minimize_;
+
+ private:
+  const char* multi_refusal_;
+};
 
 }  // namespace kestrum

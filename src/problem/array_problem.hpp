@@ -9,8 +9,8 @@
 
 #include "problem/evaluation.hpp"
 #include "problem/move.hpp"
-#include "problem/neighbourhood.hpp"
 #include "problem/problem.hpp"
+#include "problem/scan_scratch.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {

@@ -2,10 +2,14 @@
 #include "problem/evaluation.hpp"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
-#include "problem/delta_kernels.hpp"
+#include "problem/kernels/assignment.hpp"
+#include "problem/kernels/bins.hpp"
+#include "problem/kernels/tour.hpp"
 #include "support/fatal.hpp"
+#include "support/tags.hpp"
 
 namespace kestrum {
 
@@ -64,36 +68,48 @@ double bins_eval_of(const Bins& b, std::span<const Word> s) {
 template <class Bins>
 double bins_delta_of(const Bins& b, Move m, const MoveType& mt, std::span<const Word> s) {
   using State = typename kernels::BinsOf<Bins>::State;
-  switch (mt.kind().index()) {
-    case 0: return kernels::bins_delta<State>(b.weights, b.max_fill, kernels::Moves::kReverse, s, m.i, m.j);
-    case 1:
-    case 2: return kernels::bins_delta<State>(b.weights, b.max_fill, kernels::Moves::kSwap, s, m.i, m.j);
-    case 3:
+  switch (mt.tag()) {
+    case MoveType::Tag::kSimple:
+      return kernels::bins_delta<State>(b.weights, b.max_fill, geometry(*mt.simple()).rearrangement, s, m.i,
+                                        m.j);
+    case MoveType::Tag::kMultiNeighbor:
       (void)bins_eval_of(b, s);
       multi_neighbor_cannot_move();
   }
-  __builtin_unreachable();
+  unknown_tag("move type", mt.tag());
 }
 
 double tsp_delta_of(const Tsp& t, Move m, const MoveType& mt, std::span<const Word> s) {
   using kernels::Checked;
-  switch (mt.kind().index()) {
-    case 0: return kernels::tsp_reverse<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
-    case 1:
-    case 2: return kernels::tsp_swap<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
-    case 3:
-      // Anything but an exchange takes the reversal route, which measures before moving.
+  switch (mt.tag()) {
+    case MoveType::Tag::kSimple: {
+      const Rearrangement r = geometry(*mt.simple()).rearrangement;
+      switch (r) {
+        case Rearrangement::kReverse:
+          return kernels::tsp_reverse<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
+        case Rearrangement::kExchange:
+          return kernels::tsp_swap<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
+      }
+      unknown_tag("rearrangement", r);
+    }
+    case MoveType::Tag::kMultiNeighbor:
+      // No move of its own; the reversal route measures before it would move.
       (void)kernels::tsp_reverse_before<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
       multi_neighbor_cannot_move();
   }
-  __builtin_unreachable();
+  unknown_tag("move type", mt.tag());
 }
 
-// The assignment delta never applies the move; only a reversal is scored as one.
+// The assignment delta never applies the move, so a MultiNeighbor does not stop it: its
+// move (i, j) is scored as the exchange of positions i and j.
 double qap_delta_of(const Qap& q, Move m, const MoveType& mt, std::span<const Word> s) {
-  const kernels::Moves kind =
-      mt.kind().index() == 0 ? kernels::Moves::kReverse : kernels::Moves::kSwap;
-  return kernels::qap_delta(q, kind, s, m.i, m.j);
+  switch (mt.tag()) {
+    case MoveType::Tag::kSimple:
+      return kernels::qap_delta(q, geometry(*mt.simple()).rearrangement, s, m.i, m.j);
+    case MoveType::Tag::kMultiNeighbor:
+      return kernels::qap_delta(q, Rearrangement::kExchange, s, m.i, m.j);
+  }
+  unknown_tag("move type", mt.tag());
 }
 
 }  // namespace
@@ -122,42 +138,51 @@ Evaluation Evaluation::qap(Matrix distance_matrix, Matrix flow_matrix) {
 
 double Evaluation::eval(std::span<const Word> s) const {
   using kernels::Checked;
-  switch (kind_.index()) {
-    case 0: return bins_eval_of(std::get<0>(kind_), s);
-    case 1: return bins_eval_of(std::get<1>(kind_), s);
-    case 2: return bins_eval_of(std::get<2>(kind_), s);
-    case 3:
-      return kernels::tour_length<Checked>(std::get<3>(kind_).distance_matrix, s.size(),
+  switch (tag()) {
+    case Tag::kEmptyBins: return bins_eval_of(std::get<EmptyBins>(kind_), s);
+    case Tag::kEmptySpace: return bins_eval_of(std::get<EmptySpace>(kind_), s);
+    case Tag::kEmptySpaceExp: return bins_eval_of(std::get<EmptySpaceExp>(kind_), s);
+    case Tag::kTsp:
+      return kernels::tour_length<Checked>(std::get<Tsp>(kind_).distance_matrix, s.size(),
                                            [&](std::size_t p) { return s[p]; });
-    case 4: {
-      const Qap& q = std::get<4>(kind_);
+    case Tag::kQap: {
+      const Qap& q = std::get<Qap>(kind_);
       return kernels::qap_cost<Checked>(q.distance_matrix, q.flow_matrix,
                                         [&](std::size_t p) { return at(s, p); });
     }
   }
-  __builtin_unreachable();
+  unknown_tag("evaluation", tag());
 }
 
 double Evaluation::delta_eval(Move m, const MoveType& move_type, std::span<Word> s) const {
-  switch (kind_.index()) {
-    case 0: return bins_delta_of(std::get<0>(kind_), m, move_type, s);
-    case 1: return bins_delta_of(std::get<1>(kind_), m, move_type, s);
-    case 2: return bins_delta_of(std::get<2>(kind_), m, move_type, s);
-    case 3: return tsp_delta_of(std::get<3>(kind_), m, move_type, s);
-    case 4: return qap_delta_of(std::get<4>(kind_), m, move_type, s);
+  switch (tag()) {
+    case Tag::kEmptyBins: return bins_delta_of(std::get<EmptyBins>(kind_), m, move_type, s);
+    case Tag::kEmptySpace: return bins_delta_of(std::get<EmptySpace>(kind_), m, move_type, s);
+    case Tag::kEmptySpaceExp: return bins_delta_of(std::get<EmptySpaceExp>(kind_), m, move_type, s);
+    case Tag::kTsp: return tsp_delta_of(std::get<Tsp>(kind_), m, move_type, s);
+    case Tag::kQap: return qap_delta_of(std::get<Qap>(kind_), m, move_type, s);
   }
-  __builtin_unreachable();
+  unknown_tag("evaluation", tag());
 }
 
 std::size_t Evaluation::size() const {
-  switch (kind_.index()) {
-    case 0: return std::get<0>(kind_).weights.size();
-    case 1: return std::get<1>(kind_).weights.size();
-    case 2: return std::get<2>(kind_).weights.size();
-    case 3: return std::get<3>(kind_).distance_matrix.rows();
-    case 4: return std::get<4>(kind_).distance_matrix.rows();
+  switch (tag()) {
+    case Tag::kEmptyBins: return std::get<EmptyBins>(kind_).weights.size();
+    case Tag::kEmptySpace: return std::get<EmptySpace>(kind_).weights.size();
+    case Tag::kEmptySpaceExp: return std::get<EmptySpaceExp>(kind_).weights.size();
+    case Tag::kTsp: return std::get<Tsp>(kind_).distance_matrix.rows();
+    case Tag::kQap: return std::get<Qap>(kind_).distance_matrix.rows();
   }
-  __builtin_unreachable();
+  unknown_tag("evaluation", tag());
 }
+
+// Tag values and the alternatives of Kind must stay in step.
+template <Evaluation::Tag T, class Alternative>
+constexpr bool kTagIs = std::is_same_v<
+    std::variant_alternative_t<static_cast<std::size_t>(T), Evaluation::Kind>, Alternative>;
+static_assert(std::variant_size_v<Evaluation::Kind> == 5);
+static_assert(kTagIs<Evaluation::Tag::kEmptyBins, EmptyBins> && kTagIs<Evaluation::Tag::kEmptySpace, EmptySpace> &&
+              kTagIs<Evaluation::Tag::kEmptySpaceExp, EmptySpaceExp> && kTagIs<Evaluation::Tag::kTsp, Tsp> &&
+              kTagIs<Evaluation::Tag::kQap, Qap>);
 
 }  // namespace kestrum

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <utility>
 #include <variant>
@@ -42,6 +43,8 @@ struct Qap {
 
 class Evaluation {
  public:
+  // Tag order; the alternatives of Kind follow it exactly.
+  enum class Tag : std::uint8_t { kEmptyBins = 0, kEmptySpace = 1, kEmptySpaceExp = 2, kTsp = 3, kQap = 4 };
   using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap>;
 
   [[nodiscard]] static Evaluation empty_bins(std::vector<double> weights, double max_fill);
@@ -61,6 +64,7 @@ class Evaluation {
   // n: the number of weights, or the number of rows of the distance matrix.
   [[nodiscard]] std::size_t size() const;
   [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
+  [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }
 
  private:
   explicit Evaluation(Kind kind) : kind_(std::move(kind)) {}

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "support/fatal.hpp"
+#include "support/tags.hpp"
 
 namespace kestrum {
 
@@ -66,7 +68,7 @@ void reverse_run(std::span<Word> array, Word i, Word j) {
   if (i > j) {
     // The pair count j - i + 1 would wrap and the walk would corrupt the array before
     // failing, so an inverted run is refused up front.
-    fatal("reverse needs i <= j, got i = " + std::to_string(i) + " and j = " + std::to_string(j));
+    refuse_inverted_run(i, j);
   }
   const std::size_t len = array.size();
   // 64-bit so that the run 0..kWordMax does not wrap to zero pairs.
@@ -93,68 +95,63 @@ void apply(const Reverse&, std::span<Word> array, Word i, Word j) { reverse_run(
 void apply(const Swap&, std::span<Word> array, Word i, Word j) { exchange(array, i, j); }
 void apply(const SwapTsp&, std::span<Word> array, Word i, Word j) { exchange(array, i, j); }
 
-template <class Simple>
-void reseed(Simple& m, std::uint64_t seed) noexcept {
-  m.rng = Xoshiro128pp::from_seed(seed);
-}
-
 }  // namespace
 
-Move get_mov(SimpleMoveType& move_type) {
-  switch (move_type.index()) {
-    case 0: return draw(std::get<0>(move_type));
-    case 1: return draw(std::get<1>(move_type));
-    case 2: return draw(std::get<2>(move_type));
+void refuse_inverted_run(std::size_t i, std::size_t j) {
+  fatal("reverse needs i <= j, got i = " + std::to_string(i) + " and j = " + std::to_string(j));
+}
+
+MoveGeometry geometry(MoveKind kind) {
+  switch (kind) {
+    case MoveKind::kReverse: return {Rearrangement::kReverse, 0};
+    case MoveKind::kSwap: return {Rearrangement::kExchange, 0};
+    case MoveKind::kSwapTsp: return {Rearrangement::kExchange, 1};
   }
-  __builtin_unreachable();
+  unknown_tag("move", kind);
+}
+
+Move inverse(Rearrangement rearrangement, Move m) {
+  switch (rearrangement) {
+    case Rearrangement::kReverse:
+    case Rearrangement::kExchange: return m;
+  }
+  unknown_tag("rearrangement", rearrangement);
+}
+
+Word size_of(const SimpleMoveType& m) noexcept {
+  return std::visit([](const auto& k) { return k.size; }, m);
+}
+
+Move get_mov(SimpleMoveType& move_type) {
+  return std::visit([](auto& m) { return draw(m); }, move_type);
 }
 
 std::vector<Move> get_all_mov(const SimpleMoveType& move_type) {
-  switch (move_type.index()) {
-    case 0: return all_moves(std::get<0>(move_type));
-    case 1: return all_moves(std::get<1>(move_type));
-    case 2: return all_moves(std::get<2>(move_type));
-  }
-  __builtin_unreachable();
+  return std::visit([](const auto& m) { return all_moves(m); }, move_type);
 }
 
 void do_move(const SimpleMoveType& move_type, std::span<Word> array, Word i, Word j) {
-  switch (move_type.index()) {
-    case 0: return apply(std::get<0>(move_type), array, i, j);
-    case 1: return apply(std::get<1>(move_type), array, i, j);
-    case 2: return apply(std::get<2>(move_type), array, i, j);
-  }
-  __builtin_unreachable();
+  std::visit([&](const auto& m) { apply(m, array, i, j); }, move_type);
 }
 
 void set_seed(SimpleMoveType& move_type, std::uint64_t seed) {
-  switch (move_type.index()) {
-    case 0: return reseed(std::get<0>(move_type), seed);
-    case 1: return reseed(std::get<1>(move_type), seed);
-    case 2: return reseed(std::get<2>(move_type), seed);
-  }
-  __builtin_unreachable();
+  std::visit([seed](auto& m) { m.rng = Xoshiro128pp::from_seed(seed); }, move_type);
 }
 
 void set_size(SimpleMoveType& move_type, Word n) {
-  switch (move_type.index()) {
-    case 0: std::get<0>(move_type).size = n; return;
-    case 1: std::get<1>(move_type).size = n; return;
-    case 2: std::get<2>(move_type).size = n; return;
-  }
-  __builtin_unreachable();
+  std::visit([n](auto& m) { m.size = n; }, move_type);
 }
 
 MoveType MoveType::reverse(std::optional<std::uint64_t> seed) {
-  return MoveType(Kind(Reverse{make_rng(seed), 0}));
+  return MoveType(SimpleMoveType(Reverse{make_rng(seed), 0}));
 }
 
 MoveType MoveType::swap(std::optional<std::uint64_t> seed) {
-  return MoveType(Kind(Swap{make_rng(seed), 0}));
+  return MoveType(SimpleMoveType(Swap{make_rng(seed), 0}));
 }
 
 MoveType MoveType::tsp(std::optional<std::uint64_t> seed) {
-  return MoveType(Kind(SwapTsp{make_rng(seed), 0}));
+  return MoveType(SimpleMoveType(SwapTsp{make_rng(seed), 0}));
 }
 
 MoveType MoveType::multi_neighbor(std::vector<SimpleMoveType> move_array,
@@ -167,62 +164,57 @@ MoveType MoveType::multi_neighbor(std::vector<SimpleMoveType> move_array,
   return MoveType(Kind(MultiNeighbor{std::move(move_array), std::move(*weights)}));
 }
 
-MoveType::MoveType(SimpleMoveType simple)
-    : kind_(std::visit([](auto&& m) { return Kind(std::move(m)); }, std::move(simple))) {}
-
 Move MoveType::get_mov() {
-  switch (kind_.index()) {
-    case 0: return draw(std::get<0>(kind_));
-    case 1: return draw(std::get<1>(kind_));
-    case 2: return draw(std::get<2>(kind_));
-    case 3: fatal("MultiNeighbor doesn't support get_move");
+  switch (tag()) {
+    case Tag::kSimple: return kestrum::get_mov(std::get<SimpleMoveType>(kind_));
+    case Tag::kMultiNeighbor: fatal("MultiNeighbor doesn't support get_move");
   }
-  __builtin_unreachable();
+  unknown_tag("move type", tag());
 }
 
 std::vector<Move> MoveType::get_all_mov() const {
-  switch (kind_.index()) {
-    case 0: return all_moves(std::get<0>(kind_));
-    case 1: return all_moves(std::get<1>(kind_));
-    case 2: return all_moves(std::get<2>(kind_));
-    case 3: fatal("MultiNeighbor doesn't support get_all_mov");
+  switch (tag()) {
+    case Tag::kSimple: return kestrum::get_all_mov(std::get<SimpleMoveType>(kind_));
+    case Tag::kMultiNeighbor: fatal("MultiNeighbor doesn't support get_all_mov");
   }
-  __builtin_unreachable();
+  unknown_tag("move type", tag());
 }
 
 void MoveType::do_move(std::span<Word> array, Word i, Word j) const {
-  switch (kind_.index()) {
-    case 0: return apply(std::get<0>(kind_), array, i, j);
-    case 1: return apply(std::get<1>(kind_), array, i, j);
-    case 2: return apply(std::get<2>(kind_), array, i, j);
-    case 3: fatal("MultiNeighbor doesn't support do_move");
+  switch (tag()) {
+    case Tag::kSimple: return kestrum::do_move(std::get<SimpleMoveType>(kind_), array, i, j);
+    case Tag::kMultiNeighbor: fatal("MultiNeighbor doesn't support do_move");
   }
-  __builtin_unreachable();
+  unknown_tag("move type", tag());
 }
 
 void MoveType::set_seed(std::uint64_t seed) {
-  switch (kind_.index()) {
-    case 0: return reseed(std::get<0>(kind_), seed);
-    case 1: return reseed(std::get<1>(kind_), seed);
-    case 2: return reseed(std::get<2>(kind_), seed);
-    case 3:
+  switch (tag()) {
+    case Tag::kSimple: return kestrum::set_seed(std::get<SimpleMoveType>(kind_), seed);
+    case Tag::kMultiNeighbor:
       // The same seed for every member: they end up with identical generator states.
-      for (SimpleMoveType& m : std::get<3>(kind_).move_array) kestrum::set_seed(m, seed);
+      for (SimpleMoveType& m : std::get<MultiNeighbor>(kind_).move_array) kestrum::set_seed(m, seed);
       return;
   }
-  __builtin_unreachable();
+  unknown_tag("move type", tag());
 }
 
 void MoveType::set_size(Word n) {
-  switch (kind_.index()) {
-    case 0: std::get<0>(kind_).size = n; return;
-    case 1: std::get<1>(kind_).size = n; return;
-    case 2: std::get<2>(kind_).size = n; return;
-    case 3:
-      for (SimpleMoveType& m : std::get<3>(kind_).move_array) kestrum::set_size(m, n);
+  switch (tag()) {
+    case Tag::kSimple: return kestrum::set_size(std::get<SimpleMoveType>(kind_), n);
+    case Tag::kMultiNeighbor:
+      for (SimpleMoveType& m : std::get<MultiNeighbor>(kind_).move_array) kestrum::set_size(m, n);
       return;
   }
-  __builtin_unreachable();
+  unknown_tag("move type", tag());
 }
+
+// Tag values and the alternatives of the variants must stay in step.
+static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveKind::kReverse), SimpleMoveType>, Reverse> &&
+              std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveKind::kSwap), SimpleMoveType>, Swap> &&
+              std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveKind::kSwapTsp), SimpleMoveType>, SwapTsp> &&
+              std::variant_size_v<SimpleMoveType> == 3);
+static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveType::Tag::kSimple), MoveType::Kind>, SimpleMoveType> &&
+              std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveType::Tag::kMultiNeighbor), MoveType::Kind>, MultiNeighbor>);
 
 }  // namespace kestrum

@@ -1,6 +1,7 @@
 // Move types: the neighbourhoods of a solution array, each with its own seeded generator.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -30,13 +31,46 @@ struct Swap {
   Xoshiro128pp rng;
   Word size = 0;
 };
-// Like Swap, but position 0 (a tour's fixed start city) is never moved.
+// Like Swap, but position 0 (a tour's fixed start city) is never moved:
+// swap_tsp(1,4): 0 1 2 3 4 5 -> 0 4 2 3 1 5, and no move touches the 0 in front.
 struct SwapTsp {
   Xoshiro128pp rng;
   Word size = 0;
 };
 
+// The simple move types, in tag order (the alternatives of SimpleMoveType follow it).
+enum class MoveKind : std::uint8_t { kReverse = 0, kSwap = 1, kSwapTsp = 2 };
 using SimpleMoveType = std::variant<Reverse, Swap, SwapTsp>;
+[[nodiscard]] inline MoveKind move_kind(const SimpleMoveType& m) noexcept {
+  return static_cast<MoveKind>(m.index());
+}
+
+// How a move rearranges the positions it touches. The delta routines are written per
+// rearrangement, so a move type that rearranges like an existing one needs no kernel.
+enum class Rearrangement : std::uint8_t {
+  kReverse,   // the run i..j, read backwards
+  kExchange,  // positions i and j trade values
+};
+
+// A move type's geometry, defined here once for the kernels, the scans and tabu search's
+// neighbour hashes. Every move (i, j) of the kind has first_position <= i < j < size, and
+// applying it twice gives the array back (its inverse is itself).
+struct MoveGeometry {
+  Rearrangement rearrangement;
+  Word first_position;
+};
+[[nodiscard]] MoveGeometry geometry(MoveKind kind);
+[[nodiscard]] inline MoveGeometry geometry(const SimpleMoveType& m) {
+  return geometry(move_kind(m));
+}
+// The move that undoes m. Both rearrangements are their own inverse.
+[[nodiscard]] Move inverse(Rearrangement rearrangement, Move m);
+// The number of positions a simple move type is sized to.
+[[nodiscard]] Word size_of(const SimpleMoveType& m) noexcept;
+
+// The stop of a reversal asked to run from i down to a smaller j: applying it and scoring it
+// refuse with the same text.
+[[noreturn]] void refuse_inverted_run(std::size_t i, std::size_t j);
 
 // The operations of one simple move type. Variable neighbourhood search uses them on a
 // member of a MultiNeighbor; MoveType forwards its simple kinds here.
@@ -53,9 +87,12 @@ struct MultiNeighbor {
   std::vector<double> weights;  // stored and copied, never read
 };
 
+// A simple move type or a MultiNeighbor of them: a new simple kind joins SimpleMoveType and
+// renumbers nothing here.
 class MoveType {
  public:
-  using Kind = std::variant<Reverse, Swap, SwapTsp, MultiNeighbor>;
+  enum class Tag : std::uint8_t { kSimple = 0, kMultiNeighbor = 1 };
+  using Kind = std::variant<SimpleMoveType, MultiNeighbor>;
 
   // A seed gives a reproducible generator; std::nullopt draws 16 bytes from the OS.
   static MoveType reverse(std::optional<std::uint64_t> seed);
@@ -64,7 +101,7 @@ class MoveType {
   static MoveType multi_neighbor(std::vector<SimpleMoveType> move_array,
                                  std::optional<std::vector<double>> weights);
   explicit MoveType(Kind kind) : kind_(std::move(kind)) {}
-  explicit MoveType(SimpleMoveType simple);
+  explicit MoveType(SimpleMoveType simple) : kind_(std::move(simple)) {}
 
   [[nodiscard]] Move get_mov();
   [[nodiscard]] std::vector<Move> get_all_mov() const;
@@ -72,11 +109,15 @@ class MoveType {
   void set_seed(std::uint64_t seed);
   void set_size(Word n);
 
+  [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }
   [[nodiscard]] const Kind& kind() const { return kind_; }
   [[nodiscard]] Kind& kind() { return kind_; }
-  [[nodiscard]] bool is_multi_neighbor() const {
-    return std::holds_alternative<MultiNeighbor>(kind_);
-  }
+  // The simple kind, or nullptr for a MultiNeighbor.
+  [[nodiscard]] const SimpleMoveType* simple() const noexcept { return std::get_if<SimpleMoveType>(&kind_); }
+  [[nodiscard]] SimpleMoveType* simple() noexcept { return std::get_if<SimpleMoveType>(&kind_); }
+  // The neighbourhoods, or nullptr for a simple kind.
+  [[nodiscard]] const MultiNeighbor* multi() const noexcept { return std::get_if<MultiNeighbor>(&kind_); }
+  [[nodiscard]] bool is_multi_neighbor() const noexcept { return tag() == Tag::kMultiNeighbor; }
 
  private:
   Kind kind_;

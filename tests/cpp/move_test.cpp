@@ -31,15 +31,8 @@ std::vector<Move> draws(MoveType& m, int count) {
 }
 
 const Xoshiro128pp& rng_of(const MoveType& m) {
-  return std::visit(
-      [](const auto& k) -> const Xoshiro128pp& {
-        if constexpr (requires { k.rng; }) {
-          return k.rng;
-        } else {
-          throw std::logic_error("no generator");
-        }
-      },
-      m.kind());
+  if (m.simple() == nullptr) throw std::logic_error("no generator");
+  return std::visit([](const auto& k) -> const Xoshiro128pp& { return k.rng; }, *m.simple());
 }
 
 struct SimpleCase {
@@ -297,7 +290,8 @@ TEST(SimpleMoveType, FreeOperationsMatchTheWrappedMoveType) {
   SimpleMoveType simple(std::in_place_type<Reverse>, Xoshiro128pp::from_seed(0), 0);
   set_size(simple, 10);
   MoveType wrapped(simple);
-  EXPECT_TRUE(std::holds_alternative<Reverse>(wrapped.kind()));
+  ASSERT_NE(wrapped.simple(), nullptr);
+  EXPECT_EQ(move_kind(*wrapped.simple()), MoveKind::kReverse);
   for (int k = 0; k < 10; ++k) EXPECT_EQ(get_mov(simple), wrapped.get_mov());
   EXPECT_EQ(get_all_mov(simple), wrapped.get_all_mov());
   auto a = iota_array(6);
@@ -305,6 +299,33 @@ TEST(SimpleMoveType, FreeOperationsMatchTheWrappedMoveType) {
   EXPECT_EQ(a, (std::vector<Word>{0, 4, 3, 2, 1, 5}));
   set_seed(simple, 0);
   EXPECT_EQ(get_mov(simple), (Move{4, 5}));
+}
+
+// Each kind's geometry, checked against what its moves do to an array: the positions a
+// move of the kind never touches, the rearrangement, and that applying a move twice (its
+// inverse) gives the array back.
+TEST(MoveGeometry, DescribesWhatTheMovesDo) {
+  for (const MoveKind kind : {MoveKind::kReverse, MoveKind::kSwap, MoveKind::kSwapTsp}) {
+    MoveType mt = kind == MoveKind::kReverse ? MoveType::reverse(1)
+                  : kind == MoveKind::kSwap  ? MoveType::swap(1)
+                                             : MoveType::tsp(1);
+    mt.set_size(7);
+    const MoveGeometry g = geometry(kind);
+    for (const Move m : mt.get_all_mov()) {
+      EXPECT_GE(m.i, g.first_position);
+      auto a = iota_array(7);
+      mt.do_move(a, m.i, m.j);
+      for (Word p = 0; p < 7; ++p) {
+        const bool inside = g.rearrangement == Rearrangement::kReverse ? (m.i <= p && p <= m.j) : (p == m.i || p == m.j);
+        const Word expected = inside ? m.i + m.j - p : p;  // both read their partner position
+        EXPECT_EQ(a[p], expected) << static_cast<int>(kind) << " " << m.i << "," << m.j << " at " << p;
+      }
+      const Move back = inverse(g.rearrangement, m);
+      mt.do_move(a, back.i, back.j);
+      EXPECT_EQ(a, iota_array(7));
+    }
+  }
+  EXPECT_EQ(geometry(MoveKind::kSwapTsp).first_position, 1U);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 
 #include <cmath>
 #include <optional>
-#include <type_traits>
 #include <utility>
 
+#include "local_search/neighbourhood.hpp"
 #include "local_search/simulated_annealing/acceptance_rng.hpp"
 
 namespace kestrum {
@@ -17,53 +17,16 @@ std::uint32_t cool(double alpha, std::uint32_t t) noexcept {
   return static_cast<std::uint32_t>(x);
 }
 
-namespace {
-
-// Proposals through the problem interface.
-struct ProblemMoves {
-  Problem& problem;
-  [[nodiscard]] Move propose() { return problem.get_mov(); }
-  [[nodiscard]] double delta(Move m) { return problem.delta_eval(m); }
-  void apply(Move m) { problem.do_mov(m); }
-};
-
-// Proposals on an array problem, with the delta kernel of its (evaluation, move) pair
-// resolved once per run instead of once per proposal.
-template <class Kernel>
-struct ArrayMoves {
-  ArrayProblem& problem;
-  const Kernel& kernel;
-  [[nodiscard]] Move propose() { return problem.get_mov(); }
-  [[nodiscard]] double delta(Move m) { return kernel.delta(problem.solution(), m.i, m.j); }
-  void apply(Move m) { problem.do_mov(m); }
-};
-
-}  // namespace
-
 SimulatedAnnealing::SimulatedAnnealing(std::uint32_t start_temp, bool minimize,
                                        Shared<Problem> problem,
                                        const TerminationFunction& termination_function,
                                        double alpha, std::uint32_t iterations_temperature)
-    : termination_(termination_function),
-      problem_(std::move(problem)),
+    : SearchBase(minimize, std::move(problem), termination_function,
+                 "Can't use multiNeighbor in Simulated Annealing"),
       alpha_(alpha),
       temperature_(start_temp),
       start_temp_(start_temp),
-      iterations_temperature_(iterations_temperature),
-      minimize_(minimize) {
-  termination_.set_goal(minimize);
-}
-
-void SimulatedAnnealing::reset() { reset_problem(problem_); }
-
-void SimulatedAnnealing::set_problem(Shared<Problem> problem) {
-  replace_problem_refusing_multi(problem_, std::move(problem),
-                                 "Can't use multiNeighbor in Simulated Annealing");
-}
-
-void SimulatedAnnealing::set_termination(const TerminationFunction& termination_function) {
-  termination_ = termination_function;
-}
+      iterations_temperature_(iterations_temperature) {}
 
 RunLog SimulatedAnnealing::run(bool log) {
   auto locked = problem_.lock();
@@ -119,16 +82,7 @@ RunLog SimulatedAnnealing::run(bool log) {
       if (!termination_.check_variable(static_cast<std::int32_t>(temperature_))) break;
     }
   };
-  ArrayProblem* array = problem.as_array_problem();
-  std::optional<SimpleMoveType> kind;
-  if (array != nullptr) kind = simple_kind(array->move_type());
-  if (kind) {
-    with_delta_kernel(array->evaluation(), *kind, array->solution(), [&](const auto& kernel) {
-      anneal(ArrayMoves<std::decay_t<decltype(kernel)>>{*array, kernel});
-    });
-  } else {
-    anneal(ProblemMoves{problem});
-  }
+  Neighbourhood(problem).with_proposals(anneal);
   rows.add(best, current, iterations);
   return std::move(rows).take();
 }

@@ -14,31 +14,24 @@ namespace kestrum {
 // 4294967295).
 [[nodiscard]] std::uint32_t cool(double alpha, std::uint32_t t) noexcept;
 
-class SimulatedAnnealing final : public LocalSearch {
+class SimulatedAnnealing final : public SearchBase {
  public:
   // Copies the criterion and turns it to this search's direction. Does not lock the
-  // problem nor look at its move type.
+  // problem nor look at its move type. set_problem refuses a multi-neighbour problem with
+  // "Can't use multiNeighbor in Simulated Annealing".
   SimulatedAnnealing(std::uint32_t start_temp, bool minimize, Shared<Problem> problem,
                      const TerminationFunction& termination_function, double alpha,
                      std::uint32_t iterations_temperature);
 
-  void reset() override;
   [[nodiscard]] RunLog run(bool log) override;
-  // Refuses a multi-neighbour problem with "Can't use multiNeighbor in Simulated Annealing".
-  void set_problem(Shared<Problem> problem) override;
-  void set_termination(const TerminationFunction& termination_function) override;
 
   // With a seed, every run draws its acceptance numbers from a fresh generator built from
   // it, so runs can be repeated exactly; without one (the default) they come from the
   // calling thread's OS-keyed generator.
-  void set_acceptance_seed(std::optional<std::uint64_t> seed) noexcept { acceptance_seed_ = seed; }
+  void set_acceptance_seed(std::optional<std::uint64_t> seed) override { acceptance_seed_ = seed; }
   [[nodiscard]] std::uint32_t temperature() const noexcept { return temperature_; }
 
-  // Read access for saving a search; a saved search is rebuilt through the constructor,
-  // then set_termination restores the criterion's run state exactly.
-  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
-  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
-  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
+  // Read access for saving a search.
   [[nodiscard]] std::uint32_t start_temp() const noexcept { return start_temp_; }
   [[nodiscard]] double alpha() const noexcept { return alpha_; }
   [[nodiscard]] std::uint32_t iterations_temperature() const noexcept { return iterations_temperature_; }
@@ -47,13 +40,10 @@ class SimulatedAnnealing final : public LocalSearch {
   void restore_temperature(std::uint32_t temperature) noexcept { temperature_ = temperature; }
 
  private:
-  TerminationFunction termination_;
-  Shared<Problem> problem_;
   double alpha_;
   std::uint32_t temperature_;
   std::uint32_t start_temp_;
   std::uint32_t iterations_temperature_;
-  bool minimize_;
   std::optional<std::uint64_t> acceptance_seed_;
 };
 

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "local_search/neighbourhood.hpp"
+
 namespace kestrum {
 
 namespace {
@@ -17,12 +19,13 @@ struct BestMove {
 // always taken.
 BestMove best_move(Problem& problem, bool minimize) {
   BestMove best{worst_delta(minimize), Move{0, 0}};
+  Neighbourhood moves(problem);
   if (minimize) {
-    for_each_move_delta(problem, [&](Move m, double delta) {
+    moves.for_each([&](Move m, double delta) {
       if (!(delta > best.delta)) best = {delta, m};
     });
   } else {
-    for_each_move_delta(problem, [&](Move m, double delta) {
+    moves.for_each([&](Move m, double delta) {
       if (!(delta < best.delta)) best = {delta, m};
     });
   }
@@ -33,20 +36,8 @@ BestMove best_move(Problem& problem, bool minimize) {
 
 SteepestDescent::SteepestDescent(bool minimize, Shared<Problem> problem,
                                  const TerminationFunction& termination_function)
-    : termination_(termination_function), problem_(std::move(problem)), minimize_(minimize) {
-  termination_.set_goal(minimize);
-}
-
-void SteepestDescent::reset() { reset_problem(problem_); }
-
-void SteepestDescent::set_problem(Shared<Problem> problem) {
-  replace_problem_refusing_multi(problem_, std::move(problem),
-                                 "Can't use multiNeighbor in Steepest Descent");
-}
-
-void SteepestDescent::set_termination(const TerminationFunction& termination_function) {
-  termination_ = termination_function;
-}
+    : SearchBase(minimize, std::move(problem), termination_function,
+                 "Can't use multiNeighbor in Steepest Descent") {}
 
 RunLog SteepestDescent::run(bool log) {
   auto locked = problem_.lock();

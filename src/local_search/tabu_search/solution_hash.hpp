@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "problem/move.hpp"
+#include "support/tags.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -43,6 +45,14 @@ class SolutionHash {
   [[nodiscard]] std::uint64_t hash() const noexcept { return prefix_[n_]; }
   [[nodiscard]] std::uint64_t after_swap(Word i, Word j) const noexcept;
   [[nodiscard]] std::uint64_t after_reverse(Word i, Word j) const noexcept;
+  // The neighbour's hash after a move that rearranges as `r` does.
+  [[nodiscard]] std::uint64_t after(Rearrangement r, Word i, Word j) const {
+    switch (r) {
+      case Rearrangement::kExchange: return after_swap(i, j);
+      case Rearrangement::kReverse: return after_reverse(i, j);
+    }
+    unknown_tag("rearrangement", r);
+  }
 
  private:
   std::size_t n_ = 0;

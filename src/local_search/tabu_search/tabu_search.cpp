@@ -3,8 +3,8 @@
 
 #include <optional>
 #include <utility>
-#include <variant>
 
+#include "local_search/neighbourhood.hpp"
 #include "local_search/tabu_search/solution_hash.hpp"
 #include "local_search/tabu_search/tabu_list.hpp"
 
@@ -44,57 +44,13 @@ class Chooser {
   Choice choice_;
 };
 
-// Any problem: a neighbour's hash is the problem's own hash of the neighbour, taken by
-// applying the move, hashing and applying it again (each move is its own inverse).
-void scan_generic(Problem& problem, Chooser& chooser) {
-  for (const Move m : problem.get_all_mov()) {
-    const double delta = problem.delta_eval(m);
-    problem.do_mov(m);
-    const std::uint64_t hash = problem.hash();
-    problem.do_mov(m);
-    chooser.offer(m, delta, [hash] { return hash; });
-  }
-}
-
-// An array problem: the specialised delta scan, with each neighbour's polynomial hash in
-// O(1) from prefix sums of the current solution, so a step costs O(neighbourhood) rather
-// than O(neighbourhood * n). Hashes of one run all come from the same function, which is
-// all the tabu list needs.
-void scan_array(ArrayProblem& array, const SimpleMoveType& kind, SolutionHash& hashes,
-                Chooser& chooser) {
-  hashes.load(array.solution());
-  if (std::holds_alternative<Reverse>(kind)) {
-    for_each_delta(array.evaluation(), kind, array.solution(), array.scratch(), [&](Move m, double delta) {
-      chooser.offer(m, delta, [&] { return hashes.after_reverse(m.i, m.j); });
-    });
-  } else {
-    for_each_delta(array.evaluation(), kind, array.solution(), array.scratch(), [&](Move m, double delta) {
-      chooser.offer(m, delta, [&] { return hashes.after_swap(m.i, m.j); });
-    });
-  }
-}
-
 }  // namespace
 
 TabuSearch::TabuSearch(Shared<Problem> problem, const TerminationFunction& termination_function,
                        bool minimize, std::optional<Word> tabu_list_size)
-    : termination_(termination_function),
-      problem_(std::move(problem)),
-      tabu_list_size_(tabu_list_size.value_or(kDefaultListSize)),
-      minimize_(minimize) {
-  termination_.set_goal(minimize);
-}
-
-void TabuSearch::reset() { reset_problem(problem_); }
-
-void TabuSearch::set_problem(Shared<Problem> problem) {
-  replace_problem_refusing_multi(problem_, std::move(problem),
-                                 "Can't use multiNeighbor in Tabu Search");
-}
-
-void TabuSearch::set_termination(const TerminationFunction& termination_function) {
-  termination_ = termination_function;
-}
+    : SearchBase(minimize, std::move(problem), termination_function,
+                 "Can't use multiNeighbor in Tabu Search"),
+      tabu_list_size_(tabu_list_size.value_or(kDefaultListSize)) {}
 
 RunLog TabuSearch::run(bool log) {
   auto locked = problem_.lock();
@@ -108,21 +64,20 @@ RunLog TabuSearch::run(bool log) {
   double best = score;
   double current = score;
   std::uint64_t iterations = 0;
-  // The specialised path needs an array problem with a simple move type; the move type
-  // cannot change while the run holds the lock, so this is decided once.
-  ArrayProblem* array = problem.as_array_problem();
-  std::optional<SimpleMoveType> kind;
-  if (array != nullptr) kind = simple_kind(array->move_type());
+  // On the specialised route each neighbour's polynomial hash comes in O(1) from prefix sums
+  // of the current solution, so a step costs O(neighbourhood) rather than O(neighbourhood * n);
+  // elsewhere it is the problem's own hash. Hashes of one run all come from the same
+  // function, which is all the tabu list needs. The move type cannot change while the run
+  // holds the lock, so the route is decided once.
+  Neighbourhood moves(problem);
   SolutionHash hashes;
-  if (kind) hashes.prepare(array->size());
+  if (moves.specialised()) hashes.prepare(problem.as_array_problem()->size());
   for (;;) {
     if (!termination_.keep_running()) break;
     Chooser chooser(tabu, minimize_);
-    if (kind) {
-      scan_array(*array, *kind, hashes, chooser);
-    } else {
-      scan_generic(problem, chooser);
-    }
+    moves.for_each_hashed(hashes, [&](Move m, double delta, auto&& hash_of) {
+      chooser.offer(m, delta, hash_of);
+    });
     const Choice& chosen = chooser.choice();
     // Nothing admissible: an empty neighbourhood, every neighbour tabu, or only infinite
     // deltas in the wrong direction.

@@ -1,10 +1,10 @@
 // Variable neighbourhood search: best-improvement descent in each neighbourhood in turn.
 #include "local_search/vns/variable_neighborhood.hpp"
 
-#include <optional>
+#include <cstddef>
 #include <utility>
-#include <variant>
 
+#include "local_search/neighbourhood.hpp"
 #include "support/fatal.hpp"
 
 namespace kestrum {
@@ -16,26 +16,6 @@ struct BestMove {
   Move move{};
   bool found = false;
 };
-
-// The neighbourhood of the current step. For a MultiNeighbor it is the member at the
-// search's index, handed to the problem explicitly (as a MoveType) for every delta and
-// move; for a simple move type it is the problem's own, no explicit type is passed and
-// the index is not looked at.
-struct Neighbourhood {
-  SimpleMoveType kind;
-  std::optional<MoveType> member;  // engaged for a MultiNeighbor
-
-  [[nodiscard]] const MoveType* explicit_type() const { return member ? &*member : nullptr; }
-};
-
-Neighbourhood current_neighbourhood(const Problem& problem, Word index) {
-  const MoveType& type = problem.get_move_type();
-  if (const auto* multi = std::get_if<MultiNeighbor>(&type.kind())) {
-    const SimpleMoveType& member = at(multi->move_array, index);
-    return {member, MoveType(member)};
-  }
-  return {*simple_kind(type), std::nullopt};
-}
 
 // Tie rules: minimising takes a move only when strictly better, so the first of equal
 // deltas wins and a NaN is never taken; maximising takes it unless strictly worse, so the
@@ -50,18 +30,23 @@ struct Taker {
 };
 
 template <bool Minimize>
-BestMove best_move(Problem& problem, const Neighbourhood& n) {
+BestMove best_move(Neighbourhood& moves) {
   Taker<Minimize> taker;
-  if (ArrayProblem* array = problem.as_array_problem()) {
-    // The member's own enumeration, scanned by the loop specialised for the pair.
-    for_each_delta(array->evaluation(), n.kind, array->solution(), array->scratch(), taker);
-    return taker.best;
-  }
-  const MoveType* type = n.explicit_type();
-  // The member's own enumeration: the problem's get_all_mov refuses a MultiNeighbor.
-  const std::vector<Move> moves = type != nullptr ? type->get_all_mov() : problem.get_all_mov();
-  for (const Move m : moves) taker(m, problem.delta_eval(m, type));
+  moves.for_each(taker);
   return taker.best;
+}
+
+// The neighbourhood of the current step. For a MultiNeighbor it is the member at the
+// search's index, handed to the problem explicitly for every delta and move; for a simple
+// move type it is the problem's own and the index is not looked at.
+template <class F>
+decltype(auto) with_neighbourhood(Problem& problem, Word index, F&& f) {
+  if (const MultiNeighbor* multi = problem.get_move_type().multi()) {
+    Neighbourhood member(problem, at(multi->move_array, index));
+    return f(member, multi->move_array.size());
+  }
+  Neighbourhood own(problem);
+  return f(own, std::size_t{0});
 }
 
 }  // namespace
@@ -69,17 +54,7 @@ BestMove best_move(Problem& problem, const Neighbourhood& n) {
 VariableNeighborhood::VariableNeighborhood(Shared<Problem> problem,
                                            const TerminationFunction& termination_function,
                                            bool minimize)
-    : termination_(termination_function), problem_(std::move(problem)), minimize_(minimize) {
-  termination_.set_goal(minimize);
-}
-
-void VariableNeighborhood::reset() { reset_problem(problem_); }
-
-void VariableNeighborhood::set_problem(Shared<Problem> problem) { problem_ = std::move(problem); }
-
-void VariableNeighborhood::set_termination(const TerminationFunction& termination_function) {
-  termination_ = termination_function;
-}
+    : SearchBase(minimize, std::move(problem), termination_function, nullptr) {}
 
 RunLog VariableNeighborhood::run(bool log) {
   auto locked = problem_.lock();
@@ -95,27 +70,29 @@ RunLog VariableNeighborhood::run(bool log) {
   std::uint64_t iterations = 0;
   for (;;) {
     if (!termination_.keep_running()) break;
-    const Neighbourhood n = current_neighbourhood(problem, neighbor_index_);
-    const BestMove best = minimize_ ? best_move<true>(problem, n) : best_move<false>(problem, n);
-    const double candidate = running + best.delta;
-    termination_.check_new_variable(candidate);
-    // Maximising, a zero best delta counts as an improvement and keeps the neighbourhood.
-    const bool improved = minimize_ ? candidate < accepted : !(candidate < accepted);
-    if (improved) {
-      // Only NaN or infinite scores can make an empty scan look like an improvement.
-      if (!best.found) fatal("called `Option::unwrap()` on a `None` value");
-      problem.do_mov(best.move, n.explicit_type());
-      problem.set_best();
-      accepted = candidate;
-      running = candidate;
-      if (log) rows.add(candidate, candidate, iterations);
-    } else {
+    // members: the size of the MultiNeighbor, 0 for a simple move type.
+    const bool go_on = with_neighbourhood(problem, neighbor_index_, [&](Neighbourhood& moves, std::size_t members) {
+      const BestMove best = minimize_ ? best_move<true>(moves) : best_move<false>(moves);
+      const double candidate = running + best.delta;
+      termination_.check_new_variable(candidate);
+      // Maximising, a zero best delta counts as an improvement and keeps the neighbourhood.
+      const bool improved = minimize_ ? candidate < accepted : !(candidate < accepted);
+      if (improved) {
+        // Only NaN or infinite scores can make an empty scan look like an improvement.
+        if (!best.found) fatal("called `Option::unwrap()` on a `None` value");
+        moves.apply(best.move);
+        problem.set_best();
+        accepted = candidate;
+        running = candidate;
+        if (log) rows.add(candidate, candidate, iterations);
+        return true;
+      }
       running = candidate - best.delta;
-      if (!n.member) break;
-      const auto& members = std::get<MultiNeighbor>(problem.get_move_type().kind()).move_array;
-      if (neighbor_index_ + std::size_t{1} >= members.size()) break;
+      if (neighbor_index_ + std::size_t{1} >= members) return false;
       ++neighbor_index_;  // a new neighbourhood: no row, but an iteration
-    }
+      return true;
+    });
+    if (!go_on) break;
     termination_.iteration_done();
     ++iterations;
   }

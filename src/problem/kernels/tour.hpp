@@ -1,0 +1,121 @@
+// Tour delta routines: closed tour length and the local change of an exchange or a reversal.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "problem/kernels/common.hpp"
+#include "problem/matrix.hpp"
+#include "support/fatal.hpp"
+#include "support/word.hpp"
+
+namespace kestrum::kernels {
+
+// Length of the closed tour visiting value(0), ..., value(len - 1).
+template <class R, class Value>
+[[nodiscard]] double tour_length(const Matrix& d, std::size_t len, Value value) {
+  // The closing edge reads position len - 1, which for an empty tour wraps past the end.
+  if (len == 0) fatal_index(0, static_cast<std::size_t>(-1));
+  double total = 0.0;
+  for (std::size_t k = 0; k + 1 < len; ++k) {
+    const Word from = value(k);
+    const Word to = value(k + 1);
+    total = total + R::dist(d, from, to);
+  }
+  const Word last = value(len - 1);
+  const Word first = value(0);
+  return total + R::dist(d, last, first);
+}
+
+// Exact change of the tour length by two full evaluations. Used for the move (0, L-1) on an
+// asymmetric matrix, where the local formulas would count the closing edge twice.
+template <class R>
+[[nodiscard]] double tsp_full_delta(const Matrix& d, Rearrangement kind, std::span<const Word> s,
+                                    std::size_t i, std::size_t j) {
+  const std::size_t len = s.size();
+  const double before = tour_length<R>(d, len, [&](std::size_t p) { return R::pos(s, p); });
+  check_move(kind, len, i, j);
+  const double after =
+      tour_length<R>(d, len, [&](std::size_t p) { return after_move<R>(kind, s, i, j, p); });
+  return after - before;
+}
+
+[[nodiscard]] inline bool closes_tour(std::size_t len, std::size_t i, std::size_t j) noexcept {
+  return i == 0 && j + 1 == len;
+}
+
+// Exchange of positions i and j: the (up to) four edges at the two positions.
+// a = D[pred(i)][s_i], b = D[s_i][s_i+1], c = D[s_j-1][s_j] (left out when j - 1 = i),
+// e = D[s_j][next(j)]; delta = ((((a'+0)+b')+c')+e') - ((((a+0)+b)+c)+e).
+template <class R>
+[[nodiscard]] double tsp_swap(const Matrix& d, bool symmetric, std::span<const Word> s,
+                              std::size_t i, std::size_t j) {
+  const std::size_t len = s.size();
+  if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kExchange, s, i, j);
+  const bool adjacent = j - 1 == i;
+  auto four_edges = [&](auto value) {
+    const Word pred = value(i > 0 ? i - 1 : len - 1);
+    const Word si = value(i);
+    const double a = R::dist(d, pred, si);
+    const Word si1 = value(i + 1);
+    double sum = (a + 0.0) + R::dist(d, si, si1);
+    if (!adjacent) {
+      const Word sj1 = value(j - 1);
+      const Word sj = value(j);
+      sum = sum + R::dist(d, sj1, sj);
+    }
+    const Word sj = value(j);
+    const Word next = value((j + 1) % len);
+    return sum + R::dist(d, sj, next);
+  };
+  const double before = four_edges([&](std::size_t p) { return R::pos(s, p); });
+  check_move(Rearrangement::kExchange, len, i, j);
+  const double after =
+      four_edges([&](std::size_t p) { return after_move<R>(Rearrangement::kExchange, s, i, j, p); });
+  return after - before;
+}
+
+// The quantity a reversal delta subtracts: (a + 0) + e on a symmetric matrix, where only the
+// two edges at the ends of the run change, and (inner + a) + e on an asymmetric one, where
+// the edges inside the run change direction too.
+template <class R, class Value>
+[[nodiscard]] double tsp_reverse_edges(const Matrix& d, bool symmetric, std::size_t len,
+                                       std::size_t i, std::size_t j, Value value) {
+  double inner = 0.0;
+  if (!symmetric) {
+    for (std::size_t k = i; k < j; ++k) {
+      const Word from = value(k);
+      const Word to = value(k + 1);
+      inner = inner + R::dist(d, from, to);
+    }
+  }
+  const Word pred = value(i > 0 ? i - 1 : len - 1);
+  const Word si = value(i);
+  const double a = R::dist(d, pred, si);
+  const Word sj = value(j);
+  const Word next = value((j + 1) % len);
+  const double e = R::dist(d, sj, next);
+  return symmetric ? (a + 0.0) + e : (inner + a) + e;
+}
+
+template <class R>
+[[nodiscard]] double tsp_reverse_before(const Matrix& d, bool symmetric, std::span<const Word> s,
+                                        std::size_t i, std::size_t j) {
+  return tsp_reverse_edges<R>(d, symmetric, s.size(), i, j,
+                              [&](std::size_t p) { return R::pos(s, p); });
+}
+
+template <class R>
+[[nodiscard]] double tsp_reverse(const Matrix& d, bool symmetric, std::span<const Word> s,
+                                 std::size_t i, std::size_t j) {
+  const std::size_t len = s.size();
+  if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kReverse, s, i, j);
+  const double before = tsp_reverse_before<R>(d, symmetric, s, i, j);
+  check_move(Rearrangement::kReverse, len, i, j);
+  const double after = tsp_reverse_edges<R>(d, symmetric, len, i, j, [&](std::size_t p) {
+    return after_move<R>(Rearrangement::kReverse, s, i, j, p);
+  });
+  return after - before;
+}
+
+}  // namespace kestrum::kernels

@@ -1,0 +1,134 @@
+// Bin-packing scans: the states before each position, and runs that rejoin the original.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <type_traits>
+
+#include "problem/evaluation.hpp"
+#include "problem/kernels/bins.hpp"
+#include "problem/scan/common.hpp"
+#include "problem/scan_scratch.hpp"
+#include "support/word.hpp"
+
+namespace kestrum::scan {
+
+// delta(s, i, j) is delta_eval of the move (i, j), checked reads included.
+template <class Bins>
+struct BinsKernel {
+  const Bins* bins;
+  Rearrangement kind;
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
+    return kernels::bins_delta<typename kernels::BinsOf<Bins>::State>(bins->weights, bins->max_fill,
+                                                                      kind, s, i, j);
+  }
+};
+
+// Bin packing. The state before each position is kept; a move's second evaluation starts
+// from the state before i. Once the moved run's state agrees with the original one at the
+// same position, the rest of the run is known: with an identical state it continues
+// identically, and where the fill alone decides (FillDecides) the score only differs by
+// what it differed at that point.
+
+// True when every fill, free capacity and score of a run over these weights is a whole
+// number well below 2^53. Sums are then exact, so their order cannot change a bit, and the
+// space measures become fill-decided too.
+[[nodiscard]] inline bool whole_number_run(const double* ws, std::size_t len, double max_fill,
+                                           bool squared) noexcept {
+  auto whole = [](double x) { return std::isfinite(x) && std::floor(x) == x; };
+  if (!whole(max_fill)) return false;
+  double bound = std::fabs(max_fill);
+  for (std::size_t p = 0; p < len; ++p) {
+    if (!whole(ws[p])) return false;
+    bound = bound + std::fabs(ws[p]);
+  }
+  constexpr double kLimit = 4503599627370496.0;  // 2^52, leaving room for rounding of the bound
+  const double per_bin = squared ? bound * bound : bound;
+  return per_bin * static_cast<double>(len + 1) < kLimit;
+}
+
+template <class State, bool FillDecides, class Visit>
+void bins_moves(const double* ws, const double* totals, const double* fills, std::size_t len,
+                double max_fill, Rearrangement kind, std::size_t first, std::size_t n, Visit& visit) {
+  auto rejoins = [&](const State& t, std::size_t p) {
+    return kernels::same_bits(t.fill, fills[p]) &&
+           (FillDecides || kernels::same_bits(t.total, totals[p]));
+  };
+  // The moved run's state at q, given that it rejoined the original at p <= q.
+  auto jump = [&](const State& t, std::size_t p, std::size_t q) {
+    if constexpr (FillDecides) {
+      return State{t.total + (totals[q] - totals[p]), fills[q]};
+    } else {
+      return State{totals[q], fills[q]};
+    }
+  };
+  const double before = State{totals[len], fills[len]}.finish(max_fill);
+  for (std::size_t i = first; i + 1 < n; ++i) {
+    for (std::size_t j = i + 1; j < n; ++j) {
+      State t{totals[i], fills[i]};
+      switch (kind) {
+        case Rearrangement::kExchange:
+          t.step(ws[j], max_fill);
+          for (std::size_t p = i + 1; p < j; ++p) {
+            if (rejoins(t, p)) {
+              t = jump(t, p, j);
+              break;
+            }
+            t.step(ws[p], max_fill);
+          }
+          t.step(ws[i], max_fill);
+          break;
+        case Rearrangement::kReverse:
+          for (std::size_t p = j + 1; p-- > i;) t.step(ws[p], max_fill);
+          break;
+      }
+      double after = 0.0;
+      for (std::size_t p = j + 1;; ++p) {
+        if (p == len) {
+          after = t.finish(max_fill);
+          break;
+        }
+        if (rejoins(t, p)) {
+          after = jump(t, p, len).finish(max_fill);
+          break;
+        }
+        t.step(ws[p], max_fill);
+      }
+      visit(move_at(i, j), after - before);
+    }
+  }
+}
+
+template <class Bins, class Visit>
+void scan_bins(const Bins& b, Rearrangement kind, std::span<const Word> s, std::size_t first,
+               std::size_t n, ScanScratch& scratch, Visit& visit) {
+  using State = typename kernels::BinsOf<Bins>::State;
+  const std::size_t len = s.size();
+  if (n > len || !values_below(s, b.weights.size())) {
+    return scan_checked(BinsKernel<Bins>{&b, kind}, s, first, n, visit);
+  }
+  const double max_fill = b.max_fill;
+  scratch.values.resize(len);
+  scratch.aux.resize(2 * (len + 1));
+  double* const ws = scratch.values.data();  // weight at each position
+  double* const totals = scratch.aux.data();
+  double* const fills = totals + (len + 1);
+  State st{};
+  for (std::size_t p = 0; p < len; ++p) {
+    ws[p] = b.weights[s[p]];
+    totals[p] = st.total;
+    fills[p] = st.fill;
+    st.step(ws[p], max_fill);
+  }
+  totals[len] = st.total;
+  fills[len] = st.fill;
+  if (State::kFillDecides ||
+      whole_number_run(ws, len, max_fill, std::is_same_v<State, kernels::SpaceExpState>)) {
+    bins_moves<State, true>(ws, totals, fills, len, max_fill, kind, first, n, visit);
+  } else {
+    bins_moves<State, false>(ws, totals, fills, len, max_fill, kind, first, n, visit);
+  }
+}
+
+}  // namespace kestrum::scan

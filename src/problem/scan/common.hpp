@@ -1,0 +1,30 @@
+// What every specialised scan shares: the checked fallback and small helpers.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <span>
+
+#include "problem/move.hpp"
+#include "support/word.hpp"
+
+namespace kestrum::scan {
+
+[[nodiscard]] inline bool values_below(std::span<const Word> s, std::size_t bound) noexcept {
+  return std::all_of(s.begin(), s.end(), [bound](Word v) { return v < bound; });
+}
+[[nodiscard]] inline Move move_at(std::size_t i, std::size_t j) noexcept {
+  return Move{static_cast<Word>(i), static_cast<Word>(j)};
+}
+
+// The enumeration with checked deltas: exactly what calling delta_eval move by move gives,
+// failures and their order included. Used when the data does not cover the solution.
+template <class Kernel, class Visit>
+void scan_checked(const Kernel& k, std::span<const Word> s, std::size_t first, std::size_t n,
+                  Visit& visit) {
+  for (std::size_t i = first; i + 1 < n; ++i) {
+    for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), k.delta(s, i, j));
+  }
+}
+
+}  // namespace kestrum::scan

@@ -1,0 +1,170 @@
+// Tour scans: the tour's own edges once, then the rows hoisted per first position.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "problem/evaluation.hpp"
+#include "problem/kernels/tour.hpp"
+#include "problem/matrix.hpp"
+#include "problem/scan/common.hpp"
+#include "problem/scan_scratch.hpp"
+#include "support/word.hpp"
+
+namespace kestrum::scan {
+
+// delta(s, i, j) is delta_eval of the move (i, j).
+// R = kernels::Unchecked only where the data is known to cover every move (tour_covered).
+template <class R = kernels::Checked>
+struct TspSwapKernel {
+  const Tsp* tsp;
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
+    return kernels::tsp_swap<R>(tsp->distance_matrix, tsp->symmetric, s, i, j);
+  }
+};
+template <class R = kernels::Checked>
+struct TspReverseKernel {
+  const Tsp* tsp;
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
+    return kernels::tsp_reverse<R>(tsp->distance_matrix, tsp->symmetric, s, i, j);
+  }
+};
+
+// Every move of a move type of size n over `s` reads only positions below s.size() and
+// matrix entries that exist: the checked and unchecked reads then give the same values.
+// Moves only rearrange the values, so this holds as long as the solution is a rearrangement
+// of `s` and the move type and the data stay the same.
+[[nodiscard]] inline bool tour_covered(const Tsp& t, std::span<const Word> s, std::size_t n) noexcept {
+  return n <= s.size() && t.distance_matrix.is_square() && values_below(s, t.distance_matrix.rows());
+}
+
+// Tours. Scratch holds the tour's own edges: edge[k] = D[s_k][s_k+1], edge[L-1] the closing
+// one. Moves whose run touches the last position (the closing edge) or, for exchanges,
+// whose positions are adjacent go through the general routine; the rest use the hoisted rows
+// of the edges at i.
+[[nodiscard]] inline const double* tour_edges(const Matrix& d, std::span<const Word> s,
+                                              std::vector<double>& out) {
+  const std::size_t len = s.size();
+  out.resize(len);
+  for (std::size_t k = 0; k + 1 < len; ++k) out[k] = d.fast(s[k], s[k + 1]);
+  out[len - 1] = d.fast(s[len - 1], s[0]);
+  return out.data();
+}
+
+template <class Visit>
+void scan_tsp_reverse(const Tsp& t, std::span<const Word> s, std::size_t n, ScanScratch& scratch,
+                      Visit& visit) {
+  const Matrix& d = t.distance_matrix;
+  const std::size_t len = s.size();
+  if (n > len || !d.is_square() || !values_below(s, d.rows())) {
+    return scan_checked(TspReverseKernel<>{&t}, s, 0, n, visit);
+  }
+  const double* const edge = tour_edges(d, s, scratch.values);
+  // reversed[k] = D[s_k+1][s_k]: the edge k walked backwards, as it is after a reversal.
+  const double* reversed = nullptr;
+  if (!t.symmetric) {
+    scratch.aux.resize(len);
+    for (std::size_t k = 0; k + 1 < len; ++k) scratch.aux[k] = d.fast(s[k + 1], s[k]);
+    reversed = scratch.aux.data();
+  }
+  const std::size_t inner_end = std::min(n, len - 1);  // runs that end before position L-1
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    const Word pred = i > 0 ? s[i - 1] : s[len - 1];
+    const double* const row_pred = d.row(pred);
+    const double* const row_si = d.row(s[i]);
+    const double a = row_pred[s[i]];
+    if (t.symmetric) {
+      // Only the edges at the two ends of the run change.
+      const double a0 = a + 0.0;
+      for (std::size_t j = i + 1; j < inner_end; ++j) {
+        const double before = a0 + edge[j];
+        const double after = (row_pred[s[j]] + 0.0) + row_si[s[j + 1]];
+        visit(move_at(i, j), after - before);
+      }
+    } else {
+      // The edges inside the run are summed forwards before and backwards after; the
+      // forward sum grows by one edge per j, the backward one starts from the new end.
+      double inner = 0.0;
+      for (std::size_t j = i + 1; j < inner_end; ++j) {
+        inner = inner + edge[j - 1];
+        const double before = (inner + a) + edge[j];
+        double inner_after = 0.0;
+        for (std::size_t k = j; k-- > i;) inner_after = inner_after + reversed[k];
+        const double after = (inner_after + row_pred[s[j]]) + row_si[s[j + 1]];
+        visit(move_at(i, j), after - before);
+      }
+    }
+    for (std::size_t j = std::max(i + 1, inner_end); j < n; ++j) {
+      visit(move_at(i, j), kernels::tsp_reverse<kernels::Unchecked>(d, t.symmetric, s, i, j));
+    }
+  }
+}
+
+template <bool Symmetric, class Visit>
+void scan_tsp_swap_rows(const Matrix& d, std::span<const Word> s, std::size_t first,
+                        std::size_t n, const double* edge, Visit& visit) {
+  const std::size_t len = s.size();
+  const std::size_t inner_end = std::min(n, len - 1);
+  for (std::size_t i = first; i + 1 < n; ++i) {
+    const Word pred = i > 0 ? s[i - 1] : s[len - 1];
+    const Word si = s[i];
+    const Word si1 = s[i + 1];
+    const double* const row_pred = d.row(pred);
+    const double* const row_si = d.row(si);
+    const double* const row_si1 = d.row(si1);
+    const double ab = (row_pred[si] + 0.0) + row_si[si1];
+    if (i + 1 < inner_end) {
+      // Neighbours: pred, s_i, s_i+1, next becomes pred, s_i+1, s_i, next; the edge between
+      // them is walked the other way, which is why it is read as D[s_i+1][s_i].
+      const double before = ab + edge[i + 1];
+      const double after = ((row_pred[si1] + 0.0) + d.fast(si1, si)) + row_si[s[i + 2]];
+      visit(move_at(i, i + 1), after - before);
+    } else {
+      visit(move_at(i, i + 1), kernels::tsp_swap<kernels::Unchecked>(d, Symmetric, s, i, i + 1));
+    }
+    for (std::size_t j = i + 2; j < inner_end; ++j) {
+      const double before = (ab + edge[j - 1]) + edge[j];
+      const Word sj = s[j];
+      // b' = D[s_j][s_i+1] and c' = D[s_j-1][s_i]. A symmetric matrix may be read along the
+      // hoisted rows instead: mirrored entries compare equal, so they differ at most in the
+      // sign of a zero, which cannot show once the sum has started from a + 0.0.
+      const double b2 = Symmetric ? row_si1[sj] : d.fast(sj, si1);
+      const double c2 = Symmetric ? row_si[s[j - 1]] : d.fast(s[j - 1], si);
+      const double after = (((row_pred[sj] + 0.0) + b2) + c2) + row_si[s[j + 1]];
+      visit(move_at(i, j), after - before);
+    }
+    for (std::size_t j = std::max(i + 2, inner_end); j < n; ++j) {
+      if (i > 0 && j + 1 == len) {
+        // The last position, away from position 0: as above with the closing edge, and
+        // s_0 after it.
+        const double before = (ab + edge[j - 1]) + edge[j];
+        const Word sj = s[j];
+        const double b2 = Symmetric ? row_si1[sj] : d.fast(sj, si1);
+        const double c2 = Symmetric ? row_si[s[j - 1]] : d.fast(s[j - 1], si);
+        const double after = (((row_pred[sj] + 0.0) + b2) + c2) + row_si[s[0]];
+        visit(move_at(i, j), after - before);
+      } else {
+        visit(move_at(i, j), kernels::tsp_swap<kernels::Unchecked>(d, Symmetric, s, i, j));
+      }
+    }
+  }
+}
+
+template <class Visit>
+void scan_tsp_swap(const Tsp& t, std::span<const Word> s, std::size_t first, std::size_t n,
+                   ScanScratch& scratch, Visit& visit) {
+  const Matrix& d = t.distance_matrix;
+  if (n > s.size() || !d.is_square() || !values_below(s, d.rows())) {
+    return scan_checked(TspSwapKernel<>{&t}, s, first, n, visit);
+  }
+  const double* const edge = tour_edges(d, s, scratch.values);
+  if (t.symmetric) {
+    scan_tsp_swap_rows<true>(d, s, first, n, edge, visit);
+  } else {
+    scan_tsp_swap_rows<false>(d, s, first, n, edge, visit);
+  }
+}
+
+}  // namespace kestrum::scan

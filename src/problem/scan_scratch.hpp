@@ -1,0 +1,14 @@
+// ScanScratch: the workspace a problem lends to every scan of its neighbourhood.
+#pragma once
+
+#include <vector>
+
+namespace kestrum {
+
+// Workspace reused by every scan of one problem, so a warm scan allocates nothing.
+struct ScanScratch {
+  std::vector<double> values;
+  std::vector<double> aux;
+};
+
+}  // namespace kestrum
