@@ -1,10 +1,12 @@
-"""A small, slow, obviously-correct model of the deterministic searches, used as an oracle.
+"""A small, slow, obviously-correct model of the searches, used as an oracle (annealing with
+seeded proposals and acceptance draws).
 
 It works on integer-valued data, where every score and delta is exact, so the engine's
 formulas and this model's "evaluate after minus evaluate before" agree bit for bit and every
 tie the engine breaks is a tie here too.
 """
 
+import math
 import random
 import sys
 from collections import deque
@@ -209,3 +211,179 @@ def scores(log):
 
 def rng_for(seed):
     return random.Random(seed)
+
+
+# ---- simulated annealing, draw for draw
+#
+# The move types draw their proposals from xoshiro128++ and a seeded annealing run draws its
+# acceptance numbers from ChaCha12; both are modelled exactly below, so a seeded run of the
+# engine and of the model make the same proposals, the same draws and the same decisions.
+
+M32 = 0xFFFFFFFF
+M64 = 0xFFFFFFFFFFFFFFFF
+
+
+def _rotl32(x, k):
+    return ((x << k) | (x >> (32 - k))) & M32
+
+
+def _split_mix64(state):
+    """(new state, output)."""
+    state = (state + 0x9E3779B97F4A7C15) & M64
+    z = state
+    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & M64
+    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & M64
+    return state, z ^ (z >> 31)
+
+
+class Xoshiro128pp:
+    """The move types' generator, from a seed as MoveType.swap(seed) takes it."""
+
+    def __init__(self, seed):
+        words, state = [], seed
+        for _ in range(4):
+            state = (state * 6364136223846793005 + 11634580027462260723) & M64
+            x = (((state >> 18) ^ state) >> 27) & M32
+            r = state >> 59
+            words.append(((x >> r) | (x << (32 - r))) & M32)
+        if words == [0, 0, 0, 0]:
+            sm, a = _split_mix64(0)
+            sm, b = _split_mix64(sm)
+            words = [a & M32, a >> 32, b & M32, b >> 32]
+        self.s = words
+
+    def next_u32(self):
+        s = self.s
+        result = (_rotl32((s[0] + s[3]) & M32, 7) + s[0]) & M32
+        t = (s[1] << 9) & M32
+        s[2] ^= s[0]
+        s[3] ^= s[1]
+        s[1] ^= s[2]
+        s[0] ^= s[3]
+        s[2] ^= t
+        s[3] = _rotl32(s[3], 11)
+        return result
+
+    def range(self, lo, hi):
+        """lo..hi, hi excluded: widening multiply, rejecting low halves above the zone."""
+        r = hi - lo
+        zone = ((r << (32 - r.bit_length())) & M32) - 1
+        while True:
+            m = self.next_u32() * r
+            if m & M32 <= zone:
+                return lo + (m >> 32)
+
+
+def draw_move(kind, rng, n):
+    """One proposal (i, j), i < j, of a move type of `kind` over n positions."""
+    if kind == "swap_tsp":  # position 0 is never drawn
+        i, j = rng.range(1, n), rng.range(2, n)
+        while j == i:
+            j = rng.range(1, n)
+    else:
+        i, j = rng.range(0, n), rng.range(1, n)
+        if j == i and n == 2:
+            return (0, 1)
+        while j == i:
+            j = rng.range(1, n)
+    return (min(i, j), max(i, j))
+
+
+def _chacha12_block(words):
+    x = list(words)
+
+    def quarter(a, b, c, d):
+        x[a] = (x[a] + x[b]) & M32
+        x[d] = _rotl32(x[d] ^ x[a], 16)
+        x[c] = (x[c] + x[d]) & M32
+        x[b] = _rotl32(x[b] ^ x[c], 12)
+        x[a] = (x[a] + x[b]) & M32
+        x[d] = _rotl32(x[d] ^ x[a], 8)
+        x[c] = (x[c] + x[d]) & M32
+        x[b] = _rotl32(x[b] ^ x[c], 7)
+
+    for _ in range(6):  # 12 rounds, two per double round
+        quarter(0, 4, 8, 12)
+        quarter(1, 5, 9, 13)
+        quarter(2, 6, 10, 14)
+        quarter(3, 7, 11, 15)
+        quarter(0, 5, 10, 15)
+        quarter(1, 6, 11, 12)
+        quarter(2, 7, 8, 13)
+        quarter(3, 4, 9, 14)
+    return [(a + b) & M32 for a, b in zip(x, words)]
+
+
+class AcceptanceDraws:
+    """The acceptance generator of a run after set_acceptance_seed(seed): a ChaCha12 keystream
+    (64-bit block counter, stream 0) keyed by four SplitMix64 outputs of the seed."""
+
+    def __init__(self, seed):
+        key, state = [], seed
+        for _ in range(4):
+            state, v = _split_mix64(state)
+            key += [v & M32, v >> 32]
+        self.input = [0x61707865, 0x3320646E, 0x79622D32, 0x6B206574, *key, 0, 0, 0, 0]
+        self.block, self.used = [], 16
+        self.count = 0  # draws made
+
+    def _word(self):
+        if self.used == 16:
+            self.block = _chacha12_block(self.input)
+            counter = (self.input[12] | self.input[13] << 32) + 1
+            self.input[12], self.input[13] = counter & M32, (counter >> 32) & M32
+            self.used = 0
+        self.used += 1
+        return self.block[self.used - 1]
+
+    def unit(self):
+        """A uniform double in [0, 1): the top 53 bits of a 64-bit draw (low word first)."""
+        self.count += 1
+        low = self._word()
+        return ((low | self._word() << 32) >> 11) * 2.0**-53
+
+
+def cool(alpha, t):
+    """alpha * t rounded half away from zero, saturated to 32 bits."""
+    x = alpha * t
+    if not x >= 0.0:
+        return 0
+    if x >= 4294967295.0:
+        return 4294967295
+    whole = math.floor(x)
+    return int(whole + 1 if x - whole >= 0.5 else whole)
+
+
+def simulated_annealing(minimize, s, score_of, kind, move_seed, acceptance_seed, start_temp, alpha, per_temp, limit):
+    """A run under max_iterations(limit) from solution s, with MoveType.<kind>(move_seed) and
+    set_acceptance_seed(acceptance_seed). Returns (rows, final solution, draws made)."""
+    moves, draws = Xoshiro128pp(move_seed), AcceptanceDraws(acceptance_seed)
+    score = score_of(s)
+    best = current = score
+    rows = [(score, score, 0)]
+    temperature, it = start_temp, 0
+    while it < limit:
+        t = float(temperature)
+        for _ in range(per_temp):
+            if it >= limit:
+                break
+            m = draw_move(kind, moves, len(s))
+            after = applied(kind, s, m)
+            delta = score_of(after) - score_of(s)
+            # A zero change is never worsening: no draw, and the move is taken.
+            worsening = delta > 0.0 if minimize else not delta >= 0.0
+            if not worsening:
+                s, current = after, current + delta
+                if (current < best) if minimize else not (current < best):
+                    best = current
+                rows.append((best, current, it))
+            else:
+                r = draws.unit()
+                p = 2.718281828459045 ** (-abs(delta) / t if t != 0.0 else -math.inf)
+                if p > r:
+                    s, current = after, current + delta
+                    rows.append((best, current, it))
+            it += 1
+        temperature = cool(alpha, temperature)
+    rows.append((best, current, it))
+    return rows, s, draws.count
