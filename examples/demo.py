@@ -102,9 +102,21 @@ def convergence_plot(evaluation, path, seeds=(0, 1, 2)):
     ax = plot_convergence(logs, labels=[f"simulated annealing, seed {s}" for s in seeds])
     ax.set_yscale("log")
     ax.set_title("best tour length over time")
+    label_final_values(ax)
     ax.figure.savefig(path, dpi=120)
     finals = ", ".join(f"{log[-1][1]:.1f}" for log in logs)
     print(f"annealing with seeds {', '.join(map(str, seeds))}: best {finals}; curves in {path}")
+
+
+def label_final_values(ax):
+    """Writes each curve's final value at its end, in the curve's colour, nudged apart
+    upwards so that close values stay readable."""
+    ends = sorted(((line.get_ydata()[-1], line.get_xdata()[-1], line.get_color()) for line in ax.get_lines()),
+                  key=lambda end: end[0])
+    for k, (y, x, colour) in enumerate(ends):
+        ax.annotate(f"{y:,.1f}", xy=(x, y), xytext=(4, 6 + 11 * k), textcoords="offset points",
+                    color=colour, fontsize=8, va="center", ha="left", annotation_clip=False)
+    ax.margins(x=0.12)
 
 
 if __name__ == "__main__":
