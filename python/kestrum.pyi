@@ -49,9 +49,13 @@ class Evaluation:
     @staticmethod
     def tsp_from_dms(file: str) -> Evaluation: ...
     @staticmethod
-    def tsp_from_tsplib(file: str) -> Evaluation: ...
+    def tsp_from_tsplib(file: str, *, dense: bool = True) -> Evaluation: ...
     @staticmethod
     def qap_from_qaplib(file: str) -> Evaluation: ...
+    # Cities as points, distances computed on demand; metric: "euclidean", "euc_2d",
+    # "ceil_2d", "att" or "geo".
+    @staticmethod
+    def tsp_from_points(points: Sequence[Sequence[float] | Buffer] | Buffer, metric: str = "euclidean") -> Evaluation: ...
 
 @final
 class MoveType:
@@ -137,6 +141,8 @@ class LocalSearch:
         problem: Problem,
         termination_function: Termination,
         tabu_list_size: int | None = None,
+        *,
+        canonical_tours: bool = False,
     ) -> LocalSearch: ...
     @staticmethod
     def vns(minimize: bool, problem: Problem, termination_function: Termination) -> LocalSearch: ...

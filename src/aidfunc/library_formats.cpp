@@ -238,7 +238,9 @@ class TsplibParser {
  public:
   explicit TsplibParser(std::string_view text) : lines_(text) {}
 
-  [[nodiscard]] Result<SquareMatrix> parse() {
+  // With `coordinates`, a file of coordinates fills it (cities in index order) and gives an
+  // empty matrix instead of computing one.
+  [[nodiscard]] Result<SquareMatrix> parse(std::vector<Point>* coordinates = nullptr) {
     for (;;) {
       Result<std::optional<std::string_view>> next = lines_.next();
       if (!next.ok()) return std::move(next).error();
@@ -257,7 +259,20 @@ class TsplibParser {
       if (error) return std::move(*error);
     }
     if (auto ended = end_section(lines_.last())) return std::move(*ended);
-    return build();
+    return build(coordinates);
+  }
+
+  // The rule of a file of coordinates, after parse(); none for EXPLICIT weights.
+  [[nodiscard]] std::optional<PointMetric> point_metric() const {
+    if (!weight_type_) return std::nullopt;
+    switch (*weight_type_) {
+      case WeightType::Euc2d: return PointMetric::kEuc2d;
+      case WeightType::Ceil2d: return PointMetric::kCeil2d;
+      case WeightType::Att: return PointMetric::kAtt;
+      case WeightType::Geo: return PointMetric::kGeo;
+      case WeightType::Explicit: return std::nullopt;
+    }
+    return std::nullopt;
   }
 
  private:
@@ -385,7 +400,7 @@ class TsplibParser {
     return std::nullopt;
   }
 
-  [[nodiscard]] Result<SquareMatrix> build() const {
+  [[nodiscard]] Result<SquareMatrix> build(std::vector<Point>* coordinates) const {
     const std::size_t last = lines_.last();
     if (!dimension_) return ReaderError::malformed(at_line(last, "no DIMENSION given"));
     if (!weight_type_) return ReaderError::malformed(at_line(last, "no EDGE_WEIGHT_TYPE given"));
@@ -408,6 +423,11 @@ class TsplibParser {
       slot = Point{city.x, city.y};
     }
     // Every index is in range, none repeats and there are n of them: all slots are set.
+    if (coordinates != nullptr) {
+      coordinates->reserve(n);
+      for (const std::optional<Point>& point : points) coordinates->push_back(*point);
+      return SquareMatrix{};
+    }
     SquareMatrix matrix(n, std::vector<double>(n, 0.0));
     for (std::size_t i = 0; i < n; ++i) {
       for (std::size_t j = i + 1; j < n; ++j) {
@@ -450,6 +470,24 @@ Result<SquareMatrix> read_tsplib(std::string_view path) {
   Result<std::string> text = read_file(path);
   if (!text.ok()) return std::move(text).error();
   return TsplibParser(text.value()).parse();
+}
+
+Result<std::variant<SquareMatrix, TsplibPoints>> read_tsplib_points(std::string_view path) {
+  Result<std::string> text = read_file(path);
+  if (!text.ok()) return std::move(text).error();
+  TsplibParser parser(text.value());
+  std::vector<Point> coordinates;
+  Result<SquareMatrix> matrix = parser.parse(&coordinates);
+  if (!matrix.ok()) return std::move(matrix).error();
+  const std::optional<PointMetric> metric = parser.point_metric();
+  if (!metric) return std::variant<SquareMatrix, TsplibPoints>(std::move(matrix).value());
+  TsplibPoints points{{}, *metric};
+  points.xy.reserve(2 * coordinates.size());
+  for (const Point& p : coordinates) {
+    points.xy.push_back(p.x);
+    points.xy.push_back(p.y);
+  }
+  return std::variant<SquareMatrix, TsplibPoints>(std::move(points));
 }
 
 Result<std::pair<SquareMatrix, SquareMatrix>> read_qaplib(std::string_view path) {

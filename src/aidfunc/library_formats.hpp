@@ -3,8 +3,10 @@
 
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
+#include "problem/points.hpp"
 #include "support/result.hpp"
 
 namespace kestrum {
@@ -19,6 +21,16 @@ using SquareMatrix = std::vector<std::vector<double>>;
 // Content that does not follow the format is ErrorKind::Malformed, its text starting
 // "line N: "; a file that cannot be opened or read is the operating system's error.
 [[nodiscard]] Result<SquareMatrix> read_tsplib(std::string_view path);
+
+// The cities of a TSPLIB file of coordinates, x0, y0, x1, y1, ... in index order, and its rule.
+struct TsplibPoints {
+  std::vector<double> xy;
+  PointMetric metric;
+};
+
+// As read_tsplib, except that a file of coordinates (EUC_2D, CEIL_2D, ATT, GEO) gives its
+// cities and rule rather than the matrix of their distances.
+[[nodiscard]] Result<std::variant<SquareMatrix, TsplibPoints>> read_tsplib_points(std::string_view path);
 
 // A QAPLIB .dat file: n, then matrix A (n x n), then matrix B (n x n), whitespace-separated.
 // first = A, indexed by positions (the distance matrix); second = B, indexed by the values

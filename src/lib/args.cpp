@@ -27,8 +27,12 @@ std::string Signature::doc() const {
   for (std::size_t k = 0; k < count; ++k) {
     if (!first) d += ", ";
     first = false;
+    if (k == positional) d += "*, ";
     d += params[k];
-    if (k >= required) d += "=None";
+    if (k >= required) {
+      d += '=';
+      d += defaults[k] != nullptr ? defaults[k] : "None";
+    }
   }
   d += ")\n--\n\n";
   return d;
@@ -77,11 +81,11 @@ std::string quoted_list(const std::vector<const char*>& names) {
 std::array<PyObject*, Signature::kMaxParams> bind_slots(const Signature& sig, PyObject* const* args,
                                                         Py_ssize_t nargs, PyObject* kwnames) {
   std::array<PyObject*, Signature::kMaxParams> slots{};
-  const auto n = static_cast<Py_ssize_t>(sig.count);
+  const auto n = static_cast<Py_ssize_t>(sig.positional);
   if (nargs > n) {
     const char* verb = nargs == 1 ? "was" : "were";
     std::string msg = sig.full_name() + " takes ";
-    if (sig.required == sig.count) {
+    if (sig.required >= sig.positional) {
       msg += std::to_string(n);
     } else {
       msg += "from " + std::to_string(sig.required) + " to " + std::to_string(n);

@@ -28,12 +28,27 @@ struct Signature {
     for (const char* p : ps) params[k++] = p;
   }
 
+  // Parameters from `k` on may only be given by keyword (shown after "*" in the signature).
+  [[nodiscard]] constexpr Signature keyword_only_from(std::size_t k) const {
+    Signature s = *this;
+    s.positional = k;
+    return s;
+  }
+  // The default shown for an optional parameter, when it is not None ("True").
+  [[nodiscard]] constexpr Signature with_default(std::size_t param, const char* text) const {
+    Signature s = *this;
+    s.defaults[param] = text;
+    return s;
+  }
+
   const char* cls;  // nullptr for the module function
   const char* method;
   std::array<const char*, kMaxParams> params{};
   std::size_t count;
   std::size_t required;
   Receiver receiver;
+  std::size_t positional = count;                 // how many may be given positionally
+  std::array<const char*, kMaxParams> defaults{};  // nullptr: "None"
 
   // "Cooling.geometric_cooling()" or "benchmark()".
   [[nodiscard]] std::string full_name() const;

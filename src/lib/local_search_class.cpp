@@ -45,16 +45,20 @@ PyObject* steepest_descent(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject
   });
 }
 
-constexpr Signature kTabuSearch{"LocalSearch",
-                                "tabu_search",
-                                {"minimize", "problem", "termination_function", "tabu_list_size"},
-                                3};
+constexpr Signature kTabuSearch =
+    Signature{"LocalSearch",
+              "tabu_search",
+              {"minimize", "problem", "termination_function", "tabu_list_size", "canonical_tours"},
+              3}
+        .keyword_only_from(4)
+        .with_default(4, "False");
 PyObject* tabu_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [minimize, problem, termination, tabu_list_size] =
-        bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<U32>>(kTabuSearch, a, n,
-                                                                                  kw);
-    return new_search<TabuSearch>(problem->handle, termination->value, minimize, tabu_list_size);
+    auto [minimize, problem, termination, tabu_list_size, canonical_tours] =
+        bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<U32>, Optional<Bool>>(
+            kTabuSearch, a, n, kw);
+    return new_search<TabuSearch>(problem->handle, termination->value, minimize, tabu_list_size,
+                                  canonical_tours.value_or(false));
   });
 }
 

@@ -99,6 +99,80 @@ PyObject* tsp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcep
   });
 }
 
+// n points: an (n, 2) numeric buffer, or a sequence of pairs (each a sequence of two numbers
+// or a 1-D buffer of two). A shape other than (n, 2) is a ValueError naming it.
+[[noreturn]] void raise_value_error(const std::string& message) {
+  PyErr_SetString(PyExc_ValueError, message.c_str());
+  throw_error_set();
+}
+
+std::string shape_text(const Py_buffer& view) {
+  std::string text = "(";
+  for (int d = 0; d < view.ndim; ++d) {
+    if (d > 0) text += ", ";
+    text += std::to_string(view.shape[d]);
+  }
+  return text + (view.ndim == 1 ? ",)" : ")");
+}
+
+struct PointsArg {
+  using type = std::vector<double>;
+  static type convert(PyObject* o) {
+    check_list_argument(o);
+    std::vector<double> xy;
+    std::vector<std::size_t> shape;
+    if (PyObject_CheckBuffer(o)) {
+      Py_buffer view;
+      if (PyObject_GetBuffer(o, &view, PyBUF_STRIDED_RO | PyBUF_FORMAT) == 0) {
+        const bool pairs = view.ndim == 2 && view.shape[1] == 2;
+        const std::string text = shape_text(view);
+        PyBuffer_Release(&view);
+        if (!pairs) raise_value_error("points must have shape (n, 2), got " + text);
+      } else {
+        PyErr_Clear();
+      }
+      if (read_numeric_buffer(o, 2, xy, shape)) return xy;
+    }
+    std::size_t index = 0;
+    for_each_item(
+        o, [&](std::size_t n) { xy.reserve(2 * n); },
+        [&](PyObject* pair) {
+          const std::size_t before = xy.size();
+          check_list_argument(pair);
+          if (!read_numeric_buffer(pair, 1, xy, shape)) {
+            for_each_item(pair, [](std::size_t) {}, [&](PyObject* x) { xy.push_back(F64::convert(x)); });
+          }
+          if (xy.size() - before != 2) {
+            raise_value_error("point " + std::to_string(index) + " has " +
+                              std::to_string(xy.size() - before) + " coordinates, expected 2");
+          }
+          ++index;
+        });
+    return xy;
+  }
+};
+
+[[nodiscard]] Evaluation points_evaluation(std::vector<double> xy, PointMetric metric) {
+  Result<Points> points = Points::make(std::move(xy), metric);
+  if (!points.ok()) raise_value_error(points.error().text);
+  return Evaluation::tsp_points(std::move(points).value());
+}
+
+constexpr Signature kTspFromPoints =
+    Signature{"Evaluation", "tsp_from_points", {"points", "metric"}, 1}.with_default(1, "'euclidean'");
+PyObject* tsp_from_points(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [xy, metric_name] = bind<PointsArg, Optional<Text>>(kTspFromPoints, a, n, kw);
+    const std::string name = metric_name.value_or("euclidean");
+    const std::optional<PointMetric> metric = point_metric_named(name);
+    if (!metric) {
+      raise_value_error("unknown metric '" + name +
+                        "': expected 'euclidean', 'euc_2d', 'ceil_2d', 'att' or 'geo'");
+    }
+    return new_instance<DynEvaluation>(points_evaluation(std::move(xy), *metric));
+  });
+}
+
 constexpr Signature kQap{"Evaluation", "qap", {"distance_matrix", "flow_matrix"}, 2};
 PyObject* qap(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
@@ -161,9 +235,25 @@ PyObject* tsp_from_dms(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw
   return guarded([&] { return tsp_from_file(kTspFromDms, a, n, kw, read_dms_to_distance_matrix); });
 }
 
-constexpr Signature kTspFromTsplib{"Evaluation", "tsp_from_tsplib", {"file"}, 1};
+// dense=False keeps a file of coordinates as its points (O(n) memory) instead of a matrix.
+constexpr Signature kTspFromTsplib =
+    Signature{"Evaluation", "tsp_from_tsplib", {"file", "dense"}, 1}.keyword_only_from(1).with_default(1, "True");
 PyObject* tsp_from_tsplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
-  return guarded([&] { return tsp_from_file(kTspFromTsplib, a, n, kw, read_tsplib); });
+  return guarded([&] {
+    auto [file, dense] = bind<Text, Optional<Bool>>(kTspFromTsplib, a, n, kw);
+    if (dense.value_or(true)) {
+      auto result = read_tsplib(file);
+      if (!result.ok()) raise_reader_error(result.error());
+      return new_instance<DynEvaluation>(Evaluation::tsp(Matrix(std::move(result).value())));
+    }
+    auto result = read_tsplib_points(file);
+    if (!result.ok()) raise_reader_error(result.error());
+    auto read = std::move(result).value();
+    if (auto* points = std::get_if<TsplibPoints>(&read)) {
+      return new_instance<DynEvaluation>(points_evaluation(std::move(points->xy), points->metric));
+    }
+    return new_instance<DynEvaluation>(Evaluation::tsp(Matrix(std::get<SquareMatrix>(read))));
+  });
 }
 
 constexpr Signature kQapFromQaplib{"Evaluation", "qap_from_qaplib", {"file"}, 1};
@@ -392,6 +482,7 @@ PyMethodDef* DynEvaluation::methods() {
       method(tsp_from_dms, kTspFromDms),
       method(tsp_from_tsplib, kTspFromTsplib),
       method(qap_from_qaplib, kQapFromQaplib),
+      method(tsp_from_points, kTspFromPoints),
       from_state_method<DynEvaluation>(),
       reduce_method<DynEvaluation>(),
       kMethodsEnd,

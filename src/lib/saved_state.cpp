@@ -178,6 +178,12 @@ void write_evaluation(ByteWriter& w, const Evaluation& e) {
     case Tag::kQap:
       write_matrix(w, std::get<Qap>(kind).distance_matrix);
       return write_matrix(w, std::get<Qap>(kind).flow_matrix);
+    case Tag::kTspPoints: {
+      // The metric, then the coordinates as given (x0, y0, x1, y1, ...).
+      const Points& points = std::get<TspPoints>(kind).points;
+      w.u8(static_cast<std::uint8_t>(points.metric()));
+      return write_floats(w, points.coordinates());
+    }
   }
   unknown_tag("evaluation", e.tag());
 }
@@ -212,6 +218,15 @@ Evaluation read_evaluation(ByteReader& r) {
       Matrix distances = read_matrix(r);
       Matrix flows = read_matrix(r);
       return Evaluation::qap(std::move(distances), std::move(flows));
+    }
+    case Tag::kTspPoints: {
+      const std::uint8_t metric = r.u8();
+      if (metric > static_cast<std::uint8_t>(PointMetric::kGeo)) {
+        malformed("unknown point metric " + std::to_string(metric));
+      }
+      Result<Points> points = Points::make(read_floats(r), static_cast<PointMetric>(metric));
+      if (!points.ok()) malformed(points.error().text);
+      return Evaluation::tsp_points(std::move(points).value());
     }
   }
   unknown_tag("evaluation", t);
@@ -407,6 +422,9 @@ void write_search(ByteWriter& w, const SearchFields& f, const Problem& problem) 
     case SearchFields::Kind::kVns: w.u32(f.neighbor_index); break;
   }
   write_problem(w, problem);
+  // Written only when set, after the problem, so that every tabu search saved before the
+  // flag existed loads unchanged and saves to the same bytes.
+  if (f.kind == SearchFields::Kind::kTabuSearch && f.canonical_tours) w.boolean(true);
 }
 
 Shared<LocalSearch> read_search(ByteReader& r) {
@@ -427,6 +445,10 @@ Shared<LocalSearch> read_search(ByteReader& r) {
     case SearchFields::Kind::kVns: f.neighbor_index = r.u32(); break;
   }
   Shared<Problem> problem = Shared<Problem>::make<ArrayProblem>(read_problem(r));
+  if (kind == SearchFields::Kind::kTabuSearch && r.remaining() != 0) {
+    f.canonical_tours = r.boolean();
+    if (!f.canonical_tours) malformed("a tabu search's tour flag is written only when set");
+  }
   r.expect_end();
   // The constructors turn their copy of the criterion to the search's direction, which
   // re-arms the improvement criteria; set_termination then puts back the saved state as is.
@@ -445,7 +467,7 @@ Shared<LocalSearch> read_search(ByteReader& r) {
       return Shared<LocalSearch>::make<SimulatedAnnealing>(std::move(sa));
     }
     case SearchFields::Kind::kTabuSearch: {
-      TabuSearch tabu(problem, termination, minimize, f.tabu_list_size);
+      TabuSearch tabu(problem, termination, minimize, f.tabu_list_size, f.canonical_tours);
       tabu.set_termination(termination);
       return Shared<LocalSearch>::make<TabuSearch>(std::move(tabu));
     }
@@ -529,6 +551,7 @@ SearchFields search_fields(const LocalSearch& search) {
     f.termination = s->termination();
     f.problem = s->problem();
     f.tabu_list_size = s->tabu_list_size();
+    f.canonical_tours = s->canonical_tours();
   } else if (const auto* s = dynamic_cast<const VariableNeighborhood*>(&search)) {
     f.kind = SearchFields::Kind::kVns;
     f.minimize = s->minimize();

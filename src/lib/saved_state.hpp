@@ -66,6 +66,7 @@ struct SearchFields {
   std::optional<std::uint64_t> acceptance_seed;
   // Tabu search.
   Word tabu_list_size = 0;
+  bool canonical_tours = false;
   // Variable neighbourhood search.
   Word neighbor_index = 0;
   Shared<Problem> problem;

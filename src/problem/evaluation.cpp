@@ -79,22 +79,24 @@ double bins_delta_of(const Bins& b, Move m, const MoveType& mt, std::span<const 
   unknown_tag("move type", mt.tag());
 }
 
-double tsp_delta_of(const Tsp& t, Move m, const MoveType& mt, std::span<const Word> s) {
+// d: a Matrix or PointDistances.
+template <class D>
+double tsp_delta_of(const D& d, bool symmetric, Move m, const MoveType& mt, std::span<const Word> s) {
   using kernels::Checked;
   switch (mt.tag()) {
     case MoveType::Tag::kSimple: {
       const Rearrangement r = geometry(*mt.simple()).rearrangement;
       switch (r) {
         case Rearrangement::kReverse:
-          return kernels::tsp_reverse<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
+          return kernels::tsp_reverse<Checked>(d, symmetric, s, m.i, m.j);
         case Rearrangement::kExchange:
-          return kernels::tsp_swap<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
+          return kernels::tsp_swap<Checked>(d, symmetric, s, m.i, m.j);
       }
       unknown_tag("rearrangement", r);
     }
     case MoveType::Tag::kMultiNeighbor:
       // No move of its own; the reversal route measures before it would move.
-      (void)kernels::tsp_reverse_before<Checked>(t.distance_matrix, t.symmetric, s, m.i, m.j);
+      (void)kernels::tsp_reverse_before<Checked>(d, symmetric, s, m.i, m.j);
       multi_neighbor_cannot_move();
   }
   unknown_tag("move type", mt.tag());
@@ -131,6 +133,8 @@ Evaluation Evaluation::tsp(Matrix distance_matrix) {
   return Evaluation(Kind(Tsp{symmetric, std::move(distance_matrix)}));
 }
 
+Evaluation Evaluation::tsp_points(Points points) { return Evaluation(Kind(TspPoints{std::move(points)})); }
+
 Evaluation Evaluation::qap(Matrix distance_matrix, Matrix flow_matrix) {
   const bool symmetric = square_symmetric(distance_matrix) && square_symmetric(flow_matrix);
   return Evaluation(Kind(Qap{std::move(distance_matrix), std::move(flow_matrix), symmetric}));
@@ -150,6 +154,10 @@ double Evaluation::eval(std::span<const Word> s) const {
       return kernels::qap_cost<Checked>(q.distance_matrix, q.flow_matrix,
                                         [&](std::size_t p) { return at(s, p); });
     }
+    case Tag::kTspPoints:
+      return std::get<TspPoints>(kind_).points.with_distances([&](const auto& d) {
+        return kernels::tour_length<Checked>(d, s.size(), [&](std::size_t p) { return s[p]; });
+      });
   }
   unknown_tag("evaluation", tag());
 }
@@ -159,8 +167,14 @@ double Evaluation::delta_eval(Move m, const MoveType& move_type, std::span<Word>
     case Tag::kEmptyBins: return bins_delta_of(std::get<EmptyBins>(kind_), m, move_type, s);
     case Tag::kEmptySpace: return bins_delta_of(std::get<EmptySpace>(kind_), m, move_type, s);
     case Tag::kEmptySpaceExp: return bins_delta_of(std::get<EmptySpaceExp>(kind_), m, move_type, s);
-    case Tag::kTsp: return tsp_delta_of(std::get<Tsp>(kind_), m, move_type, s);
+    case Tag::kTsp: {
+      const Tsp& t = std::get<Tsp>(kind_);
+      return tsp_delta_of(t.distance_matrix, t.symmetric, m, move_type, s);
+    }
     case Tag::kQap: return qap_delta_of(std::get<Qap>(kind_), m, move_type, s);
+    case Tag::kTspPoints:
+      return std::get<TspPoints>(kind_).points.with_distances(
+          [&](const auto& d) { return tsp_delta_of(d, true, m, move_type, s); });
   }
   unknown_tag("evaluation", tag());
 }
@@ -172,6 +186,7 @@ std::size_t Evaluation::size() const {
     case Tag::kEmptySpaceExp: return std::get<EmptySpaceExp>(kind_).weights.size();
     case Tag::kTsp: return std::get<Tsp>(kind_).distance_matrix.rows();
     case Tag::kQap: return std::get<Qap>(kind_).distance_matrix.rows();
+    case Tag::kTspPoints: return std::get<TspPoints>(kind_).points.size();
   }
   unknown_tag("evaluation", tag());
 }
@@ -180,9 +195,9 @@ std::size_t Evaluation::size() const {
 template <Evaluation::Tag T, class Alternative>
 constexpr bool kTagIs = std::is_same_v<
     std::variant_alternative_t<static_cast<std::size_t>(T), Evaluation::Kind>, Alternative>;
-static_assert(std::variant_size_v<Evaluation::Kind> == 5);
+static_assert(std::variant_size_v<Evaluation::Kind> == 6);
 static_assert(kTagIs<Evaluation::Tag::kEmptyBins, EmptyBins> && kTagIs<Evaluation::Tag::kEmptySpace, EmptySpace> &&
               kTagIs<Evaluation::Tag::kEmptySpaceExp, EmptySpaceExp> && kTagIs<Evaluation::Tag::kTsp, Tsp> &&
-              kTagIs<Evaluation::Tag::kQap, Qap>);
+              kTagIs<Evaluation::Tag::kQap, Qap> && kTagIs<Evaluation::Tag::kTspPoints, TspPoints>);
 
 }  // namespace kestrum

@@ -10,6 +10,7 @@
 
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
+#include "problem/points.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -32,6 +33,11 @@ struct Tsp {
   bool symmetric = true;  // every entry equals its mirror exactly: selects the reversal delta
   Matrix distance_matrix;
 };
+// Closed tour length over cities given as points, distances computed on demand: O(n) memory.
+// Every metric is symmetric, so it scores as a Tsp over the matrix of the same distances.
+struct TspPoints {
+  Points points;
+};
 // Sum over location pairs a < b of distance[a][b] * flow[s_a][s_b].
 struct Qap {
   Matrix distance_matrix;
@@ -44,8 +50,15 @@ struct Qap {
 class Evaluation {
  public:
   // Tag order; the alternatives of Kind follow it exactly.
-  enum class Tag : std::uint8_t { kEmptyBins = 0, kEmptySpace = 1, kEmptySpaceExp = 2, kTsp = 3, kQap = 4 };
-  using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap>;
+  enum class Tag : std::uint8_t {
+    kEmptyBins = 0,
+    kEmptySpace = 1,
+    kEmptySpaceExp = 2,
+    kTsp = 3,
+    kQap = 4,
+    kTspPoints = 5,
+  };
+  using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap, TspPoints>;
 
   [[nodiscard]] static Evaluation empty_bins(std::vector<double> weights, double max_fill);
   [[nodiscard]] static Evaluation empty_space(std::vector<double> weights, double max_fill);
@@ -53,6 +66,7 @@ class Evaluation {
   // Computes `symmetric` by walking i = 1..n-1, j = 0..i-1; a row too short for the walk
   // stops with the index message.
   [[nodiscard]] static Evaluation tsp(Matrix distance_matrix);
+  [[nodiscard]] static Evaluation tsp_points(Points points);
   // No checks: shapes are taken as given.
   [[nodiscard]] static Evaluation qap(Matrix distance_matrix, Matrix flow_matrix);
 
@@ -61,7 +75,7 @@ class Evaluation {
   // Score after move m of `move_type` minus the score before. `s` is only read in effect:
   // it is the same on return (the move is never applied).
   [[nodiscard]] double delta_eval(Move m, const MoveType& move_type, std::span<Word> s) const;
-  // n: the number of weights, or the number of rows of the distance matrix.
+  // n: the number of weights, of rows of the distance matrix, or of points.
   [[nodiscard]] std::size_t size() const;
   [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
   [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }

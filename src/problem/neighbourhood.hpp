@@ -39,33 +39,32 @@ void for_each_delta(const Evaluation& e, const SimpleMoveType& mt, std::span<Wor
       return scan::scan_bins(std::get<EmptySpace>(e.kind()), kind, cs, first, n, scratch, visit);
     case Tag::kEmptySpaceExp:
       return scan::scan_bins(std::get<EmptySpaceExp>(e.kind()), kind, cs, first, n, scratch, visit);
-    case Tag::kTsp:
-      switch (kind) {
-        case Rearrangement::kReverse:
-          // Reversals start at position 0 (their geometry), as this scan does.
-          return scan::scan_tsp_reverse(std::get<Tsp>(e.kind()), cs, n, scratch, visit);
-        case Rearrangement::kExchange:
-          return scan::scan_tsp_swap(std::get<Tsp>(e.kind()), cs, first, n, scratch, visit);
-      }
-      unknown_tag("rearrangement", kind);
+    case Tag::kTsp: {
+      const Tsp& t = std::get<Tsp>(e.kind());
+      return scan::scan_tour(t.distance_matrix, t.symmetric, kind, cs, first, n, scratch, visit);
+    }
     case Tag::kQap:
       return scan::scan_qap(std::get<Qap>(e.kind()), kind, cs, first, n, scratch, visit);
+    case Tag::kTspPoints:
+      return std::get<TspPoints>(e.kind()).points.with_distances([&](const auto& d) {
+        scan::scan_tour(d, true, kind, cs, first, n, scratch, visit);
+      });
   }
   unknown_tag("evaluation", e.tag());
 }
 
 namespace scan {
 
-// The tour kernel of a rearrangement, with reads of kind R.
-template <class R, class F>
-decltype(auto) with_tour_kernel(const Tsp& t, Rearrangement kind, F&& f) {
+// The tour kernel of a rearrangement, with reads of kind R, over distances d.
+template <class R, class D, class F>
+decltype(auto) with_tour_kernel(const D& d, bool symmetric, Rearrangement kind, F&& f) {
   switch (kind) {
     case Rearrangement::kReverse: {
-      const TspReverseKernel<R> k{&t};
+      const TspReverseKernel<R, D> k{&d, symmetric};
       return f(k);
     }
     case Rearrangement::kExchange: {
-      const TspSwapKernel<R> k{&t};
+      const TspSwapKernel<R, D> k{&d, symmetric};
       return f(k);
     }
   }
@@ -93,11 +92,18 @@ decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, 
       const scan::BinsKernel<EmptySpaceExp> k{&std::get<EmptySpaceExp>(e.kind()), kind};
       return f(k);
     }
-    case Tag::kTsp: return scan::with_tour_kernel<kernels::Checked>(std::get<Tsp>(e.kind()), kind, f);
+    case Tag::kTsp: {
+      const Tsp& t = std::get<Tsp>(e.kind());
+      return scan::with_tour_kernel<kernels::Checked>(t.distance_matrix, t.symmetric, kind, f);
+    }
     case Tag::kQap: {
       const scan::QapKernel k{&std::get<Qap>(e.kind()), kind};
       return f(k);
     }
+    case Tag::kTspPoints:
+      return std::get<TspPoints>(e.kind()).points.with_distances([&](const auto& d) -> decltype(auto) {
+        return scan::with_tour_kernel<kernels::Checked>(d, true, kind, f);
+      });
   }
   unknown_tag("evaluation", e.tag());
 }
@@ -108,8 +114,16 @@ decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, 
 template <class F>
 decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt,
                                  std::span<const Word> s, F&& f) {
-  if (const Tsp* t = std::get_if<Tsp>(&e.kind()); t != nullptr && scan::tour_covered(*t, s, size_of(mt))) {
-    return scan::with_tour_kernel<kernels::Unchecked>(*t, geometry(mt).rearrangement, f);
+  const Rearrangement kind = geometry(mt).rearrangement;
+  if (const Tsp* t = std::get_if<Tsp>(&e.kind());
+      t != nullptr && scan::tour_covered(t->distance_matrix, s, size_of(mt))) {
+    return scan::with_tour_kernel<kernels::Unchecked>(t->distance_matrix, t->symmetric, kind, f);
+  }
+  if (const TspPoints* t = std::get_if<TspPoints>(&e.kind());
+      t != nullptr && size_of(mt) <= s.size() && scan::values_below(s, t->points.size())) {
+    return t->points.with_distances([&](const auto& d) -> decltype(auto) {
+      return scan::with_tour_kernel<kernels::Unchecked>(d, true, kind, f);
+    });
   }
   return with_delta_kernel(e, mt, std::forward<F>(f));
 }

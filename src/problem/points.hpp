@@ -15,6 +15,7 @@
 #include "problem/point_metrics.hpp"
 #include "support/fatal.hpp"
 #include "support/result.hpp"
+#include "support/tags.hpp"
 
 namespace kestrum {
 
@@ -120,7 +121,7 @@ class Points {
       case PointMetric::kAtt: return f(PointDistances<PointMetric::kAtt>(xy, n_));
       case PointMetric::kGeo: return f(PointDistances<PointMetric::kGeo>(xy, n_));
     }
-    fatal("unknown point metric");
+    unknown_tag("point metric", metric_);
   }
   // One checked distance, for callers outside a scan.
   [[nodiscard]] double distance(std::size_t a, std::size_t b) const {

@@ -19,10 +19,16 @@ namespace kestrum {
 // lambda: the representation is resolved once, and every read in f is inline.
 template <class F>
 bool with_tour_distances(const Evaluation& e, F&& f) {
-  const Tsp* tour = std::get_if<Tsp>(&e.kind());
-  if (tour == nullptr || !tour->distance_matrix.is_square()) return false;
-  f(tour->distance_matrix, tour->symmetric);
-  return true;
+  if (const Tsp* tour = std::get_if<Tsp>(&e.kind())) {
+    if (!tour->distance_matrix.is_square()) return false;
+    f(tour->distance_matrix, tour->symmetric);
+    return true;
+  }
+  if (const TspPoints* tour = std::get_if<TspPoints>(&e.kind())) {
+    tour->points.with_distances([&](const auto& d) { f(d, true); });
+    return true;
+  }
+  return false;
 }
 
 }  // namespace kestrum

@@ -7,6 +7,9 @@
 #include "local_search/neighbourhood.hpp"
 #include "local_search/tabu_search/solution_hash.hpp"
 #include "local_search/tabu_search/tabu_list.hpp"
+#include "local_search/tabu_search/tour_hash.hpp"
+#include "local_search/tabu_search/tour_tabu_list.hpp"
+#include "problem/kernels/common.hpp"
 
 namespace kestrum {
 
@@ -24,58 +27,129 @@ struct Choice {
 // A tabu neighbour is never taken, however good (no aspiration). The neighbour's hash is
 // only looked at when the delta would be taken: the outcome is the same as hashing every
 // neighbour first, and most moves cost no hash at all.
+template <class Policy>
 class Chooser {
  public:
-  Chooser(const TabuList& tabu, bool minimize) : tabu_(tabu), minimize_(minimize), choice_{worst_delta(minimize)} {}
+  Chooser(Policy& tabu, bool minimize) : tabu_(tabu), minimize_(minimize), choice_{worst_delta(minimize)} {}
 
   template <class HashOf>
   void offer(Move m, double delta, HashOf&& hash_of) {
     const bool better = minimize_ ? !(delta > choice_.delta) : !(delta < choice_.delta);
     if (!better) return;
     const std::uint64_t hash = hash_of();
-    if (tabu_.contains(hash)) return;
+    if (tabu_.contains(hash, m)) return;
     choice_ = {delta, m, hash, true};
   }
   [[nodiscard]] const Choice& choice() const noexcept { return choice_; }
 
  private:
-  const TabuList& tabu_;
+  Policy& tabu_;
   bool minimize_;
   Choice choice_;
 };
 
+// What the list holds, with the neighbour hash that goes with it.
+//
+// Arrays (the default): the list of solution hashes; on the specialised route each
+// neighbour's polynomial hash comes in O(1) from prefix sums of the current solution, so a
+// step costs O(neighbourhood) rather than O(neighbourhood * n); elsewhere it is the
+// problem's own hash. Hashes of one run all come from the same function, which is all the
+// tabu list needs. A hash collision makes a different array tabu.
+class ArrayPolicy {
+ public:
+  ArrayPolicy(Word tabu_list_size, const Neighbourhood& moves, Problem& problem) : list_(tabu_list_size) {
+    if (moves.specialised()) hashes_.prepare(problem.as_array_problem()->size());
+  }
+  [[nodiscard]] SolutionHash& hashes() noexcept { return hashes_; }
+  [[nodiscard]] bool contains(std::uint64_t hash, Move) const noexcept { return list_.contains(hash); }
+  void push(std::uint64_t hash) { list_.push(hash); }
+
+ private:
+  TabuList list_;
+  SolutionHash hashes_;
+};
+
+// Tours (canonical_tours on a tour evaluation, specialised route only): each neighbour's
+// edge-sum hash in O(1), and a hit confirmed by comparing canonical forms, so neither a
+// rotation or mirror image of a listed tour nor a hash collision is mistaken.
+class TourPolicy {
+ public:
+  TourPolicy(Word tabu_list_size, ArrayProblem& array, Rearrangement r)
+      : array_(array), r_(r), list_(tabu_list_size, array.size()), form_(array.size()) {}
+  [[nodiscard]] TourHash& hashes() noexcept { return hashes_; }
+  [[nodiscard]] bool contains(std::uint64_t hash, Move m) {
+    const std::span<const Word> s = array_.solution();
+    return list_.contains(hash, [&](std::span<Word> out) {
+      canonical_form(
+          s.size(), [&](std::size_t p) { return kernels::after_move<kernels::Unchecked>(r_, s, m.i, m.j, p); },
+          out);
+    });
+  }
+  // After the chosen move has been applied: the current solution is the tour to list.
+  void push(std::uint64_t hash) {
+    const std::span<const Word> s = array_.solution();
+    canonical_form(s.size(), [&](std::size_t p) { return s[p]; }, form_);
+    list_.push(hash, form_);
+  }
+
+ private:
+  ArrayProblem& array_;
+  Rearrangement r_;
+  TourTabuList list_;
+  TourHash hashes_;
+  std::vector<Word> form_;
+};
+
+// Tour evaluations, whose solutions are closed tours.
+[[nodiscard]] bool scores_tours(const Evaluation& e) {
+  switch (e.tag()) {
+    case Evaluation::Tag::kTsp:
+    case Evaluation::Tag::kTspPoints: return true;
+    case Evaluation::Tag::kEmptyBins:
+    case Evaluation::Tag::kEmptySpace:
+    case Evaluation::Tag::kEmptySpaceExp:
+    case Evaluation::Tag::kQap: return false;
+  }
+  unknown_tag("evaluation", e.tag());
+}
+
 }  // namespace
 
 TabuSearch::TabuSearch(Shared<Problem> problem, const TerminationFunction& termination_function,
-                       bool minimize, std::optional<Word> tabu_list_size)
+                       bool minimize, std::optional<Word> tabu_list_size, bool canonical_tours)
     : SearchBase(minimize, std::move(problem), termination_function,
                  "Can't use multiNeighbor in Tabu Search"),
-      tabu_list_size_(tabu_list_size.value_or(kDefaultListSize)) {}
+      tabu_list_size_(tabu_list_size.value_or(kDefaultListSize)),
+      canonical_tours_(canonical_tours) {}
 
 RunLog TabuSearch::run(bool log) {
   auto locked = problem_.lock();
   Problem& problem = *locked;
+  // The move type cannot change while the run holds the lock, so the route is decided once.
+  Neighbourhood moves(problem);
+  ArrayProblem* array = problem.as_array_problem();
+  if (canonical_tours_ && moves.specialised() && scores_tours(array->evaluation())) {
+    const Rearrangement r = geometry(*moves.simple()).rearrangement;
+    return run_with(problem, moves, [&] { return TourPolicy(tabu_list_size_, *array, r); }, log);
+  }
+  return run_with(problem, moves, [&] { return ArrayPolicy(tabu_list_size_, moves, problem); }, log);
+}
+
+template <class MakePolicy>
+RunLog TabuSearch::run_with(Problem& problem, Neighbourhood& moves, MakePolicy make_policy, bool log) {
   const double score = problem.eval();
   RunRecorder rows;
   // Lives for this run only: every run starts with an empty list.
-  TabuList tabu(tabu_list_size_);
+  auto tabu = make_policy();
   if (log) rows.add(score, score, 0);
   termination_.init();
   double best = score;
   double current = score;
   std::uint64_t iterations = 0;
-  // On the specialised route each neighbour's polynomial hash comes in O(1) from prefix sums
-  // of the current solution, so a step costs O(neighbourhood) rather than O(neighbourhood * n);
-  // elsewhere it is the problem's own hash. Hashes of one run all come from the same
-  // function, which is all the tabu list needs. The move type cannot change while the run
-  // holds the lock, so the route is decided once.
-  Neighbourhood moves(problem);
-  SolutionHash hashes;
-  if (moves.specialised()) hashes.prepare(problem.as_array_problem()->size());
   for (;;) {
     if (!termination_.keep_running()) break;
     Chooser chooser(tabu, minimize_);
-    moves.for_each_hashed(hashes, [&](Move m, double delta, auto&& hash_of) {
+    moves.for_each_hashed(tabu.hashes(), [&](Move m, double delta, auto&& hash_of) {
       chooser.offer(m, delta, hash_of);
     });
     const Choice& chosen = chooser.choice();

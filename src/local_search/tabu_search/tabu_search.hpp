@@ -9,6 +9,8 @@
 
 namespace kestrum {
 
+class Neighbourhood;
+
 class TabuSearch final : public SearchBase {
  public:
   static constexpr Word kDefaultListSize = 7;
@@ -16,15 +18,23 @@ class TabuSearch final : public SearchBase {
   // Copies the criterion and turns it to this search's direction. Does not lock the
   // problem nor look at its move type. set_problem refuses a multi-neighbour problem with
   // "Can't use multiNeighbor in Tabu Search".
+  // canonical_tours: on a tour evaluation, the list holds tours rather than arrays, so
+  // the rotations and mirror images of a tour moved to are tabu with it.
   TabuSearch(Shared<Problem> problem, const TerminationFunction& termination_function,
-             bool minimize, std::optional<Word> tabu_list_size);
+             bool minimize, std::optional<Word> tabu_list_size, bool canonical_tours = false);
 
   [[nodiscard]] RunLog run(bool log) override;
 
   [[nodiscard]] Word tabu_list_size() const noexcept { return tabu_list_size_; }
+  [[nodiscard]] bool canonical_tours() const noexcept { return canonical_tours_; }
 
  private:
+  // The run over a tabu list built by make_policy() once the start has been scored.
+  template <class MakePolicy>
+  [[nodiscard]] RunLog run_with(Problem& problem, Neighbourhood& moves, MakePolicy make_policy, bool log);
+
   Word tabu_list_size_;
+  bool canonical_tours_;
 };
 
 }  // namespace kestrum

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "problem/move.hpp"
+#include "support/tags.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -36,6 +38,14 @@ class TourHash {
   // Hashes of the neighbours of the loaded tour (i < j < n), in O(1).
   [[nodiscard]] std::uint64_t after_reverse(std::size_t i, std::size_t j) const noexcept;
   [[nodiscard]] std::uint64_t after_swap(std::size_t i, std::size_t j) const noexcept;
+  // The neighbour's hash after a move that rearranges as `r` does.
+  [[nodiscard]] std::uint64_t after(Rearrangement r, std::size_t i, std::size_t j) const {
+    switch (r) {
+      case Rearrangement::kExchange: return after_swap(i, j);
+      case Rearrangement::kReverse: return after_reverse(i, j);
+    }
+    unknown_tag("rearrangement", r);
+  }
 
  private:
   std::span<const Word> s_;

@@ -26,7 +26,9 @@ namespace kestrum::kernels {
 // Reads with the index checks of a nested list: what delta_eval and eval use.
 struct Checked {
   [[nodiscard]] static Word pos(std::span<const Word> s, std::size_t p) { return at(s, p); }
-  [[nodiscard]] static double dist(const Matrix& m, std::size_t a, std::size_t b) {
+  // D: a Matrix, or any distances read like a square one (PointDistances).
+  template <class D>
+  [[nodiscard]] static double dist(const D& m, std::size_t a, std::size_t b) {
     return m.at(a, b);
   }
   [[nodiscard]] static double weight(std::span<const double> w, std::size_t v) { return at(w, v); }
@@ -36,7 +38,8 @@ struct Checked {
 // every value below the (square) matrix's size, every position below the array's length.
 struct Unchecked {
   [[nodiscard]] static Word pos(std::span<const Word> s, std::size_t p) noexcept { return s[p]; }
-  [[nodiscard]] static double dist(const Matrix& m, std::size_t a, std::size_t b) noexcept {
+  template <class D>
+  [[nodiscard]] static double dist(const D& m, std::size_t a, std::size_t b) noexcept {
     return m.fast(a, b);
   }
   [[nodiscard]] static double weight(std::span<const double> w, std::size_t v) noexcept {

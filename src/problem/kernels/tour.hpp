@@ -9,11 +9,13 @@
 #include "support/fatal.hpp"
 #include "support/word.hpp"
 
+// D is the distance source: a Matrix, or points read like a square matrix (PointDistances,
+// problem/points.hpp). The formulas are the same for both.
 namespace kestrum::kernels {
 
 // Length of the closed tour visiting value(0), ..., value(len - 1).
-template <class R, class Value>
-[[nodiscard]] double tour_length(const Matrix& d, std::size_t len, Value value) {
+template <class R, class D, class Value>
+[[nodiscard]] double tour_length(const D& d, std::size_t len, Value value) {
   // The closing edge reads position len - 1, which for an empty tour wraps past the end.
   if (len == 0) fatal_index(0, static_cast<std::size_t>(-1));
   double total = 0.0;
@@ -29,8 +31,8 @@ template <class R, class Value>
 
 // Exact change of the tour length by two full evaluations. Used for the move (0, L-1) on an
 // asymmetric matrix, where the local formulas would count the closing edge twice.
-template <class R>
-[[nodiscard]] double tsp_full_delta(const Matrix& d, Rearrangement kind, std::span<const Word> s,
+template <class R, class D>
+[[nodiscard]] double tsp_full_delta(const D& d, Rearrangement kind, std::span<const Word> s,
                                     std::size_t i, std::size_t j) {
   const std::size_t len = s.size();
   const double before = tour_length<R>(d, len, [&](std::size_t p) { return R::pos(s, p); });
@@ -47,8 +49,8 @@ template <class R>
 // Exchange of positions i and j: the (up to) four edges at the two positions.
 // a = D[pred(i)][s_i], b = D[s_i][s_i+1], c = D[s_j-1][s_j] (left out when j - 1 = i),
 // e = D[s_j][next(j)]; delta = ((((a'+0)+b')+c')+e') - ((((a+0)+b)+c)+e).
-template <class R>
-[[nodiscard]] double tsp_swap(const Matrix& d, bool symmetric, std::span<const Word> s,
+template <class R, class D>
+[[nodiscard]] double tsp_swap(const D& d, bool symmetric, std::span<const Word> s,
                               std::size_t i, std::size_t j) {
   const std::size_t len = s.size();
   if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kExchange, s, i, j);
@@ -78,8 +80,8 @@ template <class R>
 // The quantity a reversal delta subtracts: (a + 0) + e on a symmetric matrix, where only the
 // two edges at the ends of the run change, and (inner + a) + e on an asymmetric one, where
 // the edges inside the run change direction too.
-template <class R, class Value>
-[[nodiscard]] double tsp_reverse_edges(const Matrix& d, bool symmetric, std::size_t len,
+template <class R, class D, class Value>
+[[nodiscard]] double tsp_reverse_edges(const D& d, bool symmetric, std::size_t len,
                                        std::size_t i, std::size_t j, Value value) {
   double inner = 0.0;
   if (!symmetric) {
@@ -98,15 +100,15 @@ template <class R, class Value>
   return symmetric ? (a + 0.0) + e : (inner + a) + e;
 }
 
-template <class R>
-[[nodiscard]] double tsp_reverse_before(const Matrix& d, bool symmetric, std::span<const Word> s,
+template <class R, class D>
+[[nodiscard]] double tsp_reverse_before(const D& d, bool symmetric, std::span<const Word> s,
                                         std::size_t i, std::size_t j) {
   return tsp_reverse_edges<R>(d, symmetric, s.size(), i, j,
                               [&](std::size_t p) { return R::pos(s, p); });
 }
 
-template <class R>
-[[nodiscard]] double tsp_reverse(const Matrix& d, bool symmetric, std::span<const Word> s,
+template <class R, class D>
+[[nodiscard]] double tsp_reverse(const D& d, bool symmetric, std::span<const Word> s,
                                  std::size_t i, std::size_t j) {
   const std::size_t len = s.size();
   if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kReverse, s, i, j);

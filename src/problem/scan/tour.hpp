@@ -11,24 +11,28 @@
 #include "problem/matrix.hpp"
 #include "problem/scan/common.hpp"
 #include "problem/scan_scratch.hpp"
+#include "support/tags.hpp"
 #include "support/word.hpp"
 
 namespace kestrum::scan {
 
-// delta(s, i, j) is delta_eval of the move (i, j).
+// delta(s, i, j) is delta_eval of the move (i, j). D is the distance source (a Matrix or
+// PointDistances), which outlives the kernel.
 // R = kernels::Unchecked only where the data is known to cover every move (tour_covered).
-template <class R = kernels::Checked>
+template <class R = kernels::Checked, class D = Matrix>
 struct TspSwapKernel {
-  const Tsp* tsp;
+  const D* d;
+  bool symmetric;
   [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
-    return kernels::tsp_swap<R>(tsp->distance_matrix, tsp->symmetric, s, i, j);
+    return kernels::tsp_swap<R>(*d, symmetric, s, i, j);
   }
 };
-template <class R = kernels::Checked>
+template <class R = kernels::Checked, class D = Matrix>
 struct TspReverseKernel {
-  const Tsp* tsp;
+  const D* d;
+  bool symmetric;
   [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
-    return kernels::tsp_reverse<R>(tsp->distance_matrix, tsp->symmetric, s, i, j);
+    return kernels::tsp_reverse<R>(*d, symmetric, s, i, j);
   }
 };
 
@@ -36,16 +40,17 @@ struct TspReverseKernel {
 // matrix entries that exist: the checked and unchecked reads then give the same values.
 // Moves only rearrange the values, so this holds as long as the solution is a rearrangement
 // of `s` and the move type and the data stay the same.
-[[nodiscard]] inline bool tour_covered(const Tsp& t, std::span<const Word> s, std::size_t n) noexcept {
-  return n <= s.size() && t.distance_matrix.is_square() && values_below(s, t.distance_matrix.rows());
+template <class D>
+[[nodiscard]] bool tour_covered(const D& d, std::span<const Word> s, std::size_t n) noexcept {
+  return n <= s.size() && d.is_square() && values_below(s, d.rows());
 }
 
 // Tours. Scratch holds the tour's own edges: edge[k] = D[s_k][s_k+1], edge[L-1] the closing
 // one. Moves whose run touches the last position (the closing edge) or, for exchanges,
 // whose positions are adjacent go through the general routine; the rest use the hoisted rows
 // of the edges at i.
-[[nodiscard]] inline const double* tour_edges(const Matrix& d, std::span<const Word> s,
-                                              std::vector<double>& out) {
+template <class D>
+[[nodiscard]] const double* tour_edges(const D& d, std::span<const Word> s, std::vector<double>& out) {
   const std::size_t len = s.size();
   out.resize(len);
   for (std::size_t k = 0; k + 1 < len; ++k) out[k] = d.fast(s[k], s[k + 1]);
@@ -53,18 +58,18 @@ struct TspReverseKernel {
   return out.data();
 }
 
-template <class Visit>
-void scan_tsp_reverse(const Tsp& t, std::span<const Word> s, std::size_t n, ScanScratch& scratch,
-                      Visit& visit) {
-  const Matrix& d = t.distance_matrix;
+// A row is read through `auto`: a pointer into a matrix, or a point's distances to the others.
+template <class D, class Visit>
+void scan_tsp_reverse(const D& d, bool symmetric, std::span<const Word> s, std::size_t n,
+                      ScanScratch& scratch, Visit& visit) {
   const std::size_t len = s.size();
-  if (n > len || !d.is_square() || !values_below(s, d.rows())) {
-    return scan_checked(TspReverseKernel<>{&t}, s, 0, n, visit);
+  if (!tour_covered(d, s, n)) {
+    return scan_checked(TspReverseKernel<kernels::Checked, D>{&d, symmetric}, s, 0, n, visit);
   }
   const double* const edge = tour_edges(d, s, scratch.values);
   // reversed[k] = D[s_k+1][s_k]: the edge k walked backwards, as it is after a reversal.
   const double* reversed = nullptr;
-  if (!t.symmetric) {
+  if (!symmetric) {
     scratch.aux.resize(len);
     for (std::size_t k = 0; k + 1 < len; ++k) scratch.aux[k] = d.fast(s[k + 1], s[k]);
     reversed = scratch.aux.data();
@@ -72,10 +77,10 @@ void scan_tsp_reverse(const Tsp& t, std::span<const Word> s, std::size_t n, Scan
   const std::size_t inner_end = std::min(n, len - 1);  // runs that end before position L-1
   for (std::size_t i = 0; i + 1 < n; ++i) {
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
-    const double* const row_pred = d.row(pred);
-    const double* const row_si = d.row(s[i]);
+    const auto row_pred = d.row(pred);
+    const auto row_si = d.row(s[i]);
     const double a = row_pred[s[i]];
-    if (t.symmetric) {
+    if (symmetric) {
       // Only the edges at the two ends of the run change.
       const double a0 = a + 0.0;
       for (std::size_t j = i + 1; j < inner_end; ++j) {
@@ -97,13 +102,13 @@ void scan_tsp_reverse(const Tsp& t, std::span<const Word> s, std::size_t n, Scan
       }
     }
     for (std::size_t j = std::max(i + 1, inner_end); j < n; ++j) {
-      visit(move_at(i, j), kernels::tsp_reverse<kernels::Unchecked>(d, t.symmetric, s, i, j));
+      visit(move_at(i, j), kernels::tsp_reverse<kernels::Unchecked>(d, symmetric, s, i, j));
     }
   }
 }
 
-template <bool Symmetric, class Visit>
-void scan_tsp_swap_rows(const Matrix& d, std::span<const Word> s, std::size_t first,
+template <bool Symmetric, class D, class Visit>
+void scan_tsp_swap_rows(const D& d, std::span<const Word> s, std::size_t first,
                         std::size_t n, const double* edge, Visit& visit) {
   const std::size_t len = s.size();
   const std::size_t inner_end = std::min(n, len - 1);
@@ -111,9 +116,9 @@ void scan_tsp_swap_rows(const Matrix& d, std::span<const Word> s, std::size_t fi
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
     const Word si = s[i];
     const Word si1 = s[i + 1];
-    const double* const row_pred = d.row(pred);
-    const double* const row_si = d.row(si);
-    const double* const row_si1 = d.row(si1);
+    const auto row_pred = d.row(pred);
+    const auto row_si = d.row(si);
+    const auto row_si1 = d.row(si1);
     const double ab = (row_pred[si] + 0.0) + row_si[si1];
     if (i + 1 < inner_end) {
       // Neighbours: pred, s_i, s_i+1, next becomes pred, s_i+1, s_i, next; the edge between
@@ -152,19 +157,31 @@ void scan_tsp_swap_rows(const Matrix& d, std::span<const Word> s, std::size_t fi
   }
 }
 
-template <class Visit>
-void scan_tsp_swap(const Tsp& t, std::span<const Word> s, std::size_t first, std::size_t n,
-                   ScanScratch& scratch, Visit& visit) {
-  const Matrix& d = t.distance_matrix;
-  if (n > s.size() || !d.is_square() || !values_below(s, d.rows())) {
-    return scan_checked(TspSwapKernel<>{&t}, s, first, n, visit);
+template <class D, class Visit>
+void scan_tsp_swap(const D& d, bool symmetric, std::span<const Word> s, std::size_t first,
+                   std::size_t n, ScanScratch& scratch, Visit& visit) {
+  if (!tour_covered(d, s, n)) {
+    return scan_checked(TspSwapKernel<kernels::Checked, D>{&d, symmetric}, s, first, n, visit);
   }
   const double* const edge = tour_edges(d, s, scratch.values);
-  if (t.symmetric) {
+  if (symmetric) {
     scan_tsp_swap_rows<true>(d, s, first, n, edge, visit);
   } else {
     scan_tsp_swap_rows<false>(d, s, first, n, edge, visit);
   }
+}
+
+// The tour scan of a rearrangement over distances d (a Matrix or PointDistances).
+template <class D, class Visit>
+void scan_tour(const D& d, bool symmetric, Rearrangement kind, std::span<const Word> s,
+               std::size_t first, std::size_t n, ScanScratch& scratch, Visit& visit) {
+  switch (kind) {
+    case Rearrangement::kReverse:
+      // Reversals start at position 0 (their geometry), as this scan does.
+      return scan_tsp_reverse(d, symmetric, s, n, scratch, visit);
+    case Rearrangement::kExchange: return scan_tsp_swap(d, symmetric, s, first, n, scratch, visit);
+  }
+  unknown_tag("rearrangement", kind);
 }
 
 }  // namespace kestrum::scan
