@@ -389,7 +389,9 @@ class TestBinding:
         assert [n for n in vars(LS) if not n.startswith("_")] == [
             "simulated_annealing", "steepest_descent", "tabu_search", "vns",
             "run", "reset", "set_problem", "set_termination", "set_acceptance_seed"]
-        assert LS.tabu_search.__text_signature__ == "(minimize, problem, termination_function, tabu_list_size=None)"
+        assert LS.tabu_search.__text_signature__ == (
+            "(minimize, problem, termination_function, tabu_list_size=None, *, canonical_tours=False)"
+        )
         assert LS.run.__text_signature__ == "($self)"
         assert LS.set_problem.__text_signature__ == "($self, problem)"
 
