@@ -1,13 +1,14 @@
-// Fuzz target: the line reader and the field splitter against a plain model of both.
+// Fuzz target: the field stream and the field splitter against a plain line-by-line model of both.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "aidfunc/lines.hpp"
 #include "fuzz_support.hpp"
-#include "support/fatal.hpp"
 
 namespace {
 
@@ -19,9 +20,11 @@ struct CodePoint {
   std::size_t length;
 };
 
-// Decodes UTF-8 the long way round: any sequence, then range checks on the value.
-std::optional<std::vector<CodePoint>> decode(std::string_view text) {
+// Decodes UTF-8 the long way round: any sequence, then range checks on the value. `bad` is
+// set to the offset of the first invalid sequence.
+std::optional<std::vector<CodePoint>> decode(std::string_view text, std::size_t* bad = nullptr) {
   std::vector<CodePoint> out;
+  if (bad != nullptr) *bad = text.size();
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t i = 0;
   while (i < text.size()) {
@@ -36,16 +39,15 @@ std::optional<std::vector<CodePoint>> decode(std::string_view text) {
       length = 3, cp = b & 0x0F;
     } else if ((b & 0xF8) == 0xF0) {
       length = 4, cp = b & 0x07;
-    } else {
-      return std::nullopt;
     }
-    if (i + length > text.size()) return std::nullopt;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return std::nullopt;
+    bool valid = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      valid = (bytes[i + k] & 0xC0) == 0x80;
       cp = (cp << 6) | (bytes[i + k] & 0x3F);
     }
     static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if (!valid || cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      if (bad != nullptr) *bad = i;
       return std::nullopt;
     }
     out.push_back({cp, i, length});
@@ -102,6 +104,39 @@ std::vector<ModelLine> model_lines(std::string_view data) {
   return out;
 }
 
+// Whether a field follows [+-] digits-and-points [eE [+-] digits] with at most one point: the
+// only shape of a long number. The reader may cut a long field only when it is not.
+bool number_shaped(std::string_view f) {
+  std::size_t i = 0;
+  if (i < f.size() && (f[i] == '+' || f[i] == '-')) ++i;
+  bool point = false;
+  for (; i < f.size() && ((f[i] >= '0' && f[i] <= '9') || f[i] == '.'); ++i) {
+    if (f[i] == '.' && std::exchange(point, true)) return false;
+  }
+  if (i == f.size()) return true;
+  if (f[i] != 'e' && f[i] != 'E') return false;
+  ++i;
+  if (i < f.size() && (f[i] == '+' || f[i] == '-')) ++i;
+  for (; i < f.size(); ++i) {
+    if (f[i] < '0' || f[i] > '9') return false;
+  }
+  return true;
+}
+
+using Token = kestrum::FieldReader::Token;
+
+// One field from the reader: the model's field, whole or cut.
+void check_field(kestrum::FieldReader& reader, std::string_view expected) {
+  if (!reader.cut()) {
+    check(reader.field() == expected, "field differs", expected);
+    return;
+  }
+  check(expected.size() > kestrum::FieldReader::kCutLength && !number_shaped(expected),
+        "a short field or a number was cut", expected);
+  check(reader.field() == kestrum::utf8_prefix(expected, kestrum::FieldReader::kCutLength),
+        "a cut field is not the field's start", expected);
+}
+
 kestrum::fuzz::InputFile& input_file() {
   static kestrum::fuzz::InputFile file;
   return file;
@@ -123,28 +158,51 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     previous_end = f.data() + f.size();
   }
 
-  auto opened = kestrum::LineReader::open(input_file().write(data, size));
+  auto opened = kestrum::FieldReader::open(input_file().write(data, size));
   check(opened.ok(), "open failed");
-  kestrum::LineReader& reader = opened.value();
+  kestrum::FieldReader& reader = opened.value();
+  std::size_t number = 0;
   for (const ModelLine& expected : model_lines(whole)) {
-    const std::optional<std::vector<CodePoint>> cps = decode(expected.raw);
-    std::optional<std::string_view> line;
-    try {
-      line = reader.next_line();
-    } catch (const kestrum::FatalStop& stop) {
-      check(!cps.has_value(), "fatal stop on a valid line", stop.message);
-      check(stop.message == kestrum::kInvalidUtf8Message, "wrong message", stop.message);
+    ++number;
+    std::size_t bad = 0;
+    const std::optional<std::vector<CodePoint>> cps = decode(expected.raw, &bad);
+    if (!cps) {
+      // The fields ended by white space before the bad sequence come out, then the error;
+      // the field the sequence falls in may come out cut first.
+      const std::string_view head = expected.raw.substr(0, bad);
+      const std::vector<CodePoint> head_cps = *decode(head);
+      std::vector<std::string_view> ended = model_fields(head, head_cps);
+      const bool open_field = !head_cps.empty() && !is_white_space(head_cps.back().value);
+      std::size_t k = 0;
+      for (Token t = reader.next(); t != Token::InvalidUtf8; t = reader.next(), ++k) {
+        check(t == Token::Field, "a line that is not UTF-8 ended otherwise", expected.raw);
+        if (k < ended.size() - (open_field ? 1 : 0)) {
+          check_field(reader, ended[k]);
+        } else {
+          check(reader.cut(), "a field past the bad sequence", expected.raw);
+        }
+      }
+      const std::size_t closed = ended.size() - (open_field ? 1 : 0);
+      check(k >= closed && k <= closed + 1, "fields before the bad sequence lost or added");
+      check(reader.line() == number, "wrong line for the bad sequence");
       return 0;
     }
-    check(cps.has_value(), "invalid UTF-8 line accepted", expected.raw);
-    check(line.has_value() && *line == expected.text, "line differs", expected.text);
-
-    kestrum::split_fields(*line, fields);
     std::vector<CodePoint> text_cps = *cps;
     if (expected.text.size() < expected.raw.size()) text_cps.pop_back();  // the carriage return
-    check(fields == model_fields(*line, text_cps), "fields differ", *line);
+    const std::vector<std::string_view> model = model_fields(expected.text, text_cps);
+    kestrum::split_fields(expected.text, fields);
+    check(fields == model, "split_fields differs", expected.text);
+    for (const std::string_view f : model) {
+      check(reader.next() == Token::Field, "field missing", f);
+      check_field(reader, f);
+      check(reader.line() == number, "wrong line number", f);
+    }
+    check(reader.next() == Token::LineEnd, "line end missing", expected.raw);
+    check(reader.line() == number, "wrong line number at a line end");
+    check(reader.line_has_hash() == (expected.raw.find('#') != std::string_view::npos),
+          "'#' seen wrongly", expected.raw);
   }
-  check(!reader.next_line().has_value(), "line after the end");
-  check(!reader.next_line().has_value(), "line after the end, asked twice");
+  check(reader.next() == Token::End, "token after the end");
+  check(reader.line() == std::max<std::size_t>(number, 1), "wrong last line number");
   return 0;
 }

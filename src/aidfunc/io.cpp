@@ -1,9 +1,12 @@
 // The file readers: a flat value list, a distance matrix, and distances from coordinates.
 #include "aidfunc/io.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "aidfunc/lines.hpp"
@@ -14,21 +17,87 @@ namespace kestrum {
 
 namespace {
 
+using Token = FieldReader::Token;
+
 // pi / 180
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 // Twice a mean Earth radius of 6371 km.
 constexpr double kEarthDiameterKm = 12742.0;
 
-// Degrees, minutes and seconds in fields first..first+2, hemisphere in first+3. The degrees
-// keep their own sign and minutes and seconds are always added, so -33 30 0 is -32.5.
-// Fields are reached in order, so a bad number is reported before a missing field after it.
-[[nodiscard]] double read_angle(const std::vector<std::string_view>& fields, std::size_t first,
-                                std::string_view negating_hemisphere) {
-  const double degrees = parse_field(at(fields, first));
-  const double minutes = parse_field(at(fields, first + 1));
-  const double seconds = parse_field(at(fields, first + 2));
-  const double angle = (degrees + minutes / 60.0) + seconds / 3600.0;
-  return at(fields, first + 3) == negating_hemisphere ? -angle : angle;
+// Names the error kinds a read(2) can realistically give; anything else is Uncategorized.
+[[nodiscard]] const char* error_kind_name(int errno_value) noexcept {
+  switch (errno_value) {
+    case EPERM:
+    case EACCES: return "PermissionDenied";
+    case ENOENT: return "NotFound";
+    case EINTR: return "Interrupted";
+    case EAGAIN: return "WouldBlock";
+    case ENOMEM: return "OutOfMemory";
+    case EISDIR: return "IsADirectory";
+    case ENOTDIR: return "NotADirectory";
+    case EINVAL: return "InvalidInput";
+    case ESTALE: return "StaleNetworkFileHandle";
+    default: return "Uncategorized";
+  }
+}
+
+// e.g. Os { code: 21, kind: IsADirectory, message: "Is a directory" }
+[[noreturn]] void fatal_read_error(int errno_value) {
+  fatal("called `Result::unwrap()` on an `Err` value: Os { code: " + std::to_string(errno_value) +
+        ", kind: " + error_kind_name(errno_value) + ", message: \"" +
+        std::generic_category().message(errno_value) + "\" }");
+}
+
+// The stops every plain reader ends with when the stream does.
+[[noreturn]] void fatal_stream_error(Token token, const FieldReader& reader) {
+  if (token == Token::ReadError) fatal_read_error(reader.read_errno());
+  fatal(kInvalidUtf8Message);
+}
+
+// The field as a number; a cut field never is one.
+[[nodiscard]] std::optional<double> number_of(const FieldReader& reader) {
+  if (reader.cut()) return std::nullopt;
+  return parse_number(reader.field());
+}
+
+// Every number of every line without a '#', in file order. Lines are judged whole, as if read
+// one at a time: a line's numbers are stored as they come and dropped again once a '#' shows
+// up in it, and a field that is not a number stops the reading only at the end of its line
+// (when the line is known not to be a comment), so the first problem in file order is the
+// one reported, and a line that is not UTF-8 stops it before any of its numbers.
+[[nodiscard]] Result<ValueStore> read_values(std::string_view path) {
+  Result<FieldReader> opened = FieldReader::open(path);
+  if (!opened.ok()) return std::move(opened).error();
+  FieldReader& reader = opened.value();
+  ValueStore values;
+  std::size_t line_start = 0;
+  bool bad_field = false;
+  for (;;) {
+    const Token token = reader.next();
+    switch (token) {
+      case Token::Field:
+        if (reader.line_has_hash()) {
+          values.truncate(line_start);
+        } else if (!bad_field) {
+          const std::optional<double> value = number_of(reader);
+          if (value) values.push_back(*value);
+          bad_field = !value;
+        }
+        break;
+      case Token::LineEnd:
+        if (reader.line_has_hash()) {
+          values.truncate(line_start);
+        } else if (bad_field) {
+          fatal(kParseFloatMessage);
+        }
+        bad_field = false;
+        line_start = values.size();
+        break;
+      case Token::End: return values;
+      case Token::ReadError:
+      case Token::InvalidUtf8: fatal_stream_error(token, reader);
+    }
+  }
 }
 
 struct Position {
@@ -49,39 +118,111 @@ struct Position {
 // Fills a zero-diagonal symmetric matrix computing each unordered pair once (i < j, both
 // ascending) and writing it to both halves.
 template <class Distance>
-[[nodiscard]] DistanceMatrix symmetric_matrix(std::size_t n, Distance&& distance) {
-  DistanceMatrix matrix(n, std::vector<double>(n, 0.0));
+[[nodiscard]] SquareMatrix symmetric_matrix(std::size_t n, Distance&& distance) {
+  SquareMatrix matrix{n, std::vector<double>(n * n, 0.0)};
   for (std::size_t i = 0; i < n; ++i) {
     for (std::size_t j = i + 1; j < n; ++j) {
       const double d = distance(i, j);
-      matrix[i][j] = d;
-      matrix[j][i] = d;
+      matrix.data[i * n + j] = d;
+      matrix.data[j * n + i] = d;
     }
   }
   return matrix;
 }
 
+// One DMS line: fields 0-2 and 4-6 are numbers, 3 and 7 hemispheres, later ones ignored. The
+// fields are taken in order, so a bad number is reported before a missing field after it.
+class DmsLine {
+ public:
+  void field(const FieldReader& reader) {
+    const std::size_t k = count_++;
+    if (k >= 8 || bad_) return;
+    if (k == 3 || k == 7) {
+      negate_[k / 4] = !reader.cut() && reader.field() == (k == 3 ? "S" : "W");
+      return;
+    }
+    const std::optional<double> value = number_of(reader);
+    if (value) parts_[k] = *value;
+    bad_ = !value;
+  }
+
+  // The position, or a fatal stop for a bad or missing field; resets for the next line.
+  [[nodiscard]] Position end() {
+    const std::size_t count = std::exchange(count_, 0);
+    if (std::exchange(bad_, false)) fatal(kParseFloatMessage);
+    if (count < 8) fatal_index(count, count);
+    return {angle(0), angle(4)};
+  }
+
+  void drop() {
+    count_ = 0;
+    bad_ = false;
+  }
+
+ private:
+  // The degrees keep their own sign and minutes and seconds are always added, so -33 30 0 is
+  // -32.5.
+  [[nodiscard]] double angle(std::size_t first) const {
+    const double a = (parts_[first] + parts_[first + 1] / 60.0) + parts_[first + 2] / 3600.0;
+    return negate_[first / 4] ? -a : a;
+  }
+
+  std::size_t count_ = 0;
+  bool bad_ = false;
+  double parts_[8] = {};
+  bool negate_[2] = {};
+};
+
 }  // namespace
 
-Result<std::vector<double>> read_csv(std::string_view path) {
-  Result<LineReader> opened = LineReader::open(path);
-  if (!opened.ok()) return std::move(opened).error();
-  LineReader& reader = opened.value();
-  std::vector<double> values;
-  std::vector<std::string_view> fields;
-  // Lines are parsed as they are read, so the first problem in file order is the one reported.
-  while (const std::optional<std::string_view> line = reader.next_line()) {
-    if (is_comment(*line)) continue;
-    split_fields(*line, fields);
-    for (const std::string_view field : fields) values.push_back(parse_field(field));
-  }
-  return values;
+std::vector<std::vector<double>> SquareMatrix::rows() const {
+  std::vector<std::vector<double>> out;
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) out.emplace_back((*this)[i].begin(), (*this)[i].end());
+  return out;
 }
 
-Result<DistanceMatrix> read_distance_matrix(std::string_view path) {
-  Result<std::vector<double>> read = read_csv(path);
+void ValueStore::add_block() {
+  blocks_.emplace_back();
+  blocks_.back().reserve(kBlock);
+}
+
+void ValueStore::truncate(std::size_t size) {
+  if (size >= size_) return;
+  const std::size_t keep_blocks = (size + kBlock - 1) / kBlock;
+  blocks_.resize(keep_blocks);
+  if (keep_blocks > 0) blocks_.back().resize(size - (keep_blocks - 1) * kBlock);
+  size_ = size;
+}
+
+std::vector<double> ValueStore::take(std::size_t first, std::size_t count) {
+  std::vector<double> out;
+  out.reserve(count);
+  std::size_t i = first;
+  const std::size_t last = first + count;
+  while (i < last) {
+    std::vector<double>& block = blocks_[i / kBlock];
+    const std::size_t offset = i % kBlock;
+    const std::size_t n = std::min(block.size() - offset, last - i);
+    out.insert(out.end(), block.begin() + static_cast<std::ptrdiff_t>(offset),
+               block.begin() + static_cast<std::ptrdiff_t>(offset + n));
+    i += n;
+    if (offset + n == block.size()) std::vector<double>().swap(block);
+  }
+  return out;
+}
+
+Result<std::vector<double>> read_csv(std::string_view path) {
+  Result<ValueStore> read = read_values(path);
   if (!read.ok()) return std::move(read).error();
-  const std::vector<double>& values = read.value();
+  ValueStore& values = read.value();
+  return values.take(0, values.size());
+}
+
+Result<SquareMatrix> read_distance_matrix(std::string_view path) {
+  Result<ValueStore> read = read_values(path);
+  if (!read.ok()) return std::move(read).error();
+  ValueStore& values = read.value();
 
   const double side = std::sqrt(static_cast<double>(values.size()));
   if (std::fmod(side, 1.0) != 0.0) {
@@ -89,16 +230,13 @@ Result<DistanceMatrix> read_distance_matrix(std::string_view path) {
   }
   const auto n = static_cast<std::size_t>(side);
   if (n == 0) fatal("chunk size must be non-zero");
+  // The square root of a count this large may round to a whole number that is not its root.
+  if (n * n != values.size()) return ReaderError::invalid_input("distanceMatrix is not a square");
 
-  DistanceMatrix matrix;
-  matrix.reserve(n);
-  for (std::size_t row = 0; row < n; ++row) {
-    const auto begin = values.begin() + static_cast<std::ptrdiff_t>(row * n);
-    matrix.emplace_back(begin, begin + static_cast<std::ptrdiff_t>(n));
-  }
+  SquareMatrix matrix{n, values.take(0, n * n)};
   for (std::size_t i = 0; i < n; ++i) {
     // `!=` makes NaN fail and lets -0 pass.
-    if (matrix[i][i] != 0.0) {
+    if (matrix.data[i * n + i] != 0.0) {
       return ReaderError::invalid_input("distance to location " + std::to_string(i) +
                                         " itself is not zero");
     }
@@ -106,10 +244,10 @@ Result<DistanceMatrix> read_distance_matrix(std::string_view path) {
   return matrix;
 }
 
-Result<DistanceMatrix> read_coord2d_to_distance_matrix(std::string_view path) {
-  Result<std::vector<double>> read = read_csv(path);
+Result<SquareMatrix> read_coord2d_to_distance_matrix(std::string_view path) {
+  Result<ValueStore> read = read_values(path);
   if (!read.ok()) return std::move(read).error();
-  const std::vector<double>& values = read.value();
+  const std::vector<double> values = read.value().take(0, read.value().size() / 2 * 2);
   const std::size_t n = values.size() / 2;
   return symmetric_matrix(n, [&](std::size_t i, std::size_t j) {
     const double dy = values[2 * i + 1] - values[2 * j + 1];
@@ -118,18 +256,30 @@ Result<DistanceMatrix> read_coord2d_to_distance_matrix(std::string_view path) {
   });
 }
 
-Result<DistanceMatrix> read_dms_to_distance_matrix(std::string_view path) {
-  Result<LineReader> opened = LineReader::open(path);
+Result<SquareMatrix> read_dms_to_distance_matrix(std::string_view path) {
+  Result<FieldReader> opened = FieldReader::open(path);
   if (!opened.ok()) return std::move(opened).error();
-  LineReader& reader = opened.value();
+  FieldReader& reader = opened.value();
   std::vector<Position> positions;
-  std::vector<std::string_view> fields;
-  while (const std::optional<std::string_view> line = reader.next_line()) {
-    if (is_comment(*line)) continue;
-    split_fields(*line, fields);
-    const double latitude = read_angle(fields, 0, "S");
-    const double longitude = read_angle(fields, 4, "W");
-    positions.push_back({latitude, longitude});
+  DmsLine line;
+  for (;;) {
+    const Token token = reader.next();
+    if (token == Token::End) break;
+    switch (token) {
+      case Token::Field:
+        if (!reader.line_has_hash()) line.field(reader);
+        break;
+      case Token::LineEnd:
+        if (reader.line_has_hash()) {
+          line.drop();
+        } else {
+          positions.push_back(line.end());
+        }
+        break;
+      case Token::End: break;
+      case Token::ReadError:
+      case Token::InvalidUtf8: fatal_stream_error(token, reader);
+    }
   }
   return symmetric_matrix(positions.size(), [&](std::size_t i, std::size_t j) {
     return great_circle_km(positions[i], positions[j]);

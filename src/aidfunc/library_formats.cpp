@@ -1,11 +1,7 @@
 // TSPLIB and QAPLIB readers: headers and sections, TSPLIB's rounded distances, matrix layouts.
 #include "aidfunc/library_formats.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,87 +17,44 @@ namespace kestrum {
 
 namespace {
 
+using Token = FieldReader::Token;
+
 // Cities and QAP sizes index a solution of machine words.
 constexpr std::uint64_t kMaxDimension = 4294967295u;
-
-// ---- the file as numbered lines
-
-// The whole file in memory: these files are at most a few megabytes, and whole-file reading lets a
-// read error (a directory, say) come back as the operating system's error instead of a stop.
-[[nodiscard]] Result<std::string> read_file(std::string_view path) {
-  // open(2) would stop at an embedded NUL and read some other file.
-  if (path.find('\0') != std::string_view::npos) {
-    return ReaderError::invalid_input("path contains a NUL byte");
-  }
-  const std::string c_path(path);
-  int raw = -1;
-  do {
-    raw = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (raw < 0 && errno == EINTR);
-  if (raw < 0) return ReaderError::from_errno(errno);
-  const FileDescriptor fd(raw);
-  std::string text;
-  std::vector<char> buffer(LineReader::kBufferSize);
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return ReaderError::from_errno(errno);
-    }
-    if (got == 0) break;
-    text.append(buffer.data(), static_cast<std::size_t>(got));
-  }
-  return text;
-}
 
 [[nodiscard]] std::string at_line(std::size_t line, std::string_view what) {
   return "line " + std::to_string(line) + ": " + std::string(what);
 }
 
-// Hands out the lines of a text one by one (line feed and a carriage return before it removed),
-// counting from 1.
-class NumberedLines {
- public:
-  explicit NumberedLines(std::string_view text) : text_(text) {}
-
-  // nullopt at the end; a line that is not UTF-8 is a format error.
-  [[nodiscard]] Result<std::optional<std::string_view>> next() {
-    if (pos_ >= text_.size()) return std::optional<std::string_view>{};
-    std::size_t end = text_.find('\n', pos_);
-    if (end == std::string_view::npos) end = text_.size();
-    std::string_view line = text_.substr(pos_, end - pos_);
-    pos_ = end + 1;
-    ++number_;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!is_valid_utf8(line)) return ReaderError::malformed(at_line(number_, "not valid UTF-8"));
-    return std::optional<std::string_view>{line};
-  }
-  // The number of the line last handed out (0 before the first); at the end, the last line's.
-  [[nodiscard]] std::size_t number() const noexcept { return number_; }
-  // Where an error about the file as a whole is reported: its last line (1 for an empty file).
-  [[nodiscard]] std::size_t last() const noexcept { return std::max<std::size_t>(number_, 1); }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::size_t number_ = 0;
-};
-
-[[nodiscard]] std::string quoted(std::string_view text) {
+// A field in quotes, its start only when it is long (or was cut by the reader).
+[[nodiscard]] std::string quoted(std::string_view text, bool cut = false) {
+  const std::string_view shown = utf8_prefix(text, FieldReader::kCutLength);
   std::string out;
-  out.reserve(text.size() + 2);
+  out.reserve(shown.size() + 5);
   out += '\'';
-  out += text;
+  out += shown;
+  if (cut || shown.size() < text.size()) out += "...";
   out += '\'';
   return out;
 }
 
+// The error that ends a stream (a read error, or a line that is not UTF-8).
+[[nodiscard]] ReaderError stream_error(Token token, const FieldReader& reader) {
+  if (token == Token::ReadError) return ReaderError::from_errno(reader.read_errno());
+  return ReaderError::malformed(at_line(reader.line(), "not valid UTF-8"));
+}
+
 // A finite number, or the format error naming the field.
-[[nodiscard]] Result<double> finite_number(std::string_view field, std::size_t line) {
-  const std::optional<double> value = parse_number(field);
-  if (!value) return ReaderError::malformed(at_line(line, quoted(field) + " is not a number"));
+[[nodiscard]] Result<double> finite_number(const FieldReader& reader) {
+  const std::optional<double> value =
+      reader.cut() ? std::nullopt : parse_number(reader.field());
+  if (!value) {
+    return ReaderError::malformed(
+        at_line(reader.line(), quoted(reader.field(), reader.cut()) + " is not a number"));
+  }
   if (!std::isfinite(*value)) {
-    return ReaderError::malformed(at_line(line, quoted(field) + " is not a finite number"));
+    return ReaderError::malformed(
+        at_line(reader.line(), quoted(reader.field()) + " is not a finite number"));
   }
   return *value;
 }
@@ -114,13 +67,6 @@ class NumberedLines {
     return std::nullopt;
   }
   return static_cast<std::uint64_t>(*value);
-}
-
-[[nodiscard]] std::string_view trim(std::string_view text) {
-  constexpr std::string_view kBlank = " \t\r\f\v";
-  const std::size_t first = text.find_first_not_of(kBlank);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
 }
 
 [[nodiscard]] bool is_ascii_letter(char c) noexcept {
@@ -192,22 +138,30 @@ using metrics::Point;
   return 0.0;
 }
 
-// The weights in the order the format lists them, written to both halves where the format
-// gives only one triangle. The diagonal is left at 0 whatever the file puts there: a tour
-// never goes from a city to itself (only a one-city tour reads it), and ATSP files hold
-// placeholders such as 9999 or 100000000 on it.
-[[nodiscard]] SquareMatrix explicit_matrix(WeightFormat format, std::size_t n,
-                                           const std::vector<double>& weights) {
-  SquareMatrix matrix(n, std::vector<double>(n, 0.0));
+// What an EDGE_WEIGHT_SECTION was read as: the layout and the city count in force when it
+// began. The matrix is built from these, never from keywords seen later.
+struct WeightLayout {
+  WeightFormat format;
+  std::uint64_t n;
+};
+
+// The weights in the order the layout lists them, written to both halves where it gives only
+// one triangle. The diagonal is left at 0 whatever the file puts there: a tour never goes
+// from a city to itself (only a one-city tour reads it), and ATSP files hold placeholders
+// such as 9999 or 100000000 on it. The caller has checked that `weights` holds exactly
+// weight_count(layout) values.
+[[nodiscard]] SquareMatrix explicit_matrix(WeightLayout layout, const ValueStore& weights) {
+  const auto n = static_cast<std::size_t>(layout.n);
+  SquareMatrix matrix{n, std::vector<double>(n * n, 0.0)};
   std::size_t k = 0;
   const auto put = [&](std::size_t i, std::size_t j, bool mirror) {
     const double w = weights[k++];
     if (i == j) return;
-    matrix[i][j] = w;
-    if (mirror) matrix[j][i] = w;
+    matrix.data[i * n + j] = w;
+    if (mirror) matrix.data[j * n + i] = w;
   };
   for (std::size_t i = 0; i < n; ++i) {
-    switch (format) {
+    switch (layout.format) {
       case WeightFormat::FullMatrix:
         for (std::size_t j = 0; j < n; ++j) put(i, j, false);
         break;
@@ -231,35 +185,105 @@ using metrics::Point;
 
 enum class Section { None, NodeCoord, EdgeWeight, Skipped };
 
-// Reads a TSPLIB file: header lines "KEY : value" (the colon may be missing), section keywords
-// whose data lines follow until the next keyword, and an optional EOF. A line is a keyword line
-// when it starts with a letter; data lines start with a digit, a sign or a point.
+[[nodiscard]] const char* section_name(Section section) {
+  switch (section) {
+    case Section::NodeCoord: return "NODE_COORD_SECTION";
+    case Section::EdgeWeight: return "EDGE_WEIGHT_SECTION";
+    case Section::None:
+    case Section::Skipped: break;
+  }
+  return "a data section";
+}
+
+// The fields of one keyword line, "KEY : value" (the colon may be missing or stuck to
+// either side). Only the first values are kept; keyword lines are short, and a long one (a
+// COMMENT, say) costs nothing beyond them.
+class KeywordLine {
+ public:
+  static constexpr std::size_t kKeptValues = 2;
+
+  void start(std::string_view first) {
+    const std::size_t colon = first.find(':');
+    key_ = std::string(first.substr(0, colon));
+    values_.clear();
+    count_ = 0;
+    colon_seen_ = colon != std::string_view::npos;
+    if (colon_seen_ && colon + 1 < first.size()) add(first.substr(colon + 1), false);
+  }
+
+  void field(std::string_view text, bool cut) {
+    if (!colon_seen_) {
+      colon_seen_ = true;
+      if (text.front() == ':') {
+        if (text.size() == 1) return;
+        text.remove_prefix(1);
+      }
+    }
+    add(text, cut);
+  }
+
+  [[nodiscard]] const std::string& key() const noexcept { return key_; }
+  // The first value: enumerated values are single words, and anything after it is ignored.
+  [[nodiscard]] std::string_view word() const noexcept {
+    return values_.empty() ? std::string_view{} : std::string_view(values_.front());
+  }
+  // The single whole value, or nullopt when there are several (or a cut one).
+  [[nodiscard]] std::optional<std::string_view> single() const noexcept {
+    if (count_ != 1 || cut_) return std::nullopt;
+    return std::string_view(values_.front());
+  }
+  // All of the value, quoted (its start only, when long).
+  [[nodiscard]] std::string quoted_value() const {
+    std::string joined;
+    for (const std::string& v : values_) joined += (joined.empty() ? "" : " ") + v;
+    return quoted(joined, cut_ || count_ > values_.size());
+  }
+
+ private:
+  void add(std::string_view text, bool cut) {
+    if (++count_ > kKeptValues) return;
+    values_.emplace_back(utf8_prefix(text, FieldReader::kCutLength));
+    cut_ = cut_ || cut || values_.back().size() < text.size();
+  }
+
+  std::string key_;
+  std::vector<std::string> values_;
+  std::size_t count_ = 0;
+  bool colon_seen_ = false;
+  bool cut_ = false;
+};
+
+// Reads a TSPLIB file field by field: header lines "KEY : value" (the colon may be missing),
+// section keywords whose data lines follow until the next keyword, and an optional EOF. A
+// line is a keyword line when its first field starts with a letter; data lines start with a
+// digit, a sign or a point. Weights are taken as they come; other lines are judged whole at
+// their end.
 class TsplibParser {
  public:
-  explicit TsplibParser(std::string_view text) : lines_(text) {}
+  explicit TsplibParser(FieldReader& reader) : reader_(reader) {}
 
   // With `coordinates`, a file of coordinates fills it (cities in index order) and gives an
   // empty matrix instead of computing one.
   [[nodiscard]] Result<SquareMatrix> parse(std::vector<Point>* coordinates = nullptr) {
     for (;;) {
-      Result<std::optional<std::string_view>> next = lines_.next();
-      if (!next.ok()) return std::move(next).error();
-      if (!next.value()) break;
-      const std::string_view line = trim(*next.value());
-      if (line.empty()) continue;
+      const Token token = reader_.next();
       std::optional<ReaderError> error;
-      if (is_ascii_letter(line.front())) {
-        if (auto ended = end_section(lines_.number())) return std::move(*ended);
-        bool stop = false;
-        error = keyword_line(line, stop);
-        if (stop) break;
-      } else {
-        error = data_line(line);
+      switch (token) {
+        case Token::Field: error = field(); break;
+        case Token::LineEnd: {
+          bool stop = false;
+          error = line_end(stop);
+          if (stop) return build(coordinates);
+          break;
+        }
+        case Token::End:
+          if (auto ended = end_section(reader_.line())) return std::move(*ended);
+          return build(coordinates);
+        case Token::ReadError:
+        case Token::InvalidUtf8: return stream_error(token, reader_);
       }
       if (error) return std::move(*error);
     }
-    if (auto ended = end_section(lines_.last())) return std::move(*ended);
-    return build(coordinates);
   }
 
   // The rule of a file of coordinates, after parse(); none for EXPLICIT weights.
@@ -276,19 +300,66 @@ class TsplibParser {
   }
 
  private:
+  enum class Line { Start, Keyword, City, Weights, Skipped };
+
   [[nodiscard]] ReaderError error_here(std::string_view what) const {
-    return ReaderError::malformed(at_line(lines_.number(), what));
+    return ReaderError::malformed(at_line(reader_.line(), what));
   }
 
-  [[nodiscard]] std::optional<ReaderError> keyword_line(std::string_view line, bool& stop) {
-    const std::size_t key_end = std::min(line.find(':'), line.find_first_of(" \t\f\v"));
-    const std::string_view key = line.substr(0, key_end);
-    std::string_view value =
-        trim(key_end == std::string_view::npos ? std::string_view{} : line.substr(key_end));
-    if (!value.empty() && value.front() == ':') value = trim(value.substr(1));
-    // Enumerated values are single words; anything after the first one is ignored.
-    const std::string_view word = value.substr(0, value.find_first_of(" \t\f\v"));
+  [[nodiscard]] std::optional<ReaderError> field() {
+    const std::string_view text = reader_.field();
+    switch (line_) {
+      case Line::Start: break;
+      case Line::Keyword:
+        keyword_.field(text, reader_.cut());
+        return std::nullopt;
+      case Line::City:
+        if (city_fields_.size() < 3) city_fields_.emplace_back(text, reader_.cut());
+        ++city_field_count_;
+        return std::nullopt;
+      case Line::Weights: return weight();
+      case Line::Skipped: return std::nullopt;
+    }
+    // The first field of a line says what the line is.
+    if (is_ascii_letter(text.front())) {
+      if (auto ended = end_section(reader_.line())) return ended;
+      line_ = Line::Keyword;
+      keyword_.start(text);
+      return std::nullopt;
+    }
+    switch (section_) {
+      case Section::None: return error_here("numbers outside a data section");
+      case Section::NodeCoord:
+        line_ = Line::City;
+        city_fields_.clear();
+        city_fields_.emplace_back(text, reader_.cut());
+        city_field_count_ = 1;
+        return std::nullopt;
+      case Section::EdgeWeight: line_ = Line::Weights; return weight();
+      case Section::Skipped: line_ = Line::Skipped; return std::nullopt;
+    }
+    return std::nullopt;
+  }
 
+  [[nodiscard]] std::optional<ReaderError> line_end(bool& stop) {
+    const Line ending = std::exchange(line_, Line::Start);
+    if (ending == Line::Keyword) return keyword_line(stop);
+    if (ending == Line::City) return city_line();
+    return std::nullopt;
+  }
+
+  // A keyword that decides how a section's data is read may not follow that section.
+  [[nodiscard]] std::optional<ReaderError> not_after_section(std::string_view key,
+                                                             Section section) const {
+    const bool read = section == Section::NodeCoord ? seen_coords_ : weights_layout_.has_value();
+    if (!read) return std::nullopt;
+    return error_here(std::string(key) + " after " + section_name(section) +
+                      " would change how that section was read");
+  }
+
+  [[nodiscard]] std::optional<ReaderError> keyword_line(bool& stop) {
+    const std::string_view key = keyword_.key();
+    const std::string_view word = keyword_.word();
     if (key == "EOF") {
       stop = true;
     } else if (key == "TYPE") {
@@ -297,18 +368,22 @@ class TsplibParser {
       }
     } else if (key == "DIMENSION") {
       if (dimension_) return error_here("DIMENSION given twice");
-      dimension_ = whole_number(value, 1);
+      const std::optional<std::string_view> value = keyword_.single();
+      if (value) dimension_ = whole_number(*value, 1);
       if (!dimension_) {
         return error_here("DIMENSION must be a whole number from 1 to 4294967295, not " +
-                          quoted(value));
+                          keyword_.quoted_value());
       }
     } else if (key == "EDGE_WEIGHT_TYPE") {
+      if (auto e = not_after_section(key, Section::NodeCoord)) return e;
+      if (auto e = not_after_section(key, Section::EdgeWeight)) return e;
       weight_type_ = weight_type_named(word);
       if (!weight_type_) {
         return error_here("unsupported EDGE_WEIGHT_TYPE " + quoted(word) +
                           " (expected EUC_2D, CEIL_2D, ATT, GEO or EXPLICIT)");
       }
     } else if (key == "EDGE_WEIGHT_FORMAT") {
+      if (auto e = not_after_section(key, Section::EdgeWeight)) return e;
       weight_format_ = weight_format_named(word);
       if (!weight_format_) {
         return error_here("unsupported EDGE_WEIGHT_FORMAT " + quoted(word) +
@@ -321,12 +396,12 @@ class TsplibParser {
       seen_coords_ = true;
       section_ = Section::NodeCoord;
     } else if (key == "EDGE_WEIGHT_SECTION") {
-      if (seen_weights_) return error_here("EDGE_WEIGHT_SECTION given twice");
+      if (weights_layout_) return error_here("EDGE_WEIGHT_SECTION given twice");
       if (!dimension_) return error_here("EDGE_WEIGHT_SECTION before DIMENSION");
       if (!weight_format_ || *weight_format_ == WeightFormat::Function) {
         return error_here("EDGE_WEIGHT_SECTION needs an EDGE_WEIGHT_FORMAT before it");
       }
-      seen_weights_ = true;
+      weights_layout_ = WeightLayout{*weight_format_, *dimension_};
       expected_weights_ = weight_count(*weight_format_, *dimension_);
       section_ = Section::EdgeWeight;
     } else if (key.ends_with("_SECTION")) {
@@ -336,50 +411,42 @@ class TsplibParser {
     return std::nullopt;
   }
 
-  [[nodiscard]] std::optional<ReaderError> data_line(std::string_view line) {
-    switch (section_) {
-      case Section::None: return error_here("numbers outside a data section");
-      case Section::NodeCoord: return city_line(line);
-      case Section::EdgeWeight: return weight_line(line);
-      case Section::Skipped: return std::nullopt;
-    }
-    return std::nullopt;
-  }
-
-  [[nodiscard]] std::optional<ReaderError> city_line(std::string_view line) {
-    split_fields(line, fields_);
-    if (fields_.size() != 3) {
+  [[nodiscard]] std::optional<ReaderError> city_line() {
+    if (city_field_count_ != 3) {
       return error_here("a city line holds an index and two coordinates, found " +
-                        std::to_string(fields_.size()) + " fields");
+                        std::to_string(city_field_count_) + " fields");
     }
-    const std::optional<std::uint64_t> index = whole_number(fields_[0], 1);
+    const auto& [index_text, index_cut] = city_fields_[0];
+    const std::optional<std::uint64_t> index =
+        index_cut ? std::nullopt : whole_number(index_text, 1);
     if (!index || *index > *dimension_) {
-      return error_here("city index " + quoted(fields_[0]) + " is not a whole number from 1 to " +
-                        std::to_string(*dimension_));
+      return error_here("city index " + quoted(index_text, index_cut) +
+                        " is not a whole number from 1 to " + std::to_string(*dimension_));
     }
     if (cities_.size() == *dimension_) {
       return error_here("NODE_COORD_SECTION has more than " + std::to_string(*dimension_) +
                         " cities");
     }
-    Result<double> x = finite_number(fields_[1], lines_.number());
-    if (!x.ok()) return std::move(x).error();
-    Result<double> y = finite_number(fields_[2], lines_.number());
-    if (!y.ok()) return std::move(y).error();
-    cities_.push_back({*index, x.value(), y.value(), lines_.number()});
+    double xy[2] = {};
+    for (std::size_t k = 0; k < 2; ++k) {
+      const auto& [text, cut] = city_fields_[k + 1];
+      const std::optional<double> value = cut ? std::nullopt : parse_number(text);
+      if (!value) return error_here(quoted(text, cut) + " is not a number");
+      if (!std::isfinite(*value)) return error_here(quoted(text) + " is not a finite number");
+      xy[k] = *value;
+    }
+    cities_.push_back({*index, xy[0], xy[1], reader_.line()});
     return std::nullopt;
   }
 
-  [[nodiscard]] std::optional<ReaderError> weight_line(std::string_view line) {
-    split_fields(line, fields_);
-    for (const std::string_view field : fields_) {
-      if (weights_.size() == expected_weights_) {
-        return error_here("EDGE_WEIGHT_SECTION has more than " + std::to_string(expected_weights_) +
-                          " weights");
-      }
-      Result<double> w = finite_number(field, lines_.number());
-      if (!w.ok()) return std::move(w).error();
-      weights_.push_back(w.value());
+  [[nodiscard]] std::optional<ReaderError> weight() {
+    if (weights_.size() == expected_weights_) {
+      return error_here("EDGE_WEIGHT_SECTION has more than " + std::to_string(expected_weights_) +
+                        " weights");
     }
+    Result<double> w = finite_number(reader_);
+    if (!w.ok()) return std::move(w).error();
+    weights_.push_back(w.value());
     return std::nullopt;
   }
 
@@ -401,16 +468,22 @@ class TsplibParser {
   }
 
   [[nodiscard]] Result<SquareMatrix> build(std::vector<Point>* coordinates) const {
-    const std::size_t last = lines_.last();
+    const std::size_t last = reader_.line();
     if (!dimension_) return ReaderError::malformed(at_line(last, "no DIMENSION given"));
     if (!weight_type_) return ReaderError::malformed(at_line(last, "no EDGE_WEIGHT_TYPE given"));
     // Section lengths were checked against DIMENSION, so the sizes below are the file's own.
     const auto n = static_cast<std::size_t>(*dimension_);
     if (*weight_type_ == WeightType::Explicit) {
-      if (!seen_weights_) {
+      if (!weights_layout_) {
         return ReaderError::malformed(at_line(last, "no EDGE_WEIGHT_SECTION given"));
       }
-      return explicit_matrix(*weight_format_, n, weights_);
+      // The section's own count, checked where it ended; kept as a guard for the reads below.
+      if (weights_.size() != weight_count(weights_layout_->format, weights_layout_->n)) {
+        return ReaderError::malformed(at_line(last, "EDGE_WEIGHT_SECTION holds " +
+                                                        std::to_string(weights_.size()) +
+                                                        " weights, not the number its layout needs"));
+      }
+      return explicit_matrix(*weights_layout_, weights_);
     }
     if (!seen_coords_) return ReaderError::malformed(at_line(last, "no NODE_COORD_SECTION given"));
     std::vector<std::optional<Point>> points(n);
@@ -428,54 +501,45 @@ class TsplibParser {
       for (const std::optional<Point>& point : points) coordinates->push_back(*point);
       return SquareMatrix{};
     }
-    SquareMatrix matrix(n, std::vector<double>(n, 0.0));
+    SquareMatrix matrix{n, std::vector<double>(n * n, 0.0)};
     for (std::size_t i = 0; i < n; ++i) {
       for (std::size_t j = i + 1; j < n; ++j) {
         const double d = coordinate_distance(*weight_type_, *points[i], *points[j]);
-        matrix[i][j] = d;
-        matrix[j][i] = d;
+        matrix.data[i * n + j] = d;
+        matrix.data[j * n + i] = d;
       }
     }
     return matrix;
   }
 
-  NumberedLines lines_;
-  std::vector<std::string_view> fields_;
+  FieldReader& reader_;
+  Line line_ = Line::Start;
+  KeywordLine keyword_;
+  std::vector<std::pair<std::string, bool>> city_fields_;  // text and cut flag, at most 3
+  std::size_t city_field_count_ = 0;
   Section section_ = Section::None;
   std::optional<std::uint64_t> dimension_;
   std::optional<WeightType> weight_type_;
   std::optional<WeightFormat> weight_format_;
   bool seen_coords_ = false;
-  bool seen_weights_ = false;
+  std::optional<WeightLayout> weights_layout_;
   std::vector<City> cities_;
   std::uint64_t expected_weights_ = 0;
-  std::vector<double> weights_;
+  ValueStore weights_;
 };
-
-// n rows of n values from values[offset...].
-[[nodiscard]] SquareMatrix square_from(const std::vector<double>& values, std::size_t offset,
-                                       std::size_t n) {
-  SquareMatrix matrix;
-  matrix.reserve(n);
-  for (std::size_t row = 0; row < n; ++row) {
-    const auto begin = values.begin() + static_cast<std::ptrdiff_t>(offset + row * n);
-    matrix.emplace_back(begin, begin + static_cast<std::ptrdiff_t>(n));
-  }
-  return matrix;
-}
 
 }  // namespace
 
 Result<SquareMatrix> read_tsplib(std::string_view path) {
-  Result<std::string> text = read_file(path);
-  if (!text.ok()) return std::move(text).error();
-  return TsplibParser(text.value()).parse();
+  Result<FieldReader> opened = FieldReader::open(path);
+  if (!opened.ok()) return std::move(opened).error();
+  return TsplibParser(opened.value()).parse();
 }
 
 Result<std::variant<SquareMatrix, TsplibPoints>> read_tsplib_points(std::string_view path) {
-  Result<std::string> text = read_file(path);
-  if (!text.ok()) return std::move(text).error();
-  TsplibParser parser(text.value());
+  Result<FieldReader> opened = FieldReader::open(path);
+  if (!opened.ok()) return std::move(opened).error();
+  TsplibParser parser(opened.value());
   std::vector<Point> coordinates;
   Result<SquareMatrix> matrix = parser.parse(&coordinates);
   if (!matrix.ok()) return std::move(matrix).error();
@@ -491,48 +555,46 @@ Result<std::variant<SquareMatrix, TsplibPoints>> read_tsplib_points(std::string_
 }
 
 Result<std::pair<SquareMatrix, SquareMatrix>> read_qaplib(std::string_view path) {
-  Result<std::string> text = read_file(path);
-  if (!text.ok()) return std::move(text).error();
-  NumberedLines lines(text.value());
-  std::vector<std::string_view> fields;
+  Result<FieldReader> opened = FieldReader::open(path);
+  if (!opened.ok()) return std::move(opened).error();
+  FieldReader& reader = opened.value();
   std::optional<std::uint64_t> n;
   std::uint64_t per_matrix = 0;  // n * n fits in 64 bits; 2 * n * n may not
   std::string shape;             // "two 12 x 12 matrices"
-  std::vector<double> values;
+  ValueStore values;
   for (;;) {
-    Result<std::optional<std::string_view>> next = lines.next();
-    if (!next.ok()) return std::move(next).error();
-    if (!next.value()) break;
-    split_fields(*next.value(), fields);
-    for (const std::string_view field : fields) {
+    const Token token = reader.next();
+    if (token == Token::End) break;
+    if (token == Token::ReadError || token == Token::InvalidUtf8) return stream_error(token, reader);
+    if (token != Token::Field) continue;
+    if (!n) {
+      if (!reader.cut()) n = whole_number(reader.field(), 1);
       if (!n) {
-        n = whole_number(field, 1);
-        if (!n) {
-          return ReaderError::malformed(at_line(
-              lines.number(), "the size must be a whole number from 1 to 4294967295, not " +
-                                  quoted(field)));
-        }
-        per_matrix = *n * *n;
-        shape = "two " + std::to_string(*n) + " x " + std::to_string(*n) + " matrices";
-        continue;
-      }
-      if (values.size() >= per_matrix && values.size() - per_matrix == per_matrix) {
         return ReaderError::malformed(
-            at_line(lines.number(), "more numbers than " + shape + " hold"));
+            at_line(reader.line(), "the size must be a whole number from 1 to 4294967295, not " +
+                                       quoted(reader.field(), reader.cut())));
       }
-      Result<double> value = finite_number(field, lines.number());
-      if (!value.ok()) return std::move(value).error();
-      values.push_back(value.value());
+      per_matrix = *n * *n;
+      shape = "two " + std::to_string(*n) + " x " + std::to_string(*n) + " matrices";
+      continue;
     }
+    if (values.size() >= per_matrix && values.size() - per_matrix == per_matrix) {
+      return ReaderError::malformed(at_line(reader.line(), "more numbers than " + shape + " hold"));
+    }
+    Result<double> value = finite_number(reader);
+    if (!value.ok()) return std::move(value).error();
+    values.push_back(value.value());
   }
-  if (!n) return ReaderError::malformed(at_line(lines.last(), "no size given"));
+  if (!n) return ReaderError::malformed(at_line(reader.line(), "no size given"));
   if (values.size() < per_matrix || values.size() - per_matrix < per_matrix) {
-    return ReaderError::malformed(at_line(lines.last(), "the file ends after " +
-                                                            std::to_string(values.size()) +
-                                                            " numbers, short of " + shape));
+    return ReaderError::malformed(at_line(reader.line(), "the file ends after " +
+                                                             std::to_string(values.size()) +
+                                                             " numbers, short of " + shape));
   }
   const auto size = static_cast<std::size_t>(*n);
-  return std::pair{square_from(values, 0, size), square_from(values, size * size, size)};
+  SquareMatrix first{size, values.take(0, size * size)};
+  SquareMatrix second{size, values.take(size * size, size * size)};
+  return std::pair{std::move(first), std::move(second)};
 }
 
 }  // namespace kestrum

@@ -6,13 +6,13 @@
 #include <variant>
 #include <vector>
 
+#include "aidfunc/io.hpp"
 #include "problem/points.hpp"
 #include "support/result.hpp"
 
 namespace kestrum {
 
-// Row-major n x n: entry [i][j] is the weight from i to j (cities, or QAP positions/values).
-using SquareMatrix = std::vector<std::vector<double>>;
+// Entry [i][j] of a result is the weight from i to j (cities, or QAP positions/values).
 
 // A TSPLIB file of TYPE TSP or ATSP as the distance matrix of its cities (numbered from 0 in
 // index order). EDGE_WEIGHT_TYPE EUC_2D, CEIL_2D, ATT and GEO are computed with TSPLIB's own

@@ -1,4 +1,4 @@
-// Buffered line reading with its fatal stops, UTF-8 validation and field splitting.
+// Opening and reading files with their signal handling, the field stream, UTF-8 and white space.
 #include "aidfunc/lines.hpp"
 
 #include <fcntl.h>
@@ -7,38 +7,13 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <system_error>
 #include <utility>
 
-#include "support/fatal.hpp"
+#include "support/interrupt.hpp"
 
 namespace kestrum {
 
 namespace {
-
-// Names the error kinds a read(2) can realistically give; anything else is Uncategorized.
-[[nodiscard]] const char* error_kind_name(int errno_value) noexcept {
-  switch (errno_value) {
-    case EPERM:
-    case EACCES: return "PermissionDenied";
-    case ENOENT: return "NotFound";
-    case EINTR: return "Interrupted";
-    case EAGAIN: return "WouldBlock";
-    case ENOMEM: return "OutOfMemory";
-    case EISDIR: return "IsADirectory";
-    case ENOTDIR: return "NotADirectory";
-    case EINVAL: return "InvalidInput";
-    case ESTALE: return "StaleNetworkFileHandle";
-    default: return "Uncategorized";
-  }
-}
-
-// e.g. Os { code: 21, kind: IsADirectory, message: "Is a directory" }
-[[noreturn]] void fatal_read_error(int errno_value) {
-  fatal("called `Result::unwrap()` on an `Err` value: Os { code: " + std::to_string(errno_value) +
-        ", kind: " + error_kind_name(errno_value) + ", message: \"" +
-        std::generic_category().message(errno_value) + "\" }");
-}
 
 [[nodiscard]] bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
 
@@ -46,6 +21,82 @@ namespace {
 [[nodiscard]] bool is_wide_white_space(char32_t cp) noexcept {
   return cp == 0x85 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) ||
          cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+
+// The length of the UTF-8 sequence at p (1 to 4), or 0 if it is not valid there; `available`
+// bytes may be read. The second byte's range rules out overlong forms, surrogates and code
+// points past U+10FFFF; later bytes only need to be continuation bytes.
+[[nodiscard]] std::size_t sequence_length(const unsigned char* p, std::size_t available) noexcept {
+  const unsigned char lead = p[0];
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (available < length) return 0;
+  if (p[1] < low || p[1] > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (!is_continuation(p[k])) return 0;
+  }
+  return length;
+}
+
+// The code point of a valid sequence of `length` bytes.
+[[nodiscard]] char32_t decode(const unsigned char* p, std::size_t length) noexcept {
+  if (length == 1) return p[0];
+  char32_t cp = p[0] & (0x7Fu >> length);
+  for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (p[k] & 0x3Fu);
+  return cp;
+}
+
+[[nodiscard]] bool is_ascii_white_space(unsigned char byte) noexcept {
+  return byte == ' ' || (byte >= 0x09 && byte <= 0x0D);
+}
+
+// How far a field still follows [+-] digits-and-point [eE [+-] digits]: the only shape a long
+// number can have (the words inf, infinity and nan are short). The field is judged only once
+// it is longer than kJudgedLength, so those words are never cut.
+enum Shape : std::uint8_t { kStart, kSign, kMantissa, kMantissaPoint, kExponent, kExponentSign,
+                            kExponentDigits, kNotANumber };
+constexpr std::size_t kJudgedLength = 256;
+
+[[nodiscard]] std::uint8_t next_shape(std::uint8_t shape, char c) noexcept {
+  const bool digit = c >= '0' && c <= '9';
+  switch (shape) {
+    case kStart:
+      if (c == '+' || c == '-') return kSign;
+      [[fallthrough]];
+    case kSign:
+      if (digit) return kMantissa;
+      return c == '.' ? kMantissaPoint : kNotANumber;
+    case kMantissa:
+      if (digit) return kMantissa;
+      if (c == '.') return kMantissaPoint;
+      return c == 'e' || c == 'E' ? kExponent : kNotANumber;
+    case kMantissaPoint:
+      if (digit) return kMantissaPoint;
+      return c == 'e' || c == 'E' ? kExponent : kNotANumber;
+    case kExponent:
+      if (c == '+' || c == '-') return kExponentSign;
+      [[fallthrough]];
+    case kExponentSign:
+    case kExponentDigits:
+      return digit ? kExponentDigits : kNotANumber;
+    default:
+      return kNotANumber;
+  }
 }
 
 }  // namespace
@@ -63,105 +114,154 @@ FileDescriptor::~FileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-LineReader::LineReader(FileDescriptor fd) : fd_(std::move(fd)), buffer_(kBufferSize) {}
-
-Result<LineReader> LineReader::open(std::string_view path) {
+Result<FileDescriptor> open_for_reading(std::string_view path) {
   // open(2) would silently stop at an embedded NUL and read some other file.
   if (path.find('\0') != std::string_view::npos) {
     return ReaderError::invalid_input("path contains a NUL byte");
   }
   const std::string c_path(path);
-  int fd = -1;
-  do {
-    fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return ReaderError::from_errno(errno);
-  return LineReader(FileDescriptor(fd));
-}
-
-bool LineReader::fill() {
-  ssize_t got = -1;
-  do {
-    got = ::read(fd_.get(), buffer_.data(), buffer_.size());
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) fatal_read_error(errno);
-  begin_ = 0;
-  end_ = static_cast<std::size_t>(got);
-  return got > 0;
-}
-
-std::optional<std::string_view> LineReader::next_line() {
-  spill_.clear();
-  bool started = false;  // at least one byte of this line was read
-  std::string_view line;
-  bool had_line_feed = false;
   for (;;) {
-    if (begin_ == end_ && !fill()) {
-      if (!started) return std::nullopt;
-      line = spill_;
-      break;
-    }
-    started = true;
-    const char* const start = buffer_.data() + begin_;
-    const std::size_t available = end_ - begin_;
-    const void* const found = std::memchr(start, '\n', available);
-    if (found == nullptr) {
-      spill_.append(start, available);
-      begin_ = end_;
+    const int fd = ::open(c_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return FileDescriptor(fd);
+    // A FIFO with no writer blocks here until a signal arrives.
+    if (errno != EINTR) return ReaderError::from_errno(errno);
+    throw_if_interrupted();
+  }
+}
+
+Result<std::size_t> read_some(const FileDescriptor& fd, std::span<char> buffer) {
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return ReaderError::from_errno(errno);
+    throw_if_interrupted();
+  }
+}
+
+FieldReader::FieldReader(FileDescriptor fd) : fd_(std::move(fd)), buffer_(kBufferSize) {}
+
+Result<FieldReader> FieldReader::open(std::string_view path) {
+  Result<FileDescriptor> fd = open_for_reading(path);
+  if (!fd.ok()) return std::move(fd).error();
+  return FieldReader(std::move(fd).value());
+}
+
+void FieldReader::spill() {
+  if (skipping_) return;
+  for (std::size_t k = field_start_; k < pos_; ++k) shape_ = next_shape(shape_, buffer_[k]);
+  spill_.append(buffer_.data() + field_start_, pos_ - field_start_);
+  field_start_ = pos_;
+}
+
+bool FieldReader::refill() {
+  if (in_field_) spill();
+  // The bytes not decoded yet (part of a character) move to the front.
+  const std::size_t kept = end_ - pos_;
+  std::memmove(buffer_.data(), buffer_.data() + pos_, kept);
+  pos_ = 0;
+  field_start_ = 0;
+  end_ = kept;
+  if (++fills_ % kCheckEvery == 0) throw_if_interrupted();
+  Result<std::size_t> got = read_some(fd_, std::span<char>(buffer_).subspan(end_));
+  if (!got.ok()) {
+    errno_ = got.error().os_errno;
+    return false;
+  }
+  if (got.value() == 0) eof_ = true;
+  end_ += got.value();
+  return true;
+}
+
+FieldReader::Token FieldReader::finish_field() {
+  in_field_ = false;
+  cut_ = false;
+  if (spill_.empty()) {
+    field_ = std::string_view(buffer_.data() + field_start_, pos_ - field_start_);
+  } else {
+    spill();
+    field_ = spill_;
+  }
+  return Token::Field;
+}
+
+FieldReader::Token FieldReader::next() {
+  if (!in_field_) spill_.clear();
+  for (;;) {
+    if (end_ - pos_ < 4 && !eof_) {
+      if (!refill()) return Token::ReadError;
       continue;
     }
-    const auto length = static_cast<std::size_t>(static_cast<const char*>(found) - start);
-    begin_ += length + 1;
-    had_line_feed = true;
-    // A line wholly inside the buffer is handed out in place, without a copy.
-    if (spill_.empty()) {
-      line = std::string_view(start, length);
-    } else {
-      spill_.append(start, length);
-      line = spill_;
+    if (pos_ == end_) {
+      if (in_field_) return finish_field();
+      skipping_ = false;
+      if (line_started_) {
+        line_started_ = false;
+        return Token::LineEnd;  // a last line without a line feed
+      }
+      return Token::End;
     }
-    break;
+    if (line_ended_) {  // the first byte of the next line: only now does it exist
+      line_ended_ = false;
+      ++line_;
+      hash_ = false;
+    }
+    const auto* const p = reinterpret_cast<const unsigned char*>(buffer_.data()) + pos_;
+    std::size_t length = 1;
+    bool white = false;
+    if (*p < 0x80) {
+      if (*p == '\n') {
+        if (in_field_) return finish_field();
+        skipping_ = false;
+        ++pos_;
+        line_started_ = false;
+        line_ended_ = true;
+        return Token::LineEnd;
+      }
+      if (*p == '#') hash_ = true;
+      white = is_ascii_white_space(*p);
+    } else {
+      length = sequence_length(p, end_ - pos_);
+      if (length == 0) return Token::InvalidUtf8;
+      white = is_wide_white_space(decode(p, length));
+    }
+    line_started_ = true;
+    if (white) {
+      if (in_field_) return finish_field();
+      skipping_ = false;
+    } else if (!in_field_ && !skipping_) {
+      in_field_ = true;
+      field_start_ = pos_;
+      shape_ = kStart;
+    }
+    pos_ += length;
+    if (in_field_ && spill_.size() > kJudgedLength && shape_ == kNotANumber) {
+      // Hand the field out now, cut, and skip the rest of it.
+      spill_.resize(utf8_prefix(spill_, kCutLength).size());
+      in_field_ = false;
+      skipping_ = true;
+      field_ = spill_;
+      cut_ = true;
+      return Token::Field;
+    }
   }
-  if (!is_valid_utf8(line)) fatal(kInvalidUtf8Message);
-  if (had_line_feed && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return line;
 }
 
 bool is_valid_utf8(std::string_view text) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p < end) {
-    const unsigned char lead = *p;
-    if (lead < 0x80) {
-      ++p;
-      continue;
-    }
-    // The second byte's range rules out overlong forms, surrogates and code points past
-    // U+10FFFF; later bytes only need to be continuation bytes.
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) < length) return false;
-    if (p[1] < low || p[1] > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (!is_continuation(p[k])) return false;
-    }
+    const std::size_t length = sequence_length(p, static_cast<std::size_t>(end - p));
+    if (length == 0) return false;
     p += length;
   }
   return true;
+}
+
+std::string_view utf8_prefix(std::string_view text, std::size_t max) noexcept {
+  if (text.size() <= max) return text;
+  std::size_t size = max;
+  while (size > 0 && is_continuation(static_cast<unsigned char>(text[size]))) --size;
+  return text.substr(0, size);
 }
 
 void split_fields(std::string_view line, std::vector<std::string_view>& fields) {

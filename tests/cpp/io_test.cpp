@@ -14,6 +14,7 @@ namespace kestrum {
 namespace {
 
 using Values = std::vector<double>;
+using Rows = std::vector<std::vector<double>>;
 
 constexpr const char* kParseError =
     "called `Result::unwrap()` on an `Err` value: ParseFloatError { kind: Invalid }";
@@ -41,9 +42,9 @@ class DistanceLayout : public testing::ScratchDir,
                        public ::testing::WithParamInterface<Layout> {};
 
 TEST_P(DistanceLayout, ReadsTheSameMatrix) {
-  const Result<DistanceMatrix> read = read_distance_matrix(write("d.txt", GetParam().bytes));
+  const Result<SquareMatrix> read = read_distance_matrix(write("d.txt", GetParam().bytes));
   ASSERT_TRUE(read.ok()) << read.error().text;
-  EXPECT_EQ(read.value(), (DistanceMatrix{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}}));
+  EXPECT_EQ(read.value().rows(), (Rows{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -98,9 +99,9 @@ TEST_F(Readers, NoNumbersIsAChunkSizeStop) {
 }
 
 TEST_F(Readers, SingleZeroIsAOneByOneMatrix) {
-  const Result<DistanceMatrix> read = read_distance_matrix(write("d.txt", "0\n"));
+  const Result<SquareMatrix> read = read_distance_matrix(write("d.txt", "0\n"));
   ASSERT_TRUE(read.ok());
-  EXPECT_EQ(read.value(), DistanceMatrix{{0}});
+  EXPECT_EQ(read.value().rows(), Rows{{0}});
 }
 
 TEST_F(Readers, DiagonalChecks) {
@@ -112,11 +113,11 @@ TEST_F(Readers, DiagonalChecks) {
   expect_invalid_input(read_distance_matrix(write("c.txt", "nan 1\n1 0\n")),
                        "distance to location 0 itself is not zero");
 
-  const Result<DistanceMatrix> negative_zero = read_distance_matrix(write("d.txt", "-0 7\n7 -0\n"));
+  const Result<SquareMatrix> negative_zero = read_distance_matrix(write("d.txt", "-0 7\n7 -0\n"));
   ASSERT_TRUE(negative_zero.ok());
   EXPECT_TRUE(std::signbit(negative_zero.value()[0][0]));
   // Neither symmetry nor signs are checked.
-  const Result<DistanceMatrix> odd = read_distance_matrix(write("e.txt", "0 -1\ninf 0\n"));
+  const Result<SquareMatrix> odd = read_distance_matrix(write("e.txt", "0 -1\ninf 0\n"));
   ASSERT_TRUE(odd.ok());
   EXPECT_EQ(odd.value()[1][0], std::numeric_limits<double>::infinity());
 }
@@ -144,6 +145,45 @@ TEST_F(Readers, FirstProblemInFileOrderWins) {
             "index out of bounds: the len is 2 but the index is 2");
 }
 
+TEST_F(Readers, ALineIsJudgedWholeEvenWhenReadInPieces) {
+  // The bad field and the comment's '#' are far apart: the line is still just a comment.
+  const std::string far = write("f.txt", "1 x " + std::string(3 * 8192, ' ') + "#\n3\n");
+  const std::string nul = write("n.txt", "1 " + std::string(100000, '\0') + " 2 #\n3\n");
+  for (const std::string& file : {far, nul}) {
+    const Result<Values> read = read_csv(file);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read.value(), (Values{3})) << file.size();
+  }
+  // Without the '#' the bad field stops the reading, after the numbers before its line.
+  const std::string bad = write("b.txt", "1\n2 " + std::string(100000, '\0') + "\n");
+  EXPECT_EQ(fatal_message_of([&] { return read_csv(bad); }), kParseError);
+}
+
+TEST(ValueStore, KeepsOrderAcrossBlocksThroughTruncationAndTakes) {
+  constexpr std::size_t kBlock = ValueStore::kBlock;
+  ValueStore store;
+  for (std::size_t i = 0; i < 3 * kBlock + 5; ++i) store.push_back(static_cast<double>(i));
+  store.truncate(kBlock + 1);  // drops two blocks and most of a third
+  store.truncate(2 * kBlock);  // growing is not truncating
+  EXPECT_EQ(store.size(), kBlock + 1);
+  for (std::size_t i = 0; i < kBlock; ++i) store.push_back(-static_cast<double>(i));
+  ASSERT_EQ(store.size(), 2 * kBlock + 1);
+  EXPECT_EQ(store[kBlock], static_cast<double>(kBlock));
+  EXPECT_EQ(store[kBlock + 1], -0.0);
+  const std::vector<double> head = store.take(0, kBlock + 2);
+  ASSERT_EQ(head.size(), kBlock + 2);
+  EXPECT_EQ(head[kBlock - 1], static_cast<double>(kBlock - 1));
+  EXPECT_EQ(head[kBlock + 1], -0.0);
+  const std::vector<double> tail = store.take(kBlock + 2, kBlock - 1);
+  ASSERT_EQ(tail.size(), kBlock - 1);
+  EXPECT_EQ(tail.front(), -1.0);
+  EXPECT_EQ(tail.back(), -static_cast<double>(kBlock - 1));
+  store.truncate(0);
+  EXPECT_EQ(store.size(), 0u);
+  store.push_back(7);
+  EXPECT_EQ(store.take(0, 1), (Values{7}));
+}
+
 TEST_F(Readers, OpenErrorsComeBackAsValues) {
   const std::string missing = path("missing.txt");
   const auto check = [](const ReaderError& error) {
@@ -162,14 +202,14 @@ TEST_F(Readers, OpenErrorsComeBackAsValues) {
 }
 
 TEST_F(Readers, Coord2dDistances) {
-  const DistanceMatrix expected{{0, 5}, {5, 0}};
+  const Rows expected{{0, 5}, {5, 0}};
   for (const char* bytes : {"0 0\n3 4\n", "0 0 3 4 7"}) {  // the odd 7 is ignored
-    const Result<DistanceMatrix> read = read_coord2d_to_distance_matrix(write("c.txt", bytes));
+    const Result<SquareMatrix> read = read_coord2d_to_distance_matrix(write("c.txt", bytes));
     ASSERT_TRUE(read.ok());
-    EXPECT_EQ(read.value(), expected) << bytes;
+    EXPECT_EQ(read.value().rows(), expected) << bytes;
   }
   for (const char* bytes : {"", "42\n"}) {
-    const Result<DistanceMatrix> read = read_coord2d_to_distance_matrix(write("c.txt", bytes));
+    const Result<SquareMatrix> read = read_coord2d_to_distance_matrix(write("c.txt", bytes));
     ASSERT_TRUE(read.ok());
     EXPECT_TRUE(read.value().empty()) << bytes;
   }
@@ -177,26 +217,26 @@ TEST_F(Readers, Coord2dDistances) {
 
 TEST_F(Readers, Coord2dThreePoints) {
   // (1,1) (4,5) (1,13): 3-4-5 and 12 on the y axis; 4,5 to 1,13 is sqrt(9 + 64).
-  const Result<DistanceMatrix> read =
+  const Result<SquareMatrix> read =
       read_coord2d_to_distance_matrix(write("c.txt", "1 1\n4 5\n1 13\n"));
   ASSERT_TRUE(read.ok());
-  const DistanceMatrix& m = read.value();
+  const SquareMatrix& m = read.value();
   ASSERT_EQ(m.size(), 3U);
-  EXPECT_EQ(m[0], (Values{0, 5, 12}));
+  EXPECT_EQ(m.rows()[0], (Values{0, 5, 12}));
   EXPECT_EQ(m[1][2], std::sqrt(73.0));
-  EXPECT_EQ(m[2], (Values{12, std::sqrt(73.0), 0}));
+  EXPECT_EQ(m.rows()[2], (Values{12, std::sqrt(73.0), 0}));
 }
 
 TEST_F(Readers, DmsSamePositionIsZero) {
-  const Result<DistanceMatrix> read = read_dms_to_distance_matrix(
+  const Result<SquareMatrix> read = read_dms_to_distance_matrix(
       write("g.txt", "48 51 24 N 2 21 3 E\n48 51 24 N 2 21 3 E extra fields\n"));
   ASSERT_TRUE(read.ok());
-  EXPECT_EQ(read.value(), (DistanceMatrix{{0, 0}, {0, 0}}));
+  EXPECT_EQ(read.value().rows(), (Rows{{0, 0}, {0, 0}}));
 }
 
 TEST_F(Readers, DmsQuarterOfTheEquator) {
   // A quarter of a great circle: pi/4 * 12742 = 10007.543398...
-  const Result<DistanceMatrix> read =
+  const Result<SquareMatrix> read =
       read_dms_to_distance_matrix(write("g.txt", "0 0 0 N 0 0 0 E\n0 0 0 N 90 0 0 E\n"));
   ASSERT_TRUE(read.ok());
   EXPECT_NEAR(read.value()[0][1], 10007.543398010286, 1e-9);
@@ -219,12 +259,12 @@ TEST_F(Readers, DmsHemispheres) {
                        // -33 30 0 is -32.5: minutes are added to negative degrees.
                        Case{"-33 30 0 N 0 0 0 E\n0 0 0 N 0 0 0 E\n", 32.5},
                        Case{"0 30 0 S 0 0 0 E\n0 0 1800 N 0 0 0 E\n", 1.0}}) {
-    const Result<DistanceMatrix> read = read_dms_to_distance_matrix(write("g.txt", c.lines));
+    const Result<SquareMatrix> read = read_dms_to_distance_matrix(write("g.txt", c.lines));
     ASSERT_TRUE(read.ok());
     EXPECT_NEAR(read.value()[0][1], c.degrees_apart * km_per_degree, 1e-7) << c.lines;
   }
   // W negates longitude: 10 E and 10 W on the equator are 20 degrees apart.
-  const Result<DistanceMatrix> read =
+  const Result<SquareMatrix> read =
       read_dms_to_distance_matrix(write("w.txt", "0 0 0 N 10 0 0 E\n0 0 0 N 10 0 0 W\n"));
   ASSERT_TRUE(read.ok());
   EXPECT_NEAR(read.value()[0][1], 20 * km_per_degree, 1e-7);
@@ -250,14 +290,14 @@ TEST_F(Readers, DmsMissingFields) {
 }
 
 TEST_F(Readers, DmsCommentsAndEmptyFile) {
-  const Result<DistanceMatrix> empty = read_dms_to_distance_matrix(write("g.txt", "# none\n"));
+  const Result<SquareMatrix> empty = read_dms_to_distance_matrix(write("g.txt", "# none\n"));
   ASSERT_TRUE(empty.ok());
   EXPECT_TRUE(empty.value().empty());
   // A hemisphere field is any text; numbers after the eighth field are not parsed.
-  const Result<DistanceMatrix> one =
+  const Result<SquareMatrix> one =
       read_dms_to_distance_matrix(write("h.txt", "1 2 3 N 4 5 6 E not,a,number\n"));
   ASSERT_TRUE(one.ok());
-  EXPECT_EQ(one.value(), DistanceMatrix{{0}});
+  EXPECT_EQ(one.value().rows(), Rows{{0}});
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Line reading through the fixed buffer, UTF-8 checking and white-space field splitting.
+// The field stream through its fixed buffer, UTF-8 checking and white-space field splitting.
 #include "aidfunc/lines.hpp"
 
 #include <gtest/gtest.h>
@@ -68,70 +68,106 @@ INSTANTIATE_TEST_SUITE_P(
                       Utf8{"Latin1", "caf\xe9", false}, Utf8{"Ff", "\xff", false}),
     [](const auto& info) { return info.param.name; });
 
-class LineReaderTest : public testing::ScratchDir {
+class FieldReaderTest : public testing::ScratchDir {
  protected:
-  // Every line of the file, copied out before the next read invalidates the view.
-  [[nodiscard]] std::vector<std::string> lines_of(const std::string& bytes) {
-    Result<LineReader> opened = LineReader::open(write("f.txt", bytes));
+  // The tokens of a file: "text" per field ("cut:text" when cut), "|" per line end ("|#" when
+  // the line holds a '#'), and "utf8@N" or "errno N" for an error.
+  [[nodiscard]] std::vector<std::string> tokens_of(const std::string& bytes) {
+    Result<FieldReader> opened = FieldReader::open(write("f.txt", bytes));
     EXPECT_TRUE(opened.ok());
-    std::vector<std::string> lines;
-    if (!opened.ok()) return lines;
-    while (const auto line = opened.value().next_line()) lines.emplace_back(*line);
-    return lines;
+    std::vector<std::string> out;
+    if (!opened.ok()) return out;
+    FieldReader& reader = opened.value();
+    for (;;) {
+      switch (reader.next()) {
+        case FieldReader::Token::Field:
+          out.push_back((reader.cut() ? "cut:" : "") + std::string(reader.field()));
+          break;
+        case FieldReader::Token::LineEnd: out.push_back(reader.line_has_hash() ? "|#" : "|"); break;
+        case FieldReader::Token::End: return out;
+        case FieldReader::Token::ReadError:
+          out.push_back("errno " + std::to_string(reader.read_errno()));
+          return out;
+        case FieldReader::Token::InvalidUtf8:
+          out.push_back("utf8@" + std::to_string(reader.line()));
+          return out;
+      }
+    }
   }
 };
 
-using Lines = std::vector<std::string>;
+using Tokens = std::vector<std::string>;
 
-TEST_F(LineReaderTest, LineEndings) {
-  EXPECT_EQ(lines_of(""), Lines{});
-  EXPECT_EQ(lines_of("a\nb\n"), (Lines{"a", "b"}));
-  EXPECT_EQ(lines_of("a\nb"), (Lines{"a", "b"}));  // last line without line feed
-  EXPECT_EQ(lines_of("a\r\nb\r\n"), (Lines{"a", "b"}));
-  EXPECT_EQ(lines_of("\n\n"), (Lines{"", ""}));
-  // Only one carriage return goes, and only right before a line feed.
-  EXPECT_EQ(lines_of("a\r\r\nb\rc"), (Lines{"a\r", "b\rc"}));
+TEST_F(FieldReaderTest, FieldsAndLineEnds) {
+  EXPECT_EQ(tokens_of(""), Tokens{});
+  EXPECT_EQ(tokens_of(" 1\t2 \n3"), (Tokens{"1", "2", "|", "3", "|"}));  // last line unended
+  EXPECT_EQ(tokens_of("a\r\nb\r\n"), (Tokens{"a", "|", "b", "|"}));
+  EXPECT_EQ(tokens_of("\n\n"), (Tokens{"|", "|"}));
+  EXPECT_EQ(tokens_of("a\r\rb\rc"), (Tokens{"a", "b", "c", "|"}));
+  EXPECT_EQ(tokens_of("1 #x 2\n#\n3"), (Tokens{"1", "#x", "2", "|#", "#", "|#", "3", "|"}));
 }
 
-TEST_F(LineReaderTest, LinesAcrossBufferRefills) {
-  const std::size_t size = LineReader::kBufferSize;
-  const std::string long_line(3 * size + 17, 'x');
+TEST_F(FieldReaderTest, LineNumbersOfErrors) {
+  EXPECT_EQ(tokens_of("1\n2 \xff\n"), (Tokens{"1", "|", "2", "utf8@2"}));
+  EXPECT_EQ(tokens_of("1\n\n1 \xe3\x80"), (Tokens{"1", "|", "|", "1", "utf8@3"}));  // truncated at the end
+  EXPECT_EQ(tokens_of("\xc0\xaf\n"), (Tokens{"utf8@1"}));
+}
+
+TEST_F(FieldReaderTest, FieldsAcrossBufferRefills) {
+  const std::size_t size = FieldReader::kBufferSize;
+  const std::string digits(3 * size + 17, '7');  // could be a number: kept whole
+  EXPECT_EQ(tokens_of(digits + "\n5 " + digits), (Tokens{digits, "|", "5", digits, "|"}));
   // The line feed is the last byte of the first buffer, then the first of the second.
-  const std::string first_fill(size - 1, 'a');
-  const std::string second_fill(size, 'b');
-  EXPECT_EQ(lines_of(long_line + "\nshort\n" + long_line),
-            (Lines{long_line, "short", long_line}));
-  EXPECT_EQ(lines_of(first_fill + "\n" + "c\n"), (Lines{first_fill, "c"}));
-  EXPECT_EQ(lines_of(second_fill + "\n" + "c"), (Lines{second_fill, "c"}));
-  // CR and LF split by the boundary.
-  EXPECT_EQ(lines_of(first_fill + "\r\nc"), (Lines{first_fill, "c"}));
+  const std::string first(size - 1, '1');
+  const std::string second(size, '2');
+  EXPECT_EQ(tokens_of(first + "\nc\n"), (Tokens{first, "|", "c", "|"}));
+  EXPECT_EQ(tokens_of(second + "\nc"), (Tokens{second, "|", "c", "|"}));
+  EXPECT_EQ(tokens_of(first + "\r\nc"), (Tokens{first, "|", "c", "|"}));
+  // A character split by the boundary, as white space and inside a field.
+  const std::string pad(size - 3, ' ');
+  EXPECT_EQ(tokens_of("1" + pad + " \xe3\x80\x80" "2\n"), (Tokens{"1", "2", "|"}));
+  EXPECT_EQ(tokens_of(pad + "ab\xc3\xa9\n"), (Tokens{"ab\xc3\xa9", "|"}));
 }
 
-TEST_F(LineReaderTest, MultiByteCharacterAcrossBufferBoundaryIsValid) {
-  const std::string head(LineReader::kBufferSize - 1, 'a');
-  EXPECT_EQ(lines_of(head + "\xe3\x80\x80" "1\n"), (Lines{head + "\xe3\x80\x80" "1"}));
+TEST_F(FieldReaderTest, LongFieldThatCannotBeANumberIsCutAndSkipped) {
+  const std::size_t size = FieldReader::kBufferSize;
+  // An endless run of NUL bytes (/dev/zero) is one field that can never be a number.
+  const std::string zeros(5 * size, '\0');
+  EXPECT_EQ(tokens_of("1 " + zeros + " 2\n3"),
+            (Tokens{"1", "cut:" + std::string(FieldReader::kCutLength, '\0'), "2", "|", "3", "|"}));
+  // A '#' in the skipped part still makes the line a comment.
+  EXPECT_EQ(tokens_of(std::string(2 * size, 'x') + "#\n"),
+            (Tokens{"cut:" + std::string(FieldReader::kCutLength, 'x'), "|#"}));
+  // The cut ends on a character: 63 bytes of 'x', then a two-byte character that does not fit.
+  std::string pairs = std::string(FieldReader::kCutLength - 1, 'x');
+  for (std::size_t k = 0; k < size; ++k) pairs += "\xc3\xa9";
+  EXPECT_EQ(tokens_of(pairs), (Tokens{"cut:" + std::string(FieldReader::kCutLength - 1, 'x'), "|"}));
+  // Long fields still shaped like a number are kept whole; a short word is never judged.
+  const std::string number = "-" + std::string(2 * size, '1') + "." + std::string(size, '0') + "e-5";
+  EXPECT_EQ(tokens_of(number + " infinity"), (Tokens{number, "infinity", "|"}));
+  const std::string two_points =
+      std::string(size, '1') + "." + std::string(size, '1') + "." + std::string(2 * size, '1');
+  EXPECT_EQ(tokens_of(two_points), (Tokens{"cut:" + std::string(FieldReader::kCutLength, '1'), "|"}));
 }
 
-TEST_F(LineReaderTest, DirectoryIsAFatalReadError) {
-  Result<LineReader> opened = LineReader::open(dir());
+TEST_F(FieldReaderTest, DirectoryIsAReadError) {
+  Result<FieldReader> opened = FieldReader::open(dir());
   ASSERT_TRUE(opened.ok());  // opening a directory succeeds; reading it does not
-  EXPECT_EQ(fatal_message_of([&] { return opened.value().next_line(); }),
-            "called `Result::unwrap()` on an `Err` value: "
-            "Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }");
+  EXPECT_EQ(opened.value().next(), FieldReader::Token::ReadError);
+  EXPECT_EQ(opened.value().read_errno(), 21);
 }
 
-TEST_F(LineReaderTest, PathWithNulIsRefusedNotTruncated) {
-  const Result<LineReader> nul = LineReader::open(write("a", "1") + std::string(1, '\0') + "b");
+TEST_F(FieldReaderTest, PathWithNulIsRefusedNotTruncated) {
+  const Result<FieldReader> nul = FieldReader::open(write("a", "1") + std::string(1, '\0') + "b");
   ASSERT_FALSE(nul.ok());
   EXPECT_EQ(nul.error().kind, ErrorKind::InvalidInput);
 }
 
-TEST(Comment, HashAnywhereMakesAComment) {
-  EXPECT_TRUE(is_comment("# header"));
-  EXPECT_TRUE(is_comment("0 1 2 # trailing"));
-  EXPECT_TRUE(is_comment("1#"));
-  EXPECT_FALSE(is_comment("0 1 2"));
-  EXPECT_FALSE(is_comment(""));
+TEST(Utf8Prefix, EndsOnACharacter) {
+  EXPECT_EQ(utf8_prefix("abc", 5), "abc");
+  EXPECT_EQ(utf8_prefix("ab\xc3\xa9", 3), "ab");
+  EXPECT_EQ(utf8_prefix("ab\xc3\xa9", 4), "ab\xc3\xa9");
+  EXPECT_EQ(utf8_prefix("\xf0\x9f\x98\x80", 3), "");
 }
 
 }  // namespace
