@@ -54,10 +54,29 @@ bool in_grammar(std::string_view s) {
 
 }  // namespace
 
+// A long number read a character at a time must keep its value: its short text parses to the
+// same double, and a text LongNumber gives up on is not a number of the digit form.
+void check_long_number(std::string_view field, const std::optional<double>& parsed) {
+  kestrum::LongNumber number;
+  bool alive = true;
+  for (const char c : field) alive = alive && number.feed(c);
+  const std::string text = alive ? number.text() : std::string();
+  const bool word = field.find_first_of("aAfFiInNtTyY") != std::string_view::npos;
+  if (text.empty()) {
+    check(!parsed || word, "LongNumber refused a number", field);
+    return;
+  }
+  check(parsed.has_value(), "LongNumber accepted a field that is not a number", field);
+  const std::optional<double> reparsed = kestrum::parse_number(text);
+  check(reparsed.has_value() && kestrum::fuzz::same_bits(*reparsed, *parsed),
+        "LongNumber changed the value", field);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view field(reinterpret_cast<const char*>(data), size);
   const std::optional<double> parsed = kestrum::parse_number(field);
   check(parsed.has_value() == in_grammar(field), "grammar disagrees with the matcher", field);
+  check_long_number(field, parsed);
 
   if (!parsed) {
     try {

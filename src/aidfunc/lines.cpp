@@ -148,9 +148,26 @@ Result<FieldReader> FieldReader::open(std::string_view path) {
 
 void FieldReader::spill() {
   if (skipping_) return;
-  for (std::size_t k = field_start_; k < pos_; ++k) shape_ = next_shape(shape_, buffer_[k]);
-  spill_.append(buffer_.data() + field_start_, pos_ - field_start_);
+  const std::string_view part(buffer_.data() + field_start_, pos_ - field_start_);
   field_start_ = pos_;
+  if (long_) {
+    for (const char c : part) {
+      if (!number_.feed(c)) {
+        shape_ = kNotANumber;
+        return;
+      }
+    }
+    return;
+  }
+  for (const char c : part) shape_ = next_shape(shape_, c);
+  spill_.append(part);
+  if (spill_.size() > kLongNumber && shape_ != kNotANumber) {
+    // Too long to hold: go on with its value, and keep its start for a message.
+    long_ = true;
+    number_ = LongNumber{};
+    for (const char c : spill_) static_cast<void>(number_.feed(c));
+    spill_.resize(utf8_prefix(spill_, kCutLength).size());
+  }
 }
 
 bool FieldReader::refill() {
@@ -177,10 +194,23 @@ FieldReader::Token FieldReader::finish_field() {
   cut_ = false;
   if (spill_.empty()) {
     field_ = std::string_view(buffer_.data() + field_start_, pos_ - field_start_);
-  } else {
-    spill();
-    field_ = spill_;
+    return Token::Field;
   }
+  spill();
+  if (long_) {
+    std::string value = number_.text();
+    if (shape_ == kNotANumber || value.empty()) return cut_field();
+    spill_ = std::move(value);
+  }
+  field_ = spill_;
+  return Token::Field;
+}
+
+FieldReader::Token FieldReader::cut_field() {
+  spill_.resize(utf8_prefix(spill_, kCutLength).size());
+  in_field_ = false;
+  field_ = spill_;
+  cut_ = true;
   return Token::Field;
 }
 
@@ -232,16 +262,13 @@ FieldReader::Token FieldReader::next() {
       in_field_ = true;
       field_start_ = pos_;
       shape_ = kStart;
+      long_ = false;
     }
     pos_ += length;
-    if (in_field_ && spill_.size() > kJudgedLength && shape_ == kNotANumber) {
+    if (in_field_ && shape_ == kNotANumber && (long_ || spill_.size() > kJudgedLength)) {
       // Hand the field out now, cut, and skip the rest of it.
-      spill_.resize(utf8_prefix(spill_, kCutLength).size());
-      in_field_ = false;
       skipping_ = true;
-      field_ = spill_;
-      cut_ = true;
-      return Token::Field;
+      return cut_field();
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "aidfunc/number.hpp"
 #include "support/result.hpp"
 
 namespace kestrum {
@@ -43,11 +44,12 @@ class FileDescriptor {
 [[nodiscard]] Result<std::size_t> read_some(const FileDescriptor& fd, std::span<char> buffer);
 
 // Hands out a file's fields (the pieces between runs of Unicode White_Space) and line ends,
-// decoding UTF-8 as it goes. Memory stays bounded by the buffer and the longest field that
-// could still be a number: a longer field that cannot be one is handed out cut (its first
-// kCutLength bytes) as soon as that is clear, and the rest of it is skipped unseen. So an
-// endless line, /dev/zero included, is read in constant memory, and readers that refuse a
-// bad field at once (the library formats) stop at once.
+// decoding UTF-8 as it goes, in bounded memory whatever the input: a long field that cannot be
+// a number is handed out cut (its first kCutLength bytes) as soon as that is clear, and the
+// rest of it is skipped unseen; a number longer than kLongNumber is kept as its value only and
+// handed out as a short text of the same value. So an endless line, /dev/zero included, is
+// read in constant memory, and readers that refuse a bad field at once (the library formats)
+// stop at once.
 //
 // Signal handlers run whenever a blocked call is interrupted and every kCheckEvery buffer
 // fills: input that never blocks can be stopped too.
@@ -55,6 +57,7 @@ class FieldReader {
  public:
   static constexpr std::size_t kBufferSize = 8192;
   static constexpr std::size_t kCutLength = 64;
+  static constexpr std::size_t kLongNumber = 4096;
   static constexpr unsigned kCheckEvery = 8;
 
   enum class Token {
@@ -90,6 +93,7 @@ class FieldReader {
   // Adds buffer_[field_start_, pos_) to the spilled part of the open field.
   void spill();
   [[nodiscard]] Token finish_field();
+  [[nodiscard]] Token cut_field();
 
   FileDescriptor fd_;
   std::vector<char> buffer_;
@@ -103,6 +107,8 @@ class FieldReader {
   std::size_t field_start_ = 0;
   std::string spill_;  // the start of an open field that crossed a refill
   std::uint8_t shape_ = 0;  // how far spill_ still follows the shape of a decimal number
+  bool long_ = false;       // past kLongNumber: the value is in number_, spill_ keeps the start
+  LongNumber number_;
   std::string_view field_;
   bool cut_ = false;
 

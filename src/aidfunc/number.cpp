@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "support/fatal.hpp"
 
@@ -110,6 +111,90 @@ double parse_field(std::string_view field) {
   const std::optional<double> value = parse_number(field);
   if (!value) fatal(kParseFloatMessage);
   return *value;
+}
+
+namespace {
+
+// Counts that would only pass this with more input than any file holds.
+constexpr std::int64_t kCountCap = std::int64_t{1} << 60;
+
+void count(std::int64_t& n) noexcept {
+  if (n < kCountCap) ++n;
+}
+
+}  // namespace
+
+bool LongNumber::feed(char c) {
+  const bool digit = is_digit(c);
+  switch (state_) {
+    case State::Start:
+      if (c == '+' || c == '-') {
+        negative_ = c == '-';
+        state_ = State::Sign;
+        return true;
+      }
+      [[fallthrough]];
+    case State::Sign:
+    case State::Mantissa:
+      if (digit) {
+        state_ = State::Mantissa;
+        any_digit_ = true;
+        if (!point_) count(before_point_);
+        if (digits_.empty() && c == '0') {
+          count(leading_zeros_);
+        } else if (digits_.size() < kKeptDigits) {
+          digits_ += c;
+        } else if (c != '0') {
+          sticky_ = true;
+        }
+        return true;
+      }
+      if (c == '.' && !point_) {
+        point_ = true;
+        state_ = State::Mantissa;
+        return true;
+      }
+      if ((c == 'e' || c == 'E') && any_digit_) {
+        state_ = State::Exponent;
+        return true;
+      }
+      break;
+    case State::Exponent:
+      if (c == '+' || c == '-') {
+        exponent_negative_ = c == '-';
+        state_ = State::ExponentSign;
+        return true;
+      }
+      [[fallthrough]];
+    case State::ExponentSign:
+    case State::ExponentDigits:
+      if (digit) {
+        state_ = State::ExponentDigits;
+        if (exponent_ < kExponentCap) exponent_ = exponent_ * 10 + (c - '0');
+        return true;
+      }
+      break;
+    case State::Dead: break;
+  }
+  state_ = State::Dead;
+  return false;
+}
+
+std::string LongNumber::text() const {
+  const bool complete = (state_ == State::Mantissa && any_digit_) || state_ == State::ExponentDigits;
+  if (!complete) return {};
+  std::string out = negative_ ? "-" : "";
+  if (digits_.empty()) return out + "0";
+  // 0.d1d2d3... times ten to the power of the digits before the point, less the zeros ahead
+  // of the first significant digit, plus the written exponent.
+  const std::int64_t power =
+      before_point_ - leading_zeros_ + (exponent_negative_ ? -exponent_ : exponent_);
+  out += "0.";
+  out += digits_;
+  if (sticky_) out += '1';
+  out += 'e';
+  out += std::to_string(power);
+  return out;
 }
 
 }  // namespace kestrum

@@ -115,14 +115,17 @@ TEST_F(FieldReaderTest, LineNumbersOfErrors) {
 
 TEST_F(FieldReaderTest, FieldsAcrossBufferRefills) {
   const std::size_t size = FieldReader::kBufferSize;
-  const std::string digits(3 * size + 17, '7');  // could be a number: kept whole
-  EXPECT_EQ(tokens_of(digits + "\n5 " + digits), (Tokens{digits, "|", "5", digits, "|"}));
+  // A field as long as is ever held whole, across two refills.
+  const std::string digits = std::string(FieldReader::kLongNumber - 1, '7') + "9";
+  const std::string spaces(size - 100, ' ');
+  EXPECT_EQ(tokens_of(spaces + digits + "\n5 " + spaces + digits),
+            (Tokens{digits, "|", "5", digits, "|"}));
   // The line feed is the last byte of the first buffer, then the first of the second.
-  const std::string first(size - 1, '1');
-  const std::string second(size, '2');
-  EXPECT_EQ(tokens_of(first + "\nc\n"), (Tokens{first, "|", "c", "|"}));
-  EXPECT_EQ(tokens_of(second + "\nc"), (Tokens{second, "|", "c", "|"}));
-  EXPECT_EQ(tokens_of(first + "\r\nc"), (Tokens{first, "|", "c", "|"}));
+  const std::string first = std::string(size - 4, ' ') + "123";
+  const std::string second = std::string(size - 3, ' ') + "123";
+  EXPECT_EQ(tokens_of(first + "\nc\n"), (Tokens{"123", "|", "c", "|"}));
+  EXPECT_EQ(tokens_of(second + "\nc"), (Tokens{"123", "|", "c", "|"}));
+  EXPECT_EQ(tokens_of(first + "\r\nc"), (Tokens{"123", "|", "c", "|"}));
   // A character split by the boundary, as white space and inside a field.
   const std::string pad(size - 3, ' ');
   EXPECT_EQ(tokens_of("1" + pad + " \xe3\x80\x80" "2\n"), (Tokens{"1", "2", "|"}));
@@ -142,9 +145,17 @@ TEST_F(FieldReaderTest, LongFieldThatCannotBeANumberIsCutAndSkipped) {
   std::string pairs = std::string(FieldReader::kCutLength - 1, 'x');
   for (std::size_t k = 0; k < size; ++k) pairs += "\xc3\xa9";
   EXPECT_EQ(tokens_of(pairs), (Tokens{"cut:" + std::string(FieldReader::kCutLength - 1, 'x'), "|"}));
-  // Long fields still shaped like a number are kept whole; a short word is never judged.
-  const std::string number = "-" + std::string(2 * size, '1') + "." + std::string(size, '0') + "e-5";
+  // A short word is never judged; a long field shaped like a number is kept whole up to
+  // kLongNumber bytes, then as its value.
+  const std::string number = std::string(FieldReader::kLongNumber - 2, '1') + "e-9";
   EXPECT_EQ(tokens_of(number + " infinity"), (Tokens{number, "infinity", "|"}));
+  const std::string too_long = "-" + std::string(2 * size, '0') + "25." + std::string(size, '0') + "e-1";
+  const Tokens held = tokens_of(too_long + " x\n");
+  ASSERT_EQ(held.size(), 3u);
+  EXPECT_EQ(parse_number(held[0]), -2.5);
+  EXPECT_EQ(held[1], "x");
+  const std::string unfinished = std::string(2 * size, '1') + "e";
+  EXPECT_EQ(tokens_of(unfinished), (Tokens{"cut:" + std::string(FieldReader::kCutLength, '1'), "|"}));
   const std::string two_points =
       std::string(size, '1') + "." + std::string(size, '1') + "." + std::string(2 * size, '1');
   EXPECT_EQ(tokens_of(two_points), (Tokens{"cut:" + std::string(FieldReader::kCutLength, '1'), "|"}));

@@ -95,5 +95,41 @@ TEST(Number, ParseFieldStopsOnBadField) {
   EXPECT_EQ(parse_field("-2.25"), -2.25);
 }
 
+// The value of a text fed to LongNumber a character at a time, through its short text.
+std::optional<double> long_value(const std::string& text) {
+  LongNumber number;
+  for (const char c : text) {
+    if (!number.feed(c)) return std::nullopt;
+  }
+  const std::string held = number.text();
+  if (held.empty()) return std::nullopt;
+  EXPECT_LT(held.size(), 850u);
+  return parse_number(held);
+}
+
+TEST(LongNumber, KeepsTheValueOfNumbersTooLongToHold) {
+  const std::string zeros(5000, '0');
+  EXPECT_EQ(long_value("1" + zeros + "e-5000"), 1.0);
+  EXPECT_EQ(long_value("-0." + zeros + "25e5002"), -25.0);
+  EXPECT_EQ(long_value(zeros + "." + zeros), 0.0);
+  EXPECT_TRUE(std::signbit(*long_value("-" + zeros)));
+  EXPECT_EQ(long_value("+" + zeros + "7." + zeros), 7.0);
+  EXPECT_EQ(long_value("1" + zeros), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(long_value("0." + zeros + "1"), 0.0);
+  EXPECT_EQ(long_value("1e" + zeros + "9999999999999999999999"), std::numeric_limits<double>::infinity());
+  // 2^53 + 1 lies halfway between two doubles: ties go to even, unless any digit however far
+  // down says the number is above the tie.
+  const std::string tie = "9007199254740993";
+  EXPECT_EQ(long_value(tie + "." + zeros), 9007199254740992.0);
+  EXPECT_EQ(long_value(tie + "." + zeros + "1"), 9007199254740994.0);
+  EXPECT_EQ(long_value(tie + "." + zeros + "1"), parse_number(tie + "." + zeros + "1"));
+}
+
+TEST(LongNumber, RefusesWhatIsNotANumber) {
+  for (const char* text : {"", ".", "1e", "1e+", "1.2.3", "--1", "1e5.5", ".e1", "inf", "1 2"}) {
+    EXPECT_EQ(long_value(text), std::nullopt) << text;
+  }
+}
+
 }  // namespace
 }  // namespace kestrum
