@@ -5,6 +5,7 @@
 # BaseException subclass that is not a module attribute (catch it with `except BaseException`).
 
 from collections.abc import Buffer, Sequence
+from os import PathLike
 from typing import final
 
 __all__ = [
@@ -27,6 +28,8 @@ _LogRow = tuple[int, float, float, int]
 # Numbers may also come as a numeric buffer (a numpy array, array.array, memoryview).
 _Floats = Sequence[float] | Buffer
 _Matrix = Sequence[Sequence[float] | Buffer] | Buffer
+# A file argument: a str, or an os.PathLike such as pathlib.Path (bytes only through __fspath__).
+_Path = str | PathLike[str] | PathLike[bytes]
 
 @final
 class Evaluation:
@@ -43,15 +46,15 @@ class Evaluation:
     @staticmethod
     def qap(distance_matrix: _Matrix, flow_matrix: _Matrix) -> Evaluation: ...
     @staticmethod
-    def tsp_from_dist_matrix(file: str) -> Evaluation: ...
+    def tsp_from_dist_matrix(file: _Path) -> Evaluation: ...
     @staticmethod
-    def tsp_from_coord2d(file: str) -> Evaluation: ...
+    def tsp_from_coord2d(file: _Path) -> Evaluation: ...
     @staticmethod
-    def tsp_from_dms(file: str) -> Evaluation: ...
+    def tsp_from_dms(file: _Path) -> Evaluation: ...
     @staticmethod
-    def tsp_from_tsplib(file: str, *, dense: bool = True) -> Evaluation: ...
+    def tsp_from_tsplib(file: _Path, *, dense: bool = True) -> Evaluation: ...
     @staticmethod
-    def qap_from_qaplib(file: str) -> Evaluation: ...
+    def qap_from_qaplib(file: _Path) -> Evaluation: ...
     # Cities as points, distances computed on demand; metric: "euclidean", "euc_2d",
     # "ceil_2d", "att" or "geo".
     @staticmethod

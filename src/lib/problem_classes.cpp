@@ -210,13 +210,39 @@ PyObject* qap(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcep
   throw_error_set();
 }
 
+// A file argument: a str, or an os.PathLike (pathlib.Path) whose __fspath__ gives a str or
+// bytes (bytes are the path as the system stores it). Anything else, bytes included, is
+// refused as a str argument refuses it.
+struct FilePath {
+  using type = std::string;
+  static std::string convert(PyObject* o) {
+    if (PyUnicode_Check(o)) return Text::convert(o);
+    if (PyBytes_Check(o) ||
+        !PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__fspath__")) {
+      raise_cannot_convert(o, "PyString");
+    }
+    PyRef path = PyRef::steal(PyOS_FSPath(o));
+    if (PyBytes_Check(path.get())) {
+      return std::string(PyBytes_AS_STRING(path.get()),
+                         static_cast<std::size_t>(PyBytes_GET_SIZE(path.get())));
+    }
+    return Text::convert(path.get());
+  }
+};
+
+// A read matrix becomes the evaluation's storage as it is, without a copy.
+Matrix adopt(SquareMatrix&& matrix) {
+  const std::vector<std::size_t> row_lengths(matrix.n, matrix.n);
+  return Matrix(std::move(matrix.data), row_lengths);
+}
+
 template <class Reader>
 PyRef tsp_from_file(const Signature& sig, PyObject* const* a, Py_ssize_t n, PyObject* kw,
                     Reader read) {
-  auto [file] = bind<Text>(sig, a, n, kw);
+  auto [file] = bind<FilePath>(sig, a, n, kw);
   auto result = read(file);
   if (!result.ok()) raise_reader_error(result.error());
-  return new_instance<DynEvaluation>(Evaluation::tsp(Matrix(std::move(result).value())));
+  return new_instance<DynEvaluation>(Evaluation::tsp(adopt(std::move(result).value())));
 }
 
 constexpr Signature kTspFromDistMatrix{"Evaluation", "tsp_from_dist_matrix", {"file"}, 1};
@@ -240,11 +266,11 @@ constexpr Signature kTspFromTsplib =
     Signature{"Evaluation", "tsp_from_tsplib", {"file", "dense"}, 1}.keyword_only_from(1).with_default(1, "True");
 PyObject* tsp_from_tsplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [file, dense] = bind<Text, Optional<Bool>>(kTspFromTsplib, a, n, kw);
+    auto [file, dense] = bind<FilePath, Optional<Bool>>(kTspFromTsplib, a, n, kw);
     if (dense.value_or(true)) {
       auto result = read_tsplib(file);
       if (!result.ok()) raise_reader_error(result.error());
-      return new_instance<DynEvaluation>(Evaluation::tsp(Matrix(std::move(result).value())));
+      return new_instance<DynEvaluation>(Evaluation::tsp(adopt(std::move(result).value())));
     }
     auto result = read_tsplib_points(file);
     if (!result.ok()) raise_reader_error(result.error());
@@ -252,18 +278,19 @@ PyObject* tsp_from_tsplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
     if (auto* points = std::get_if<TsplibPoints>(&read)) {
       return new_instance<DynEvaluation>(points_evaluation(std::move(points->xy), points->metric));
     }
-    return new_instance<DynEvaluation>(Evaluation::tsp(Matrix(std::get<SquareMatrix>(read))));
+    return new_instance<DynEvaluation>(Evaluation::tsp(adopt(std::get<SquareMatrix>(std::move(read)))));
   });
 }
 
 constexpr Signature kQapFromQaplib{"Evaluation", "qap_from_qaplib", {"file"}, 1};
 PyObject* qap_from_qaplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [file] = bind<Text>(kQapFromQaplib, a, n, kw);
+    auto [file] = bind<FilePath>(kQapFromQaplib, a, n, kw);
     auto result = read_qaplib(file);
     if (!result.ok()) raise_reader_error(result.error());
     auto [distances, flows] = std::move(result).value();
-    return new_instance<DynEvaluation>(Evaluation::qap(Matrix(distances), Matrix(flows)));
+    return new_instance<DynEvaluation>(
+        Evaluation::qap(adopt(std::move(distances)), adopt(std::move(flows))));
   });
 }
 

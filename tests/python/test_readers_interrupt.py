@@ -1,0 +1,118 @@
+"""Readers blocked on a FIFO or fed endless input stop at Ctrl-C, with what the handler raised.
+
+Each case runs in a child process (a hang must fail the test, not the suite): the child opens
+the input and prints a line once it is about to call the reader; the parent then sends SIGINT
+from outside (the child has a single thread, so the signal interrupts the blocked call).
+"""
+
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+READERS = ["tsp_from_dist_matrix", "tsp_from_coord2d", "tsp_from_dms", "tsp_from_tsplib", "qap_from_qaplib"]
+
+CHILD = textwrap.dedent(
+    """
+    import signal, sys
+    import kestrum
+    reader, path, handler = sys.argv[1], sys.argv[2], sys.argv[3]
+    if handler == "raise":
+        def stop(signum, frame):
+            raise RuntimeError("stopped by the handler")
+        signal.signal(signal.SIGINT, stop)
+    elif handler == "ignore":
+        signal.signal(signal.SIGINT, lambda signum, frame: print("handled", flush=True))
+    print("ready", flush=True)
+    try:
+        getattr(kestrum.Evaluation, reader)(path)
+    except BaseException as e:
+        print("raised", type(e).__name__, e, flush=True)
+    else:
+        print("returned", flush=True)
+    """
+)
+
+
+def start(reader, path, handler="default"):
+    child = subprocess.Popen(
+        [sys.executable, "-c", CHILD, reader, str(path), handler],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+    )
+    assert child.stdout.readline() == "ready\n"
+    time.sleep(0.3)  # let it reach the blocking call
+    return child
+
+
+def interrupt(child, within=1.0):
+    child.send_signal(signal.SIGINT)
+    try:
+        out, err = child.communicate(timeout=within)
+    except subprocess.TimeoutExpired:
+        child.kill()
+        child.communicate()
+        pytest.fail(f"the reader did not stop within {within} s of SIGINT")
+    assert child.returncode == 0, err
+    return out
+
+
+@pytest.fixture
+def fifo(tmp_path):
+    path = tmp_path / "pipe"
+    os.mkfifo(path)
+    return path
+
+
+class TestFifo:
+    @pytest.mark.parametrize("reader", READERS)
+    def test_ctrl_c_while_opening(self, fifo, reader):
+        # No writer: open(2) itself blocks.
+        assert interrupt(start(reader, fifo)) == "raised KeyboardInterrupt \n"
+
+    @pytest.mark.parametrize("reader", READERS)
+    def test_ctrl_c_while_reading(self, fifo, reader):
+        # A writer that never writes (O_RDWR does not wait for a reader): read(2) blocks.
+        keep = os.open(fifo, os.O_RDWR)
+        try:
+            assert interrupt(start(reader, fifo)) == "raised KeyboardInterrupt \n"
+        finally:
+            os.close(keep)
+
+    def test_the_handlers_exception_is_raised(self, fifo):
+        out = interrupt(start("tsp_from_dist_matrix", fifo, handler="raise"))
+        assert out == "raised RuntimeError stopped by the handler\n"
+
+    def test_a_handler_that_returns_lets_the_read_go_on(self, fifo):
+        writer = os.open(fifo, os.O_RDWR)
+        child = start("tsp_from_dist_matrix", fifo, handler="ignore")
+        child.send_signal(signal.SIGINT)
+        time.sleep(0.3)
+        os.write(writer, b"0 1\n1 0\n")
+        os.close(writer)
+        out, err = child.communicate(timeout=10)
+        assert out == "handled\nreturned\n", err
+
+
+class TestEndlessInput:
+    # /dev/zero never blocks, so no call is interrupted: the readers look for pending signals
+    # as they go, and read in constant memory meanwhile (one endless field of NUL bytes).
+    @pytest.mark.parametrize("reader", ["tsp_from_dist_matrix", "tsp_from_coord2d", "tsp_from_dms"])
+    def test_dev_zero_reads_until_ctrl_c(self, reader):
+        child = start(reader, "/dev/zero")
+        assert interrupt(child) == "raised KeyboardInterrupt \n"
+
+    @pytest.mark.parametrize(
+        "reader, message",
+        [("tsp_from_tsplib", "line 1: numbers outside a data section"),
+         ("qap_from_qaplib", f"line 1: the size must be a whole number from 1 to 4294967295, not '{64 * chr(0)}...'")],
+    )
+    def test_dev_zero_is_refused_at_once(self, reader, message):
+        out = subprocess.run(
+            [sys.executable, "-c", CHILD, reader, "/dev/zero", "default"],
+            capture_output=True, text=True, timeout=30,
+        ).stdout
+        assert out == f"ready\nraised ValueError {message}\n"
