@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "problem/kernels/assignment.hpp"
 #include "problem/kernels/bins.hpp"
@@ -15,19 +16,32 @@ namespace kestrum {
 
 namespace {
 
-// Whether a square matrix mirrors exactly. Compared in tiles, so that reading the column of
-// every pair walks memory a cache line at a time rather than a row apart per read; the
-// answer is the same in any order, and a NaN never equals anything.
-bool square_mirrored(const Matrix& m) {
+// Whether the first n rows each hold at least n entries: the n x n block that tours and
+// assignments of n positions read.
+bool covers_block(const Matrix& m, std::size_t n) {
+  if (m.rows() < n) return false;
+  for (std::size_t r = 0; r < n; ++r) {
+    if (m.row_len(r) < n) return false;
+  }
+  return true;
+}
+
+// Whether the n x n block (which the matrix covers) mirrors exactly; entries outside it are
+// never read by a score, so they cannot decide which formula a delta takes. Compared in
+// tiles, so that reading the column of every pair walks memory a cache line at a time rather
+// than a row apart per read; the answer is the same in any order, and a NaN never equals
+// anything.
+bool block_mirrored(const Matrix& m, std::size_t n) {
+  std::vector<const double*> row(n);
+  for (std::size_t r = 0; r < n; ++r) row[r] = m.row(r);
   constexpr std::size_t kTile = 32;
-  const std::size_t n = m.rows();
   for (std::size_t ib = 0; ib < n; ib += kTile) {
     const std::size_t i_end = std::min(ib + kTile, n);
     for (std::size_t jb = 0; jb <= ib; jb += kTile) {
       for (std::size_t i = ib; i < i_end; ++i) {
         const std::size_t j_end = std::min(jb + kTile, i);
         for (std::size_t j = jb; j < j_end; ++j) {
-          if (m.fast(i, j) != m.fast(j, i)) return false;
+          if (row[i][j] != row[j][i]) return false;
         }
       }
     }
@@ -37,10 +51,10 @@ bool square_mirrored(const Matrix& m) {
 
 // The tour matrix's flag: i = 1..n-1 outer, j = 0..i-1 inner, stopping at the first unequal
 // pair. Rows may be ragged; a row too short for the walk is an index failure, reported with
-// the length of the row that was too short. A square matrix cannot fail the walk, so only its
-// answer matters and it is found tile by tile.
+// the length of the row that was too short. A matrix that covers its n x n block cannot fail
+// the walk, so only its answer matters and it is found tile by tile.
 bool tour_matrix_symmetric(const Matrix& d) {
-  if (d.is_square()) return square_mirrored(d);
+  if (covers_block(d, d.rows())) return block_mirrored(d, d.rows());
   for (std::size_t i = 1; i < d.rows(); ++i) {
     const std::span<const double> row_i = d.row_span(i);
     for (std::size_t j = 0; j < i; ++j) {
@@ -53,8 +67,11 @@ bool tour_matrix_symmetric(const Matrix& d) {
   return true;
 }
 
-// Square and exactly mirrored; never fails, since an assignment takes its data unchecked.
-bool square_symmetric(const Matrix& m) { return m.is_square() && square_mirrored(m); }
+// The n x n block is there and mirrors exactly; never fails, since an assignment takes its
+// data unchecked (a missing entry makes the flag false, and the exact route reports it).
+bool block_symmetric(const Matrix& m, std::size_t n) {
+  return covers_block(m, n) && block_mirrored(m, n);
+}
 
 [[noreturn]] void multi_neighbor_cannot_move() { fatal("MultiNeighbor doesn't support do_move"); }
 
@@ -136,7 +153,9 @@ Evaluation Evaluation::tsp(Matrix distance_matrix) {
 Evaluation Evaluation::tsp_points(Points points) { return Evaluation(Kind(TspPoints{std::move(points)})); }
 
 Evaluation Evaluation::qap(Matrix distance_matrix, Matrix flow_matrix) {
-  const bool symmetric = square_symmetric(distance_matrix) && square_symmetric(flow_matrix);
+  // n positions read D[a][b] and, through a permutation of n values, F[u][v], all below n.
+  const std::size_t n = distance_matrix.rows();
+  const bool symmetric = block_symmetric(distance_matrix, n) && block_symmetric(flow_matrix, n);
   return Evaluation(Kind(Qap{std::move(distance_matrix), std::move(flow_matrix), symmetric}));
 }
 

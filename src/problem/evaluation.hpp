@@ -30,7 +30,8 @@ struct EmptySpaceExp {  // as EmptySpace, each bin's free capacity squared
 };
 // Closed tour length; position 0's city is also where the tour ends.
 struct Tsp {
-  bool symmetric = true;  // every entry equals its mirror exactly: selects the reversal delta
+  // Every entry of the n x n block equals its mirror exactly: selects the reversal delta.
+  bool symmetric = true;
   Matrix distance_matrix;
 };
 // Closed tour length over cities given as points, distances computed on demand: O(n) memory.
@@ -42,8 +43,9 @@ struct TspPoints {
 struct Qap {
   Matrix distance_matrix;
   Matrix flow_matrix;
-  // Both matrices square and exactly symmetric: only then does the short exchange formula
-  // give the true change of eval.
+  // The n x n blocks of both matrices (n = distance rows), the entries a solution reads, are
+  // present and exactly symmetric: only then does the short exchange formula give the true
+  // change of eval. Entries outside the blocks are never read and do not count.
   bool symmetric = false;
 };
 
@@ -67,7 +69,7 @@ class Evaluation {
   // stops with the index message.
   [[nodiscard]] static Evaluation tsp(Matrix distance_matrix);
   [[nodiscard]] static Evaluation tsp_points(Points points);
-  // No checks: shapes are taken as given.
+  // No checks: shapes are taken as given. Computes `symmetric` on the n x n blocks.
   [[nodiscard]] static Evaluation qap(Matrix distance_matrix, Matrix flow_matrix);
 
   // Score of a whole solution.

@@ -188,7 +188,7 @@ TEST(TspFlagTest, EveryPairOfALargeMatrixIsCompared) {
   }
 }
 
-TEST(QapFlagTest, BothMatricesMustBeSquareAndMirrored) {
+TEST(QapFlagTest, TheBlocksTheScoreReadsMustBeMirrored) {
   const Rows sym{{0, 1}, {1, 0}};
   const Rows skew{{0, 1}, {2, 0}};
   auto flag = [](const Rows& d, const Rows& f) {
@@ -197,8 +197,49 @@ TEST(QapFlagTest, BothMatricesMustBeSquareAndMirrored) {
   EXPECT_TRUE(flag(sym, sym));
   EXPECT_FALSE(flag(sym, skew));
   EXPECT_FALSE(flag(skew, sym));
+  // A missing entry of the block: not symmetric (the exact route reports the read).
   EXPECT_FALSE(flag(sym, {{0, 1}, {1}}));
-  EXPECT_FALSE(flag({{0}}, {{1, 2, 3}}));  // accepted without checks
+  EXPECT_FALSE(flag(sym, {{0, 1}}));
+  // Entries beyond the n x n blocks are never read, whatever they hold.
+  EXPECT_TRUE(flag({{0}}, {{1, 2, 3}}));
+  EXPECT_TRUE(flag({{0, 1}, {1, 0, 7}}, sym));
+  EXPECT_TRUE(flag(sym, {{0, 1, 9}, {1, 0}, {5, 6, 7}}));
+  EXPECT_FALSE(flag({{0, 1, 9}, {2, 0}}, {{0, 1}, {1, 0}, {5}}));
+}
+
+// Padding around the block, in any shape, changes no delta: the same formula is taken and
+// gives the same bits. Float data where the two formulas round differently.
+TEST(QapFlagTest, PaddedDataScoresLikeSquareData) {
+  const Rows d{{0, .1, .1}, {.1, 0, .1}, {.1, .1, 0}};
+  const Rows f{{0, .1, .2}, {.1, 0, .7}, {.2, .7, 0}};
+  Rows d_long_row = d;
+  d_long_row[2].push_back(0.0);
+  Rows d_wide = d;
+  for (auto& row : d_wide) row.push_back(3.5);
+  Rows f_extra_row = f;
+  f_extra_row.push_back({1, 2, 3});
+  const Evaluation square = Evaluation::qap(Matrix(d), Matrix(f));
+  const std::vector<Evaluation> padded{Evaluation::qap(Matrix(d_long_row), Matrix(f)),
+                                       Evaluation::qap(Matrix(d_wide), Matrix(f)),
+                                       Evaluation::qap(Matrix(d), Matrix(f_extra_row))};
+  for (const MoveType& mt : {MoveType::swap(1), MoveType::reverse(1)}) {
+    const MoveType m = sized(mt, 3);
+    for (const Move move : m.get_all_mov()) {
+      const double want = delta(square, move, m, {0, 1, 2});
+      for (const Evaluation& e : padded) {
+        EXPECT_TRUE(same_bits(delta(e, move, m, {0, 1, 2}), want)) << move.i << " " << move.j;
+      }
+    }
+  }
+  // Exchanging positions 0 and 1 changes nothing: D[0][2] = D[1][2].
+  const MoveType swap = sized(MoveType::swap(1), 3);
+  EXPECT_EQ(delta(padded[0], {0, 1}, swap, {0, 1, 2}), 0.0);
+}
+
+TEST(TourFlagTest, PaddedRowsDoNotCount) {
+  EXPECT_TRUE(std::get<Tsp>(Evaluation::tsp(Matrix(Rows{{0, 1, 5}, {1, 0, 6}})).kind()).symmetric);
+  EXPECT_TRUE(std::get<Tsp>(Evaluation::tsp(Matrix(Rows{{0, 1}, {1, 0, 6}})).kind()).symmetric);
+  EXPECT_FALSE(std::get<Tsp>(Evaluation::tsp(Matrix(Rows{{0, 2, 5}, {1, 0, 6}})).kind()).symmetric);
 }
 
 // ---------------------------------------------------------------------------------------
