@@ -86,7 +86,13 @@ class Problem:
     def set_seed(self, seed: int) -> None: ...
     def solution(self) -> list[int]: ...
     def best_solution(self) -> list[int]: ...
-    def set_solution(self, permutation: Sequence[int]) -> None: ...
+    def set_solution(self, permutation: Sequence[int]) -> None:
+        """A warm start: the permutation becomes both the current and the best solution.
+
+        Like reset() from the identity, it is a fresh start: the best solution found before is
+        replaced, and a search that finds nothing better leaves best_solution() at the
+        permutation given.
+        """
 
 @final
 class Termination:

@@ -395,9 +395,7 @@ ArrayProblem read_problem(ByteReader& r) {
   // length (set_eval_type does not resize), so both solutions are put back explicitly and
   // the move type is sized again to the restored length (which it already has).
   ArrayProblem problem(move_type, evaluation);
-  problem.set_solution(std::move(best));
-  problem.set_best();
-  problem.set_solution(std::move(current));
+  problem.restore_solutions(std::move(current), std::move(best));
   problem.set_move_type(std::move(move_type));
   return problem;
 }

@@ -44,8 +44,17 @@ class ArrayProblem final : public Problem {
   [[nodiscard]] const MoveType& move_type() const { return move_type_; }
   [[nodiscard]] ScanScratch& scratch() { return scratch_; }
   [[nodiscard]] std::size_t size() const { return solution_.size(); }
-  // Replaces the current solution; the caller has checked that it fits the problem.
-  void set_solution(std::vector<Word> solution) { solution_ = std::move(solution); }
+  // A warm start: the given permutation becomes both the current and the best solution, as
+  // reset() makes the identity both. The caller has checked that it fits the problem.
+  void set_solution(std::vector<Word> solution) {
+    best_solution_ = solution;
+    solution_ = std::move(solution);
+  }
+  // Puts back a saved pair; the caller has checked both against the problem.
+  void restore_solutions(std::vector<Word> current, std::vector<Word> best) {
+    solution_ = std::move(current);
+    best_solution_ = std::move(best);
+  }
 
  private:
   Evaluation evaluation_;

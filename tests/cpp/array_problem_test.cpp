@@ -200,10 +200,11 @@ TEST(ArrayProblem, EmptyProblem) {
   EXPECT_EQ(stop.rfind("index out of bounds: the len is 0 ", 0), 0U) << stop;
 }
 
-TEST(ArrayProblem, SetSolutionReplacesOnlyTheCurrentSolution) {
+TEST(ArrayProblem, SetSolutionIsAFreshStartFromThePermutation) {
   ArrayProblem p(MoveType::swap(0), four_cities());
   p.set_solution({0, 2, 1, 3});
-  EXPECT_EQ(as_vector(p.best_solution()), iota_array(4));
+  EXPECT_EQ(as_vector(p.solution()), (std::vector<Word>{0, 2, 1, 3}));
+  EXPECT_EQ(as_vector(p.best_solution()), (std::vector<Word>{0, 2, 1, 3}));
   EXPECT_DOUBLE_EQ(p.eval(), 23.0);
 }
 

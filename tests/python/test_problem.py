@@ -205,7 +205,7 @@ class TestSolutions:
         p = problem(E.tsp([[0, 1, 2, 3], [4, 0, 5, 6], [7, 8, 0, 9], [1, 2, 3, 0]]))
         assert p.solution() == p.best_solution() == [0, 1, 2, 3]
         p.set_solution((3, 0, 1, 2))
-        assert p.solution() == [3, 0, 1, 2] and p.best_solution() == [0, 1, 2, 3]
+        assert p.solution() == p.best_solution() == [3, 0, 1, 2]  # a warm start is a fresh start
         assert p.eval() == 16.0
         p.set_solution([0, 2, 1, 3])
         log = kestrum.LocalSearch.steepest_descent(True, p, kestrum.Termination.always_true()).run()
