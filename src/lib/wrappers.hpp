@@ -12,10 +12,14 @@
 
 namespace kestrum::py {
 
-// The memory layout of every instance: the object header, then the held value.
+// The memory layout of every instance: the object header, then the held value. `built` is set
+// once the value has been constructed. An instance allocated by anything but new_instance
+// (a class whose __new__ was replaced by object.__new__) comes zero-filled from tp_alloc, so
+// its flag is false and no method may touch its value.
 template <class T>
 struct Box {
   PyObject_HEAD
+  bool built;
   T value;
 };
 
@@ -46,7 +50,8 @@ inline constexpr PyMethodDef kMethodsEnd = {nullptr, nullptr, 0, nullptr};
 template <class T>
 void dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<Box<T>*>(self)->value.~T();
+  auto* box = reinterpret_cast<Box<T>*>(self);
+  if (box->built) box->value.~T();
   type->tp_free(self);
   PyRef::steal(reinterpret_cast<PyObject*>(type));  // drops the instance's reference to its heap type
 }
@@ -96,6 +101,7 @@ PyRef new_instance(Args&&... args) {
   // Until the value is built the object must not be deallocated through dealloc<T>.
   try {
     new (&reinterpret_cast<Box<T>*>(obj)->value) T(std::forward<Args>(args)...);
+    reinterpret_cast<Box<T>*>(obj)->built = true;
   } catch (...) {
     type->tp_free(owned.release());
     PyRef::steal(reinterpret_cast<PyObject*>(type));  // the reference tp_alloc took
@@ -117,6 +123,7 @@ struct Held {
   T* operator->() const { return &value_of<T>(object.get()); }
 };
 
+// An instance with no value (see Box) is refused like an object of the wrong type.
 template <class T>
 struct Instance {
   using type = Held<T>;
@@ -124,12 +131,17 @@ struct Instance {
     if (!PyObject_TypeCheck(o, type_object<T>())) {
       raise_cannot_convert(o, T::kName);
     }
+    if (!reinterpret_cast<Box<T>*>(o)->built) {
+      raise_type_error(std::string("uninitialized '") + T::kName +
+                       "' object: instances come from the class's static constructors");
+    }
     return Held<T>{PyRef::borrow(o)};
   }
 };
 
-// `self` of an instance method. The method descriptor already guarantees the class; the
-// check is defensive and raises the instance converter's error without the argument prefix.
+// `self` of an instance method. The method descriptor already guarantees the class, but not
+// that the value was built: both are checked, with the instance converter's errors without
+// the argument prefix.
 template <class T>
 T& self_of(PyObject* self) {
   return *Instance<T>::convert(self);
