@@ -58,8 +58,30 @@ void init_module(PyObject* m) {
   if (PyModule_AddStringConstant(m, "__version__", KESTRUM_VERSION) < 0) throw_error_set();
 }
 
+#if PY_VERSION_HEX < 0x030D0000
+// Python 3.12 calls the init function of a single-phase module in any interpreter and only
+// afterwards refuses the module where the interpreter does not allow such modules (the
+// isolated sub-interpreters). This is the check it makes then; exported by 3.12 itself.
+extern "C" int _PyImport_CheckSubinterpIncompatibleExtensionAllowed(const char* name);
+#endif
+
+// Whether the import system would keep the module in this interpreter. A refused import must
+// leave nothing behind: no claim on the process, no type objects made in an interpreter that
+// may go away. Python 3.13 runs the init function of such an import in the main interpreter.
+bool import_allowed_here(PyInterpreterState* interp) {
+#if PY_VERSION_HEX < 0x030D0000
+  if (interp != PyInterpreterState_Main()) {
+    return _PyImport_CheckSubinterpIncompatibleExtensionAllowed("kestrum") == 0;
+  }
+#else
+  (void)interp;
+#endif
+  return true;
+}
+
 PyObject* init() noexcept {
   PyInterpreterState* interp = PyInterpreterState_Get();
+  if (!import_allowed_here(interp)) return nullptr;  // the interpreter's own ImportError
   std::int64_t id = PyInterpreterState_GetID(interp);
   if (id == -1) {
     if (!PyErr_Occurred()) {
