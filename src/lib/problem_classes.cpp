@@ -35,6 +35,7 @@ struct FloatList {
 
 // A list of lists of floats, read straight into the matrix's contiguous storage; a 2-D
 // numeric buffer (or rows that are 1-D buffers) is copied without a Python object per entry.
+// A 2-D buffer is kept as its shape alone: its row count costs nothing by itself.
 struct MatrixArg {
   using type = Matrix;
   static Matrix convert(PyObject* o) {
@@ -42,10 +43,7 @@ struct MatrixArg {
     std::vector<std::size_t> row_lengths;
     std::vector<std::size_t> shape;
     check_list_argument(o);
-    if (read_numeric_buffer(o, 2, data, shape)) {
-      row_lengths.assign(shape[0], shape[1]);
-      return Matrix(std::move(data), row_lengths);
-    }
+    if (read_numeric_buffer(o, 2, data, shape)) return Matrix(std::move(data), shape[0], shape[1]);
     for_each_item(
         o, [&](std::size_t n) { row_lengths.reserve(n); },
         [&](PyObject* row) {

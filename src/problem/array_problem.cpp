@@ -2,6 +2,7 @@
 #include "problem/array_problem.hpp"
 
 #include <numeric>
+#include <stdexcept>
 #include <utility>
 
 #include "support/siphash.hpp"
@@ -16,16 +17,20 @@ std::vector<Word> identity(std::size_t n) {
   return a;
 }
 
-// Positions are 32-bit words, so n always fits one; an evaluation that large could not be
-// held in memory anyway.
-Word size_word(std::size_t n) noexcept { return static_cast<Word>(n); }
+// Positions are 32-bit words. A matrix read from a buffer costs only its entries, so one of
+// more rows than a word can count (a shape such as (2^33, 0)) can exist: such a size is
+// refused, as a container too large to hold, before anything is allocated for it.
+Word size_word(std::size_t n) {
+  if (n > kWordMax) throw std::length_error("more positions than 32-bit words can number");
+  return static_cast<Word>(n);
+}
 
 }  // namespace
 
 ArrayProblem::ArrayProblem(const MoveType& move_type, const Evaluation& evaluation)
     : evaluation_(evaluation),
       move_type_(move_type),
-      solution_(identity(evaluation.size())),
+      solution_(identity(size_word(evaluation.size()))),
       best_solution_(solution_) {
   // Only the problem's copy is sized; the caller's move type keeps size and generator.
   move_type_.set_size(size_word(solution_.size()));

@@ -16,16 +16,6 @@ namespace kestrum {
 
 namespace {
 
-// Whether the first n rows each hold at least n entries: the n x n block that tours and
-// assignments of n positions read.
-bool covers_block(const Matrix& m, std::size_t n) {
-  if (m.rows() < n) return false;
-  for (std::size_t r = 0; r < n; ++r) {
-    if (m.row_len(r) < n) return false;
-  }
-  return true;
-}
-
 // Whether the n x n block (which the matrix covers) mirrors exactly; entries outside it are
 // never read by a score, so they cannot decide which formula a delta takes. Compared in
 // tiles, so that reading the column of every pair walks memory a cache line at a time rather
@@ -54,7 +44,7 @@ bool block_mirrored(const Matrix& m, std::size_t n) {
 // the length of the row that was too short. A matrix that covers its n x n block cannot fail
 // the walk, so only its answer matters and it is found tile by tile.
 bool tour_matrix_symmetric(const Matrix& d) {
-  if (covers_block(d, d.rows())) return block_mirrored(d, d.rows());
+  if (d.covers(d.rows())) return block_mirrored(d, d.rows());
   for (std::size_t i = 1; i < d.rows(); ++i) {
     const std::span<const double> row_i = d.row_span(i);
     for (std::size_t j = 0; j < i; ++j) {
@@ -70,7 +60,7 @@ bool tour_matrix_symmetric(const Matrix& d) {
 // The n x n block is there and mirrors exactly; never fails, since an assignment takes its
 // data unchecked (a missing entry makes the flag false, and the exact route reports it).
 bool block_symmetric(const Matrix& m, std::size_t n) {
-  return covers_block(m, n) && block_mirrored(m, n);
+  return m.covers(n) && block_mirrored(m, n);
 }
 
 [[noreturn]] void multi_neighbor_cannot_move() { fatal("MultiNeighbor doesn't support do_move"); }

@@ -6,6 +6,7 @@
 #include "fatal_message.hpp"
 
 #include <numeric>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,16 @@ TEST(ArrayProblem, EmptyProblem) {
   ArrayProblem tour(MoveType::reverse(0), Evaluation::tsp({}));
   const std::string stop = fatal_message_of([&] { (void)tour.eval(); });
   EXPECT_EQ(stop.rfind("index out of bounds: the len is 0 ", 0), 0U) << stop;
+}
+
+// A matrix of many empty rows costs nothing, so a problem may be asked for more positions
+// than 32-bit words can number: refused as too large, before anything is allocated.
+TEST(ArrayProblem, MorePositionsThanWordsCanNumberAreRefused) {
+  const std::size_t too_many = std::size_t{kWordMax} + 2;
+  const Matrix empty_rows(std::vector<double>{}, too_many, 0);
+  const Evaluation e = Evaluation::qap(empty_rows, empty_rows);
+  EXPECT_EQ(e.size(), too_many);
+  EXPECT_THROW(ArrayProblem(MoveType::swap(0), e), std::length_error);
 }
 
 TEST(ArrayProblem, SetSolutionIsAFreshStartFromThePermutation) {

@@ -58,6 +58,36 @@ TEST(MatrixTest, FlatDataIsSplitByRowLengths) {
   EXPECT_EQ(Matrix(Rows{{1, 2}, {3, 4}}).fast(1, 0), 3.0);
 }
 
+// A shape costs nothing by itself: a matrix of many empty rows holds no per-row data, and
+// reads from it fail with the index message of an empty row.
+TEST(MatrixTest, ARectangularMatrixIsItsShape) {
+  const Matrix wide(std::vector<double>{1, 2, 3, 4, 5, 6}, 2, 3);
+  EXPECT_EQ(wide.to_rows(), (Rows{{1, 2, 3}, {4, 5, 6}}));
+  EXPECT_TRUE(wide.is_rectangular());
+  EXPECT_FALSE(wide.is_square());
+  EXPECT_EQ(wide.fast(1, 0), 4.0);
+  EXPECT_EQ(fatal_message_of([&] { (void)wide.at(0, 3); }), index_message(3, 3));
+  EXPECT_TRUE(wide.covers(2));
+  EXPECT_FALSE(wide.covers(3));
+
+  const std::size_t many = std::size_t{1} << 40;
+  const Matrix empty_rows(std::vector<double>{}, many, 0);
+  EXPECT_EQ(empty_rows.rows(), many);
+  EXPECT_EQ(empty_rows.row_len(many - 1), 0U);
+  EXPECT_EQ(fatal_message_of([&] { (void)empty_rows.at(7, 0); }), index_message(0, 0));
+  EXPECT_FALSE(empty_rows.covers(many));
+  EXPECT_NE(fatal_message_of([] { Matrix(std::vector<double>{1, 2, 3}, 2, 2); }), "<no fatal stop>");
+  EXPECT_NE(fatal_message_of([] { Matrix(std::vector<double>{}, many, many); }), "<no fatal stop>");
+
+  // Rows of equal length from sequences are stored the same way; ragged ones keep offsets.
+  const std::vector<std::size_t> lengths{2, 2};
+  EXPECT_TRUE(Matrix(std::vector<double>{1, 2, 3, 4}, lengths).is_square());
+  EXPECT_TRUE(Matrix(Rows{{1, 2, 9}, {3, 4, 9}}).is_rectangular());
+  EXPECT_FALSE(Matrix(Rows{{1, 2}, {3, 4, 9}}).is_rectangular());
+  EXPECT_TRUE(Matrix(Rows{{1, 2}, {3, 4, 9}}).covers(2));
+  EXPECT_FALSE(Matrix(Rows{{1, 2, 7}, {3}}).covers(2));
+}
+
 TEST(MatrixTest, ReadsCheckTheRowThenTheColumn) {
   const Matrix ragged(Rows{{1, 2}, {3}});
   EXPECT_EQ(fatal_message_of([&] { (void)ragged.at(2, 0); }), index_message(2, 2));

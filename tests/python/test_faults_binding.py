@@ -1,6 +1,9 @@
 """Faults found with hostile input and first use of the binding: each case failed once."""
 
 import os
+import subprocess
+import sys
+import textwrap
 from pathlib import Path
 
 import pytest
@@ -119,3 +122,182 @@ class TestUnreadEntries:
             return rows_of(LocalSearch.steepest_descent(True, p, Termination.always_true()).run()), p.solution()
 
         assert run(padded) == run(d)
+
+
+def run_child(code, timeout=120, **kw):
+    """Runs `code` in a fresh interpreter; returns the completed process."""
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=timeout, **kw)
+
+
+class TestInstancesWithoutValue:
+    """With __new__ replaced by one calling object.__new__, a class makes instances whose value was never
+    built: every method and every argument slot must refuse them, and dropping them is safe."""
+
+    def test_every_method_and_argument_refuses_them(self):
+        child = run_child(
+            """
+            import pickle, sys
+            import kestrum
+            from kestrum import Cooling, Evaluation, IterationsPerTemp, LocalSearch, MoveType, Problem, Termination
+
+            ev, mt, t = Evaluation.tsp([[0, 1], [1, 0]]), MoveType.swap(seed=1), Termination.always_true()
+            p = Problem.array_problem(mt, ev)
+            s = LocalSearch.vns(True, p, t)
+            cool, it = Cooling.geometric_cooling(0.5), IterationsPerTemp.cnst_iter_temp(2)
+            classes = [LocalSearch, Problem, Termination, IterationsPerTemp, Cooling, Evaluation, MoveType]
+            for cls in classes:
+                cls.__new__ = lambda c: object.__new__(c)
+            bare = {cls.__name__: cls() for cls in classes}
+            B = bare.__getitem__
+            cases = {
+                "Problem.eval": lambda: B("Problem").eval(),
+                "Problem.reset": lambda: B("Problem").reset(),
+                "Problem.solution": lambda: B("Problem").solution(),
+                "Problem.best_solution": lambda: B("Problem").best_solution(),
+                "Problem.set_solution": lambda: B("Problem").set_solution([1, 0]),
+                "Problem.set_seed": lambda: B("Problem").set_seed(1),
+                "Problem.set_eval_type": lambda: B("Problem").set_eval_type(ev),
+                "Problem.set_move_type": lambda: B("Problem").set_move_type(mt),
+                "LocalSearch.run": lambda: B("LocalSearch").run(),
+                "LocalSearch.reset": lambda: B("LocalSearch").reset(),
+                "LocalSearch.set_problem": lambda: B("LocalSearch").set_problem(p),
+                "LocalSearch.set_termination": lambda: B("LocalSearch").set_termination(t),
+                "LocalSearch.set_acceptance_seed": lambda: B("LocalSearch").set_acceptance_seed(1),
+                "arg array_problem move_type": lambda: Problem.array_problem(B("MoveType"), ev),
+                "arg array_problem evaluation": lambda: Problem.array_problem(mt, B("Evaluation")),
+                "arg set_eval_type": lambda: p.set_eval_type(B("Evaluation")),
+                "arg set_move_type": lambda: p.set_move_type(B("MoveType")),
+                "arg multi_neighbor": lambda: MoveType.multi_neighbor([mt, B("MoveType")]),
+                "arg multi_crit_and": lambda: Termination.multi_crit_and([t, B("Termination")]),
+                "arg multi_crit_or": lambda: Termination.multi_crit_or([B("Termination")]),
+                "arg vns problem": lambda: LocalSearch.vns(True, B("Problem"), t),
+                "arg vns termination": lambda: LocalSearch.vns(True, p, B("Termination")),
+                "arg annealing cooling": lambda: LocalSearch.simulated_annealing(1, True, p, t, B("Cooling"), it),
+                "arg annealing iterations": lambda: LocalSearch.simulated_annealing(1, True, p, t, cool, B("IterationsPerTemp")),
+                "arg set_problem": lambda: s.set_problem(B("Problem")),
+                "arg set_termination": lambda: s.set_termination(B("Termination")),
+                "arg benchmark search": lambda: kestrum.benchmark([B("LocalSearch")], [p], seeds=[1]),
+                "arg benchmark problem": lambda: kestrum.benchmark([s], [B("Problem")], seeds=[1]),
+                "arg benchmark termination": lambda: kestrum.benchmark([s], [p], B("Termination"), seeds=[1]),
+            }
+            for name in bare:
+                cases["pickle " + name] = lambda name=name: pickle.dumps(B(name))
+            for name, call in cases.items():
+                print(name, flush=True)
+                try:
+                    call()
+                except TypeError as e:
+                    print("TypeError:", e, flush=True)
+                else:
+                    print("accepted", flush=True)
+            # Everything built before still works, and the bare instances can be dropped.
+            assert s.run()[-1][1] == 2.0 and p.best_solution() == [0, 1]
+            bare.clear()
+            print("done", flush=True)
+            """
+        )
+        assert child.returncode == 0, child.stdout[-2000:] + child.stderr[-2000:]
+        lines = child.stdout.splitlines()
+        assert lines[-1] == "done"
+        results = dict(zip(lines[0:-1:2], lines[1:-1:2]))
+        assert len(results) == 36
+        for name, outcome in results.items():
+            cls = name.split(".")[0] if "." in name else None
+            if cls is None:
+                assert outcome.startswith("TypeError: ") and "uninitialized '" in outcome, (name, outcome)
+            else:
+                assert outcome == f"TypeError: uninitialized '{cls}' object: instances come from the class's static constructors", name
+        assert results["arg vns problem"] == (
+            "TypeError: argument 'problem': uninitialized 'Problem' object: instances come from the class's static constructors"
+        )
+
+
+class TestSubInterpreters:
+    """A sub-interpreter's refused import must not claim the module for the process."""
+
+    PRELUDE = """
+        try:
+            import _interpreters as interpreters
+        except ImportError:
+            import _xxsubinterpreters as interpreters
+
+        def import_in_sub_interpreter():
+            sub = interpreters.create()
+            try:
+                failure = interpreters.run_string(sub, "import kestrum")
+            except Exception as e:
+                failure = e
+            interpreters.destroy(sub)
+            return failure
+        """
+
+    def run_with_prelude(self, code):
+        return run_child(textwrap.dedent(self.PRELUDE) + textwrap.dedent(code))
+
+    def test_refused_sub_interpreter_import_leaves_the_main_one_free(self):
+        child = self.run_with_prelude(
+            """
+            assert "ImportError" in repr(import_in_sub_interpreter())
+            assert "ImportError" in repr(import_in_sub_interpreter())
+            import kestrum
+            p = kestrum.Problem.array_problem(kestrum.MoveType.swap(seed=1), kestrum.Evaluation.tsp([[0, 1], [1, 0]]))
+            print(p.eval())
+            """
+        )
+        assert child.returncode == 0, child.stderr[-2000:]
+        assert child.stdout == "2.0\n"
+
+    def test_after_the_main_import_sub_interpreters_are_still_refused(self):
+        child = self.run_with_prelude(
+            """
+            import kestrum
+            assert "ImportError" in repr(import_in_sub_interpreter())
+            print(kestrum.Evaluation.tsp([[0]]) is not None)
+            """
+        )
+        assert child.returncode == 0, child.stderr[-2000:]
+        assert child.stdout == "True\n"
+
+
+class TestForgedShapes:
+    """A matrix from a buffer costs its entries, whatever its shape claims."""
+
+    def test_rows_without_columns_cost_no_memory(self, tmp_path):
+        pytest.importorskip("numpy")
+        import numpy as np
+
+        np.save(tmp_path / "forged.npy", np.zeros((2**24, 0)))
+        assert (tmp_path / "forged.npy").stat().st_size <= 256
+        child = run_child(
+            f"""
+            import resource
+            import numpy as np
+            import kestrum
+            from kestrum import Evaluation, MoveType, Problem
+
+            forged = np.load({str(tmp_path / "forged.npy")!r})
+            def limit(extra_mb):
+                data_kb = int(open("/proc/self/status").read().split("VmData:")[1].split()[0])
+                resource.setrlimit(resource.RLIMIT_DATA, (data_kb * 1024 + extra_mb * 2**20, resource.RLIM_INFINITY))
+
+            limit(48)
+            qap = Evaluation.qap(forged, forged)
+            try:
+                Evaluation.tsp(forged)
+            except MemoryError:
+                raise
+            except BaseException as e:
+                print(type(e).__name__, e)
+            # n = 2**24 positions: the current and the best permutation, 64 MiB each.
+            resource.setrlimit(resource.RLIMIT_DATA, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+            limit(160)
+            Problem.array_problem(MoveType.swap(seed=1), qap)
+            print("built")
+            """,
+            timeout=300,
+        )
+        assert child.returncode == 0, child.stdout[-2000:] + child.stderr[-2000:]
+        assert child.stdout.splitlines() == [
+            "PanicException index out of bounds: the len is 0 but the index is 0",
+            "built",
+        ]
