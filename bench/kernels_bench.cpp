@@ -9,9 +9,14 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
+#include "scan_timing.hpp"
 
 namespace kestrum {
 namespace {
+
+using bench::random_permutation;
+using bench::report;
+using bench::time_scan;
 
 using Rows = std::vector<std::vector<double>>;
 
@@ -27,14 +32,6 @@ Rows random_matrix(std::size_t n, bool symmetric, std::uint64_t seed) {
     }
   }
   return d;
-}
-
-std::vector<Word> random_permutation(std::size_t n, std::uint64_t seed) {
-  std::vector<Word> s(n);
-  for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<Word>(k);
-  std::mt19937_64 gen(seed);
-  std::shuffle(s.begin(), s.end(), gen);
-  return s;
 }
 
 SimpleMoveType simple(int kind, std::size_t n) {
@@ -59,30 +56,13 @@ Evaluation make(int which, std::size_t n) {
   }
 }
 
-void report(benchmark::State& state, std::size_t moves) {
-  // Seconds per move, shown with an SI prefix (n for nanoseconds).
-  state.counters["per_move"] = benchmark::Counter(
-      static_cast<double>(moves), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
 // args: evaluation, move kind, n
 void BM_Scan(benchmark::State& state) {
   const std::size_t n = static_cast<std::size_t>(state.range(2));
   const Evaluation e = make(static_cast<int>(state.range(0)), n);
   const SimpleMoveType mt = simple(static_cast<int>(state.range(1)), n);
   std::vector<Word> s = random_permutation(n, 9);
-  ScanScratch scratch;
-  std::size_t moves = 0;
-  for (auto _ : state) {
-    double best = 0.0;
-    moves = 0;
-    for_each_delta(e, mt, s, scratch, [&](Move, double d) {
-      best = std::min(best, d);
-      ++moves;
-    });
-    benchmark::DoNotOptimize(best);
-  }
-  report(state, moves);
+  time_scan(state, e, mt, s);
 }
 
 void BM_DeltaEval(benchmark::State& state) {

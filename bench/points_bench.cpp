@@ -10,6 +10,7 @@
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
 #include "problem/points.hpp"
+#include "scan_timing.hpp"
 
 namespace kestrum {
 namespace {
@@ -39,28 +40,13 @@ void BM_TourScan(benchmark::State& state) {
     for (std::size_t a = 0; a < n; ++a) {
       for (std::size_t b = 0; b < n; ++b) data[a * n + b] = points.distance(a, b);
     }
-    const std::vector<std::size_t> lengths(n, n);
-    e = Evaluation::tsp(Matrix(std::move(data), lengths));
+    e = Evaluation::tsp(Matrix(std::move(data), n, n));
   }
   const Xoshiro128pp rng = Xoshiro128pp::from_seed(1);
   const SimpleMoveType mt = state.range(2) == 0 ? SimpleMoveType(Reverse{rng, static_cast<Word>(n)})
                                                 : SimpleMoveType(Swap{rng, static_cast<Word>(n)});
-  std::vector<Word> s(n);
-  for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<Word>(k);
-  std::shuffle(s.begin(), s.end(), std::mt19937_64(9));
-  ScanScratch scratch;
-  std::size_t moves = 0;
-  for (auto _ : state) {
-    double best = 0.0;
-    moves = 0;
-    for_each_delta(e, mt, s, scratch, [&](Move, double d) {
-      best = std::min(best, d);
-      ++moves;
-    });
-    benchmark::DoNotOptimize(best);
-  }
-  state.counters["per_move"] = benchmark::Counter(
-      static_cast<double>(moves), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  std::vector<Word> s = bench::random_permutation(n, 9);
+  bench::time_scan(state, e, mt, s);
 }
 
 // Matrix and points side by side for each metric, move kind and size.
