@@ -3,6 +3,8 @@
 # corpora, then fuzzes each target for N seconds (default 60). Fails on the first crash or
 # broken check; the input that caused it is left in build/fuzz/artifacts/. FUZZ_TARGETS (a
 # space-separated list, e.g. "tsplib_fuzz qaplib_fuzz") limits the run to some targets.
+# FUZZ_RUNS=N stops each target after N executions instead (SECONDS stays the upper bound), so a
+# long run can be stated in executions: make fuzz SECONDS=7200 FUZZ_RUNS=10000000.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
@@ -10,7 +12,9 @@ seconds="${1:-60}"
 # A fixed seed (second argument) makes a run repeatable as far as timing allows; CI's smoke run
 # uses one, so that a failure there can be replayed. Without it every run explores anew.
 seed="${2:-0}"
+runs_limit="${FUZZ_RUNS:--1}"
 case "$seconds$seed" in ''|*[!0-9]*) echo "usage: scripts/fuzz.sh SECONDS [SEED]" >&2; exit 2 ;; esac
+case "$runs_limit" in -1) ;; ''|*[!0-9]*) echo "FUZZ_RUNS must be a number of executions" >&2; exit 2 ;; esac
 
 # A clang that has libFuzzer and the C++20 library support the core uses (std::source_location
 # needs clang 15 or later with GCC's library).
@@ -97,7 +101,7 @@ for target in ${FUZZ_TARGETS:-$all_targets}; do
   work="$build/corpus/$target"  # what the fuzzer finds; the seeds in fuzz/corpus stay as they are
   mkdir -p "$work"
   out="$build/$target.log"
-  if ! "$build/$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
+  if ! "$build/$target" -max_total_time="$seconds" -runs="$runs_limit" -max_len="$(max_len "$target")" \
       -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -seed="$seed" \
       -artifact_prefix="$build/artifacts/$target-" "$work" "$ROOT/fuzz/corpus/$target" >"$out" 2>&1; then
     tail -n 40 "$out" >&2
@@ -106,7 +110,8 @@ for target in ${FUZZ_TARGETS:-$all_targets}; do
   fi
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$out")"
   rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$out")"
-  summary+=("$(printf '%-22s %12s executions in %ss (%s/s)' "$target" "$runs" "$seconds" "$rate")")
+  took="$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$out")"
+  summary+=("$(printf '%-22s %12s executions in %ss (%s/s)' "$target" "$runs" "${took:-$seconds}" "$rate")")
 done
 printf '%s\n' "${summary[@]}"
 echo "fuzzing: ${#summary[@]} targets, no crash"
