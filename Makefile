@@ -1,11 +1,15 @@
 # The two commands: `make demo` and `make test`. Both set everything up themselves.
-.PHONY: demo test bench clean
+.PHONY: demo test bench docs clean
 
 demo:
 	@bash scripts/demo.sh $(ARGS)
 
 test:
 	@bash scripts/test.sh
+
+# The documentation site in build/site (MkDocs), warnings as errors.
+docs:
+	@bash scripts/docs.sh
 
 # Native benchmarks against hand-written baselines, then kestrum against other libraries;
 # the table goes to bench/results/.

@@ -3,6 +3,23 @@
 # Objects come only from the static constructors; none of the classes can be instantiated
 # directly or subclassed. A fatal stop of the native code raises PanicException, a
 # BaseException subclass that is not a module attribute (catch it with `except BaseException`).
+#
+# The docstrings here are the module's documentation: editors show them, and the API reference
+# of the documentation site is generated from them (the native methods' own __doc__ holds
+# their text signatures).
+
+"""Native local-search metaheuristics over permutations.
+
+Build an objective (`Evaluation`), a neighbourhood (`MoveType`), a `Problem` from the two, a
+stop criterion (`Termination`) and a search (`LocalSearch`); `LocalSearch.run` returns the
+run's log and the problem keeps the best solution found. `benchmark` runs many searches on
+many problems over many seeds.
+
+Objects come only from the static constructors; none of the classes can be instantiated
+directly or subclassed. A fatal stop of the native code raises `PanicException`, a
+`BaseException` subclass that is not a module attribute: catch it with `except BaseException`
+and recognise it by `type(e).__name__`.
+"""
 
 from collections.abc import Buffer, Sequence
 from os import PathLike
@@ -33,105 +50,319 @@ _Path = str | PathLike[str] | PathLike[bytes]
 
 @final
 class Evaluation:
-    """An objective function: tour length, assignment cost or a bin-packing measure."""
+    """An objective function: tour length, assignment cost or a bin-packing measure.
+
+    A value: a `Problem` keeps its own copy, and nothing can change an evaluation once built.
+    Its matrices are shared, not copied, by every problem and search built from it. Whether
+    lower or higher scores are better is decided by the search (`minimize`), never here.
+    Lists and matrices accept any sequence, or a numeric buffer (a numpy array) read directly.
+    """
 
     @staticmethod
-    def empty_bins(weights: _Floats, max_fill: float) -> Evaluation: ...
+    def empty_bins(weights: _Floats, max_fill: float) -> Evaluation:
+        """Bin packing scored by the number of bins started after the first.
+
+        The solution is the packing order of the items: each goes into the current bin, and a
+        new bin is started when `fill + weight > max_fill`. The score is bins used - 1.
+
+        Args:
+            weights: the weight of each item; the problem size is their number.
+            max_fill: the capacity of one bin.
+        """
     @staticmethod
-    def empty_space(weights: _Floats, max_fill: float) -> Evaluation: ...
+    def empty_space(weights: _Floats, max_fill: float) -> Evaluation:
+        """Bin packing scored by the free capacity of every bin, the last one included.
+
+        Packs as `empty_bins` does; the score is bins used x `max_fill` - total weight (an
+        empty solution scores `max_fill`).
+        """
     @staticmethod
-    def empty_space_exp(weights: _Floats, max_fill: float) -> Evaluation: ...
+    def empty_space_exp(weights: _Floats, max_fill: float) -> Evaluation:
+        """Bin packing scored by the sum of each bin's free capacity squared.
+
+        Packs as `empty_bins` does. Squaring rewards packings that leave the free space in
+        few bins, which makes this measure the easiest of the three to descend on.
+        """
     @staticmethod
-    def tsp(distance_matrix: _Matrix) -> Evaluation: ...
+    def tsp(distance_matrix: _Matrix) -> Evaluation:
+        """The length of the closed tour through the cities in solution order.
+
+        Args:
+            distance_matrix: n rows of n distances; `distance_matrix[a][b]` is the distance
+                from city a to city b. It may be asymmetric; symmetry is detected exactly (on
+                the n x n block the score reads) and selects the constant-time reversal delta.
+                A C-contiguous numeric buffer is kept without a copy.
+        """
     @staticmethod
-    def qap(distance_matrix: _Matrix, flow_matrix: _Matrix) -> Evaluation: ...
+    def qap(distance_matrix: _Matrix, flow_matrix: _Matrix) -> Evaluation:
+        """The quadratic assignment cost: facilities (values) placed on locations (positions).
+
+        The score sums `distance_matrix[a][b] * flow_matrix[s[a]][s[b]]` over the position
+        pairs a < b, each unordered pair once: for symmetric matrices with zero diagonals that
+        is half the QAPLIB objective.
+
+        Args:
+            distance_matrix: distances between locations, indexed by positions.
+            flow_matrix: flows between facilities, indexed by the values placed.
+        """
     @staticmethod
-    def tsp_from_dist_matrix(file: _Path) -> Evaluation: ...
+    def tsp_from_dist_matrix(file: _Path) -> Evaluation:
+        """A tour over the distance matrix in a text file.
+
+        All numbers of the file, row after row, however they are spread over lines; lines
+        holding `#` are skipped. Their count must be a square (else `OSError` "distanceMatrix
+        is not a square") and every diagonal entry 0.
+        """
     @staticmethod
-    def tsp_from_coord2d(file: _Path) -> Evaluation: ...
+    def tsp_from_coord2d(file: _Path) -> Evaluation:
+        """A tour over points in a text file: numbers in x, y pairs, plain Euclidean distances.
+
+        Lines holding `#` are skipped; an odd last number is ignored.
+        """
     @staticmethod
-    def tsp_from_dms(file: _Path) -> Evaluation: ...
+    def tsp_from_dms(file: _Path) -> Evaluation:
+        """A tour over geographic positions in a text file, great-circle distances in km.
+
+        One location per line: latitude degrees, minutes, seconds, hemisphere (`S` negates),
+        then longitude degrees, minutes, seconds, hemisphere (`W` negates). Lines holding
+        `#` are skipped.
+        """
     @staticmethod
-    def tsp_from_tsplib(file: _Path, *, dense: bool = True) -> Evaluation: ...
+    def tsp_from_tsplib(file: _Path, *, dense: bool = True) -> Evaluation:
+        """A tour over a TSPLIB `.tsp` or `.atsp` file, with TSPLIB's own distances.
+
+        Coordinates (`EUC_2D`, `CEIL_2D`, `ATT`, `GEO`) become TSPLIB's integer distances, so
+        a tour scores exactly its published length; `EXPLICIT` weights are read in every
+        full and triangular layout. The diagonal is always 0.
+
+        Args:
+            file: the file's path (`str` or `os.PathLike`).
+            dense: with False, a coordinate file keeps its points and computes distances when
+                read (as `tsp_from_points` with the file's metric) instead of building a matrix.
+
+        Raises:
+            ValueError: the file breaks its format; the message names the line.
+            OSError: the file cannot be opened.
+        """
     @staticmethod
-    def qap_from_qaplib(file: _Path) -> Evaluation: ...
-    # Cities as points, distances computed on demand; metric: "euclidean", "euc_2d",
-    # "ceil_2d", "att" or "geo".
+    def qap_from_qaplib(file: _Path) -> Evaluation:
+        """An assignment over a QAPLIB `.dat` file: n, then the matrix A, then the matrix B.
+
+        A becomes the distance matrix and B the flow matrix, so a QAPLIB permutation written
+        from 0 is directly a solution. The score is half the QAPLIB objective for symmetric
+        instances (see `qap`).
+
+        Raises:
+            ValueError: the file breaks its format; the message names the line.
+            OSError: the file cannot be opened.
+        """
     @staticmethod
-    def tsp_from_points(points: Sequence[Sequence[float] | Buffer] | Buffer, metric: str = "euclidean") -> Evaluation: ...
+    def tsp_from_points(points: Sequence[Sequence[float] | Buffer] | Buffer, metric: str = "euclidean") -> Evaluation:
+        """A tour over points, each distance computed when a search reads it.
+
+        Holds the coordinates only (16 bytes per city), so very large instances fit in memory.
+        Every search and move type gives the same results as on the matrix of the same
+        distances.
+
+        Args:
+            points: n points as an (n, 2) numeric buffer or a sequence of (x, y) pairs.
+            metric: `"euclidean"` (the plain double), or one of TSPLIB's integer rules
+                `"euc_2d"`, `"ceil_2d"`, `"att"`, `"geo"` (the distances `tsp_from_tsplib`
+                computes).
+
+        Raises:
+            ValueError: a wrong shape, a coordinate that is not finite, or an unknown metric.
+        """
 
 @final
 class MoveType:
-    """A neighbourhood with its own random generator (seeded, or from the OS without a seed)."""
+    """A neighbourhood with its own random generator (seeded, or from the OS without a seed).
+
+    A move is a pair of positions i < j. A scan enumerates the moves in the order (0, 1),
+    (0, 2), ..., (n - 2, n - 1); tie rules of the searches refer to this order. A value: a
+    problem keeps its own copy, generator state included.
+    """
 
     @staticmethod
-    def swap(seed: int | None = None) -> MoveType: ...
+    def swap(seed: int | None = None) -> MoveType:
+        """Exchange the entries at two positions.
+
+        Args:
+            seed: an unsigned 64-bit seed for the random moves; None draws one from the OS.
+        """
     @staticmethod
-    def reverse(seed: int | None = None) -> MoveType: ...
+    def reverse(seed: int | None = None) -> MoveType:
+        """Reverse the run of positions i..j: a 2-opt move on a symmetric tour.
+
+        Args:
+            seed: an unsigned 64-bit seed for the random moves; None draws one from the OS.
+        """
     @staticmethod
-    def swap_tsp(seed: int | None = None) -> MoveType: ...
+    def swap_tsp(seed: int | None = None) -> MoveType:
+        """Exchange two entries, never moving position 0 (a tour with a fixed start city).
+
+        Args:
+            seed: an unsigned 64-bit seed for the random moves; None draws one from the OS.
+        """
     @staticmethod
-    def multi_neighbor(move_array: Sequence[MoveType], weights: _Floats | None = None) -> MoveType: ...
+    def multi_neighbor(move_array: Sequence[MoveType], weights: _Floats | None = None) -> MoveType:
+        """An ordered list of simple move types, the neighbourhoods of variable neighbourhood search.
+
+        The other searches refuse it. Each member keeps its own generator.
+
+        Args:
+            move_array: the simple move types, in the order the search visits them; a
+                multi-neighbour member is refused.
+            weights: stored with the list (1/k each by default); no search reads them.
+        """
 
 @final
 class Problem:
-    """A permutation with its move type and evaluation; shared by every search built on it."""
+    """A permutation with its move type and evaluation; shared by every search built on it.
+
+    A handle: every search given a problem works on that same problem. It holds the current
+    solution and the best solution recorded by the searches; both start as the identity.
+    """
 
     @staticmethod
-    def array_problem(move_type: MoveType, evaluation: Evaluation) -> Problem: ...
-    def set_eval_type(self, eval_type: Evaluation) -> None: ...
-    def set_move_type(self, move_type: MoveType) -> None: ...
-    def reset(self) -> None: ...
-    def eval(self) -> float: ...
-    def set_seed(self, seed: int) -> None: ...
-    def solution(self) -> list[int]: ...
-    def best_solution(self) -> list[int]: ...
+    def array_problem(move_type: MoveType, evaluation: Evaluation) -> Problem:
+        """A new problem over copies of `move_type` and `evaluation`, at the identity permutation.
+
+        The size n is the number of weights or of distance-matrix rows.
+        """
+    def set_eval_type(self, eval_type: Evaluation) -> None:
+        """Replace the evaluation; the solutions and the size stay as they are.
+
+        The new evaluation's data must cover the problem's n positions and values.
+        """
+    def set_move_type(self, move_type: MoveType) -> None:
+        """Replace the move type (a copy, sized to the problem), keeping its generator state."""
+    def reset(self) -> None:
+        """Make both the current and the best solution the identity permutation.
+
+        The move type's generator is left where it was.
+        """
+    def eval(self) -> float:
+        """The score of the current solution, computed from scratch."""
+    def set_seed(self, seed: int) -> None:
+        """Rebuild the move type's generators from `seed` (unsigned 64-bit).
+
+        The random moves that follow are those of a move type built with `seed=seed`.
+        """
+    def solution(self) -> list[int]:
+        """A copy of the current solution: where the last search left the problem."""
+    def best_solution(self) -> list[int]:
+        """A copy of the best solution recorded by the searches (or set by a warm start).
+
+        It scores the best score of the last run's log.
+        """
     def set_solution(self, permutation: Sequence[int]) -> None:
         """A warm start: the permutation becomes both the current and the best solution.
 
         Like reset() from the identity, it is a fresh start: the best solution found before is
         replaced, and a search that finds nothing better leaves best_solution() at the
         permutation given.
+
+        Raises:
+            ValueError: the permutation has the wrong length, a repeated value or a value out
+                of range; the problem is left as it was.
         """
 
 @final
 class Termination:
-    """A stop criterion; a search keeps its own copy."""
+    """A stop criterion; a search keeps its own copy.
+
+    A search turns its copy to its own direction when it is built and re-arms it at the start
+    of every run. `LocalSearch.set_termination` and `benchmark` install a copy as it is,
+    judging improvement as a minimising search does.
+    """
 
     @staticmethod
-    def max_sec(max_sec: int) -> Termination: ...
+    def max_sec(max_sec: int) -> Termination:
+        """Stop once `max_sec` whole seconds have passed since the run started.
+
+        Checked before each step (each proposal of annealing), so a scanning search may
+        overrun by one scan. `max_sec(0)` stops before the first step.
+        """
     @staticmethod
-    def always_true() -> Termination: ...
+    def always_true() -> Termination:
+        """Never stop: the search ends only by its own rule.
+
+        Steepest descent (minimising) ends at a local optimum and variable neighbourhood
+        search after its last neighbourhood; annealing and tabu search run for ever.
+        """
     @staticmethod
-    def max_iterations(max_iterations: int) -> Termination: ...
+    def max_iterations(max_iterations: int) -> Termination:
+        """Stop after `max_iterations` iterations.
+
+        An iteration is an applied move (steepest descent), a proposal, rejected ones
+        included (annealing), a step (tabu search), or an improving step or change of
+        neighbourhood (variable neighbourhood search).
+        """
     @staticmethod
-    def min_temp(min_temp: int) -> Termination: ...
+    def min_temp(min_temp: int) -> Termination:
+        """Stop annealing once its temperature has fallen to `min_temp` or below.
+
+        Checked after each cooling step; it never stops another search. The integer
+        temperature comes to rest at a value set by `alpha`: a bound below it never stops.
+        """
     @staticmethod
-    def multi_crit_and(vec: Sequence[Termination]) -> Termination: ...
+    def multi_crit_and(vec: Sequence[Termination]) -> Termination:
+        """Stop as soon as any of the criteria stops: all must agree to go on.
+
+        Each child is a copy taken now and sees every score and iteration. An empty list
+        never stops.
+        """
     @staticmethod
-    def multi_crit_or(vec: Sequence[Termination]) -> Termination: ...
+    def multi_crit_or(vec: Sequence[Termination]) -> Termination:
+        """Stop only when every one of the criteria would stop.
+
+        Each child is a copy taken now. An empty list stops before the first step.
+        """
     @staticmethod
-    def must_improve() -> Termination: ...
+    def must_improve() -> Termination:
+        """Stop at the first reported score that is not strictly better than every earlier one.
+
+        Steepest descent, tabu search and variable neighbourhood search report a score after
+        every step; annealing reports none, so this never stops it.
+        """
     @staticmethod
-    def no_improve(iter_without_imp: int) -> Termination: ...
+    def no_improve(iter_without_imp: int) -> Termination:
+        """Stop once more than `iter_without_imp` reported scores did not improve.
+
+        Counts every non-improving score since the run started, consecutive or not (an
+        improvement does not reset the count). Minimising, a score equal to the best counts
+        as an improvement; maximising, it does not. Never stops annealing.
+        """
 
 @final
 class IterationsPerTemp:
     """How many simulated-annealing iterations run at each temperature."""
 
     @staticmethod
-    def cnst_iter_temp(iterations: int) -> IterationsPerTemp: ...
+    def cnst_iter_temp(iterations: int) -> IterationsPerTemp:
+        """The same number of proposals at every temperature (0: none at all)."""
 
 @final
 class Cooling:
     """How simulated annealing lowers its temperature."""
 
     @staticmethod
-    def geometric_cooling(alpha: float) -> Cooling: ...
+    def geometric_cooling(alpha: float) -> Cooling:
+        """Multiply the temperature by `alpha`, rounding to an integer, after each temperature.
+
+        The temperature comes to rest where `alpha` x T rounds to T, about 0.5 / (1 - alpha)
+        for 0 < alpha < 1.
+        """
 
 @final
 class LocalSearch:
-    """One search over a shared Problem."""
+    """One search over a shared Problem.
+
+    `run` searches from the problem's current solution and returns the run log, a list of
+    (elapsed_ns, best, current, iteration) rows: a start row, a row per accepted step, and a
+    final row. The problem keeps the solution the run ended on and its best solution.
+    """
 
     @staticmethod
     def simulated_annealing(
@@ -141,9 +372,33 @@ class LocalSearch:
         termination_function: Termination,
         cooling_function: Cooling,
         iterations_temperature: IterationsPerTemp,
-    ) -> LocalSearch: ...
+    ) -> LocalSearch:
+        """Simulated annealing: one random move at a time, accepted by the temperature rule.
+
+        A move that does not worsen the score is always accepted; a worsening move of change
+        d is accepted with probability exp(-|d| / T). The integer temperature starts at
+        `start_temp`, stays for `iterations_temperature` proposals, then is cooled by
+        `cooling_function`. The starting solution is recorded as the best at the start of
+        every run. Acceptance draws come from the thread's OS-keyed generator unless
+        `set_acceptance_seed` fixes them.
+
+        Args:
+            start_temp: the temperature every run starts from (unsigned 32-bit).
+            minimize: True when lower scores are better.
+            problem: the problem searched (shared, not copied).
+            termination_function: the stop criterion (copied).
+            cooling_function: `Cooling.geometric_cooling(alpha)`.
+            iterations_temperature: `IterationsPerTemp.cnst_iter_temp(k)`.
+        """
     @staticmethod
-    def steepest_descent(minimize: bool, problem: Problem, termination_function: Termination) -> LocalSearch: ...
+    def steepest_descent(minimize: bool, problem: Problem, termination_function: Termination) -> LocalSearch:
+        """Steepest descent: scan every move, apply the best one while it improves.
+
+        Among equal best moves the last in scan order is applied. Minimising, it stops at the
+        first step whose best move does not strictly lower the score (a local optimum);
+        maximising, a move of zero change counts as an improvement, so it walks plateaus until
+        the criterion stops it. It cannot use a multi-neighbour problem (`PanicException`).
+        """
     @staticmethod
     def tabu_search(
         minimize: bool,
@@ -152,14 +407,60 @@ class LocalSearch:
         tabu_list_size: int | None = None,
         *,
         canonical_tours: bool = False,
-    ) -> LocalSearch: ...
+    ) -> LocalSearch:
+        """Tabu search: move to the best neighbour that is not tabu, even a worse one.
+
+        A neighbour is tabu when the solution it leads to is among the last `tabu_list_size`
+        solutions moved to; there is no aspiration rule. Among equal best moves the last
+        admissible one in scan order wins. The run ends when the criterion says so or when
+        every neighbour is tabu. It cannot use a multi-neighbour problem (`PanicException`).
+
+        Args:
+            minimize: True when lower scores are better.
+            problem: the problem searched (shared, not copied).
+            termination_function: the stop criterion (copied).
+            tabu_list_size: how many solutions the list holds (7 by default; 0 acts as 1).
+            canonical_tours: on a tour evaluation, keep tours in the list, so the rotations
+                and mirror images of one tour count as one solution.
+        """
     @staticmethod
-    def vns(minimize: bool, problem: Problem, termination_function: Termination) -> LocalSearch: ...
-    def run(self) -> list[_LogRow]: ...
-    def reset(self) -> None: ...
-    def set_problem(self, problem: Problem) -> None: ...
-    def set_termination(self, termination_function: Termination) -> None: ...
-    def set_acceptance_seed(self, seed: int | None = None) -> None: ...
+    def vns(minimize: bool, problem: Problem, termination_function: Termination) -> LocalSearch:
+        """Variable neighbourhood search: a best-improvement descent through a list of neighbourhoods.
+
+        The neighbourhoods are the members of the problem's `MoveType.multi_neighbor`, in
+        order; a simple move type is the only neighbourhood. When a scan brings no
+        improvement the search moves on to the next one and never goes back; it stops after
+        the last. Minimising keeps the first of equal best moves, maximising the last. The
+        neighbourhood the search stands in survives runs: a second run starts where the
+        previous one ended.
+        """
+    def run(self) -> list[_LogRow]:
+        """Search from the problem's current solution; return the run log.
+
+        Rows are (elapsed_ns, best, current, iteration): the start row, a row per accepted
+        step, and the final row, whose best is the run's best score and whose iteration is
+        the number of iterations run. The problem keeps the last and the best solution.
+        """
+    def reset(self) -> None:
+        """Reset the search's problem: current and best solution become the identity."""
+    def set_problem(self, problem: Problem) -> None:
+        """Search `problem` from now on (shared, not copied).
+
+        Steepest descent, annealing and tabu search refuse a multi-neighbour problem.
+        """
+    def set_termination(self, termination_function: Termination) -> None:
+        """Replace the stop criterion with a copy of `termination_function`.
+
+        The copy keeps its own direction (minimising, for every criterion built from Python):
+        give `must_improve` and `no_improve` to a maximising search through its constructor.
+        """
+    def set_acceptance_seed(self, seed: int | None = None) -> None:
+        """Fix simulated annealing's acceptance draws, so its runs repeat exactly.
+
+        With a seed, every run draws from a fresh generator seeded with it; with None (the
+        default) from the calling thread's OS-keyed generator. Other searches draw no
+        acceptance numbers and ignore it.
+        """
 
 def benchmark(
     algorithms: Sequence[LocalSearch],
@@ -168,4 +469,19 @@ def benchmark(
     runs: int | None = None,
     seeds: Sequence[int] | None = None,
 ) -> list[list[list[list[_LogRow]]]]:
-    """Runs every search on every problem once per seed: result[search][problem][seed] is a log."""
+    """Runs every search on every problem once per seed: `result[search][problem][seed]` is a log.
+
+    Before each run the problem is reseeded with the run's seed and reset to the identity.
+    The searches and problems are the objects given, not copies: afterwards the searches keep
+    the last problem (and the criterion, when given) and the problems their final state.
+    Writes the line "hii" to standard output (file descriptor 1) first.
+
+    Args:
+        algorithms: the searches.
+        problems: the problems; each search is given each in turn.
+        termination_function: when given, replaces each search's criterion as
+            `LocalSearch.set_termination` does.
+        runs: the number of runs, with seeds 0 to runs - 1 (10 when neither this nor
+            `seeds` is given).
+        seeds: the seeds, one run each.
+    """
