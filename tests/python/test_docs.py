@@ -186,3 +186,11 @@ def test_every_class_and_method_of_the_module_has_a_docstring_in_the_stubs():
             public.update(f"{name}.{member}" for member in vars(value) if not member.startswith("_"))
     missing = sorted(name for name in public if not documented.get(name))
     assert missing == [], f"give these a docstring in python/kestrum.pyi: {missing}"
+
+
+def test_the_site_lists_every_page():
+    # A page left out of the navigation would be built but found by no reader.
+    listed = set(re.findall(r":\s*(\S+\.md)\s*$", (ROOT / "mkdocs.yml").read_text(encoding="utf-8"), re.M))
+    pages = {str(page.relative_to(ROOT / "docs")) for page in (ROOT / "docs").rglob("*.md")}
+    assert sorted(pages - listed) == [], "add these pages to the nav of mkdocs.yml"
+    assert sorted(listed - pages) == []
