@@ -1,0 +1,219 @@
+// Iterated local search: the run loop over tours and over any other problem.
+#include "local_search/iterated_local_search/iterated_local_search.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "local_search/iterated_local_search/neighbour_lists.hpp"
+#include "local_search/iterated_local_search/tour.hpp"
+#include "local_search/iterated_local_search/tour_search.hpp"
+#include "support/fatal.hpp"
+
+namespace kestrum {
+
+namespace {
+
+Xoshiro128pp generator(std::optional<std::uint64_t> seed) {
+  return seed ? Xoshiro128pp::from_seed(*seed) : Xoshiro128pp::from_entropy();
+}
+
+// Distances of a square matrix, read without checks: the tour covers exactly its rows.
+struct DenseDistance {
+  const double* data;
+  std::size_t n;
+  [[nodiscard]] double operator()(Word a, Word b) const noexcept { return data[a * n + b]; }
+};
+
+// The matrix of a symmetric square tour evaluation, or nullptr when the tour search does
+// not apply to this evaluation.
+const Matrix* symmetric_tour_matrix(const Evaluation& evaluation) {
+  const auto* tsp = std::get_if<Tsp>(&evaluation.kind());
+  if (tsp == nullptr || !tsp->symmetric || !tsp->distance_matrix.is_square()) return nullptr;
+  return &tsp->distance_matrix;
+}
+
+// Shared by both forms: the criterion, the rows and the iteration count.
+class Loop {
+ public:
+  Loop(TerminationFunction& termination, bool log) : termination_(termination), log_(log) {
+    termination_.init();
+  }
+  [[nodiscard]] bool stop() const { return !termination_.keep_running(); }
+  void start(double score) {
+    best_ = score;
+    if (log_) rows_.add(score, score, 0);
+  }
+  // Reports a local optimum; true when it is to be kept (not worse than the best).
+  bool optimum(double score, bool minimize) {
+    termination_.check_new_variable(score);
+    const bool better = minimize ? score < best_ : score > best_;
+    if (better) {
+      best_ = score;
+      if (log_) rows_.add(score, score, iterations_);
+    }
+    return better || score == best_;
+  }
+  void iteration_done() {
+    termination_.iteration_done();
+    ++iterations_;
+  }
+  [[nodiscard]] RunLog finish(double best) && {
+    rows_.add(best, best, iterations_);
+    return std::move(rows_).take();
+  }
+
+ private:
+  TerminationFunction& termination_;
+  bool log_;
+  RunRecorder rows_;
+  double best_ = 0.0;
+  std::uint64_t iterations_ = 0;
+};
+
+template <class Dist>
+RunLog run_tour(ArrayProblem& problem, const Dist& dist, NeighbourLists lists, Loop loop,
+                Xoshiro128pp rng) {
+  const std::span<Word> solution = problem.solution();
+  const Word n = static_cast<Word>(solution.size());
+  const Word first_city = solution[0];
+  Tour tour(solution);
+  const double start = problem.eval();
+  loop.start(start);
+  // Gains below a billionth of the mean edge are rounding noise, not improvements.
+  const double eps = std::isfinite(start) ? std::abs(start) / n * 1e-9 : 0.0;
+  TourSearch<Dist> search(dist, lists, tour, eps);
+  const auto stop = [&] { return loop.stop(); };
+  if (!loop.stop()) {
+    search.activate_all();
+    search.descend(stop);
+    loop.optimum(search.length(), true);
+    double best = search.length();
+    tour.start_journal();
+    while (!loop.stop()) {
+      search.double_bridge(rng);
+      search.descend(stop);
+      if (loop.optimum(search.length(), true)) {
+        best = search.length();
+        tour.commit();
+      } else {
+        tour.undo();
+        search.clear_queue();
+        search.set_length(best);
+      }
+      loop.iteration_done();
+    }
+    tour.stop_journal();
+  }
+  // Back into the problem, read forwards from the city it started with.
+  const std::span<const Word> order = tour.order();
+  const Word shift = tour.position(first_city);
+  std::rotate_copy(order.begin(), order.begin() + shift, order.end(), solution.begin());
+  problem.set_best();
+  return std::move(loop).finish(problem.eval());
+}
+
+struct Improvement {
+  double delta = 0.0;
+  Move move{};
+  bool found = false;
+};
+
+// Tie rule: a move is taken only when strictly better than the best so far (and than no
+// move at all), so the first of equal deltas wins and a NaN is never taken.
+Improvement best_improvement(Problem& problem, bool minimize) {
+  Improvement best;
+  for_each_move_delta(problem, [&](Move m, double delta) {
+    if (minimize ? delta < best.delta : delta > best.delta) best = {delta, m, true};
+  });
+  return best;
+}
+
+template <class Stop>
+double descend(Problem& problem, double score, bool minimize, const Stop& stop) {
+  while (!stop()) {
+    const Improvement best = best_improvement(problem, minimize);
+    if (!best.found) break;
+    problem.do_mov(best.move);
+    score += best.delta;
+  }
+  return score;
+}
+
+RunLog run_general(ArrayProblem& problem, bool minimize, Loop loop, Xoshiro128pp rng) {
+  double score = problem.eval();
+  loop.start(score);
+  const auto stop = [&] { return loop.stop(); };
+  const std::vector<Move> moves = problem.get_all_mov();
+  if (!loop.stop()) {
+    score = descend(problem, score, minimize, stop);
+    loop.optimum(score, minimize);
+    std::vector<Word> best(problem.solution().begin(), problem.solution().end());
+    double best_score = score;
+    // Without a move there is nothing to kick: the first descent was the whole run.
+    while (!moves.empty() && !loop.stop()) {
+      for (Word k = 0; k < IteratedLocalSearch::kKickMoves; ++k) {
+        problem.do_mov(moves[rng.range(0, static_cast<Word>(moves.size()))]);
+      }
+      score = descend(problem, problem.eval(), minimize, stop);
+      if (loop.optimum(score, minimize)) {
+        std::copy(problem.solution().begin(), problem.solution().end(), best.begin());
+        best_score = score;
+      } else {
+        std::copy(best.begin(), best.end(), problem.solution().begin());
+        score = best_score;
+      }
+      loop.iteration_done();
+    }
+  }
+  problem.set_best();
+  return std::move(loop).finish(problem.eval());
+}
+
+}  // namespace
+
+IteratedLocalSearch::IteratedLocalSearch(bool minimize, Shared<Problem> problem,
+                                         const TerminationFunction& termination_function,
+                                         Word neighbours, std::optional<std::uint64_t> seed)
+    : termination_(termination_function),
+      problem_(std::move(problem)),
+      minimize_(minimize),
+      neighbours_(neighbours),
+      seed_(seed) {
+  if (neighbours == 0) fatal("neighbours must be at least 1");
+  termination_.set_goal(minimize);
+}
+
+void IteratedLocalSearch::reset() { reset_problem(problem_); }
+
+void IteratedLocalSearch::set_problem(Shared<Problem> problem) { problem_ = std::move(problem); }
+
+void IteratedLocalSearch::set_termination(const TerminationFunction& termination_function) {
+  termination_ = termination_function;
+}
+
+RunLog IteratedLocalSearch::run(bool log) {
+  // Drawn before the lock: a failing OS read must not poison the problem.
+  Xoshiro128pp rng = generator(seed_);
+  {
+    auto locked = problem_.lock();
+    ArrayProblem* problem = locked->as_array_problem();
+    if (problem == nullptr) fatal("Iterated Local Search needs an array problem");
+    const Word n = static_cast<Word>(problem->size());
+    if (const Matrix* matrix = symmetric_tour_matrix(problem->evaluation());
+        matrix != nullptr && minimize_ && n >= kMinTourCities && matrix->rows() == n) {
+      const DenseDistance dist{matrix->data().data(), n};
+      NeighbourLists lists = nearest_by_rows(n, std::min(neighbours_, n - 1), dist);
+      return run_tour(*problem, dist, std::move(lists), Loop(termination_, log), rng);
+    }
+    if (!problem->move_type().is_multi_neighbor()) {
+      return run_general(*problem, minimize_, Loop(termination_, log), rng);
+    }
+  }
+  // Outside the lock, so that the refused problem is not poisoned.
+  fatal("Can't use multiNeighbor in Iterated Local Search");
+}
+
+}  // namespace kestrum

@@ -1,0 +1,59 @@
+// IteratedLocalSearch: local optima joined by random kicks, keeping the best one found.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "local_search/local_search.hpp"
+#include "support/word.hpp"
+
+namespace kestrum {
+
+// Two forms of the same loop. On a symmetric tour, minimised, of at least
+// kMinTourCities cities: 2-opt and Or-opt over neighbour lists, kicked by a double bridge
+// (tour_search.hpp). On any other problem: best improvement over the problem's own move
+// type, kicked by kKickMoves random moves of it.
+//
+// A run: the start row; a first descent from the problem's current solution; then
+// iterations of one kick plus its descent, the criterion asked before each and told each
+// new local optimum's score. A new optimum that is not worse than the best is kept (an equal
+// one too, so the search drifts across plateaus), a worse one is taken back. A row is
+// written whenever the best improves (the first descent's row has iteration 0), and the final
+// row holds the best score, which the problem then holds as its current and best solution.
+// Each run draws from a fresh generator built from the seed, so a seeded run is
+// reproducible; without a seed every run draws 16 bytes from the OS.
+class IteratedLocalSearch final : public LocalSearch {
+ public:
+  static constexpr Word kDefaultNeighbours = 10;
+  static constexpr Word kMinTourCities = 8;
+  static constexpr Word kKickMoves = 3;
+
+  // Copies the criterion and turns it to this search's direction. `neighbours` (at least 1)
+  // is the length of each city's neighbour list, cut to n - 1 on smaller tours.
+  IteratedLocalSearch(bool minimize, Shared<Problem> problem,
+                      const TerminationFunction& termination_function, Word neighbours,
+                      std::optional<std::uint64_t> seed);
+
+  void reset() override;
+  // A problem needing the general form whose move type is a MultiNeighbor stops with
+  // "Can't use multiNeighbor in Iterated Local Search", checked before anything changes,
+  // so both objects stay usable.
+  [[nodiscard]] RunLog run(bool log) override;
+  void set_problem(Shared<Problem> problem) override;
+  void set_termination(const TerminationFunction& termination_function) override;
+
+  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
+  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
+  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
+  [[nodiscard]] Word neighbours() const noexcept { return neighbours_; }
+  [[nodiscard]] std::optional<std::uint64_t> seed() const noexcept { return seed_; }
+
+ private:
+  TerminationFunction termination_;
+  Shared<Problem> problem_;
+  bool minimize_;
+  Word neighbours_;
+  std::optional<std::uint64_t> seed_;
+};
+
+}  // namespace kestrum
