@@ -434,6 +434,29 @@ class LocalSearch:
         neighbourhood the search stands in survives runs: a second run starts where the
         previous one ended.
         """
+    @staticmethod
+    def iterated_local_search(
+        minimize: bool,
+        problem: Problem,
+        termination_function: Termination,
+        neighbours: int | None = 10,
+        seed: int | None = None,
+    ) -> LocalSearch:
+        """Iterated local search: local optima joined by random kicks, keeping the best.
+
+        On a symmetric tour (a matrix or points), minimised, of at least 8 cities, the local
+        search is 2-opt plus Or-opt (segments of 1 to 3 cities, moved as they are or
+        reversed) over each city's `neighbours` nearest cities, first improvement with
+        don't-look bits, and the kick a random double bridge of two adjacent runs of at most
+        50 cities; the problem's move type is not used. On any other problem it is best
+        improvement over the problem's own move type (all members of a multi-neighbour
+        together), kicked by 3 random moves of it. One iteration is one kick plus its
+        descent, the first being a plain descent; a new optimum not worse than the best is
+        kept, a worse one taken back. The criterion is asked before each iteration and told
+        each optimum's score. The log has the start row, a row whenever the best improves
+        and the final row; the problem ends on the best solution. With a seed every run
+        repeats exactly; `neighbours=None` means 10.
+        """
     def run(self) -> list[_LogRow]:
         """Search from the problem's current solution; return the run log.
 

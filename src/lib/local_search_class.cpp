@@ -6,6 +6,7 @@
 #include "lib/pickling.hpp"
 #include "lib/run_log.hpp"
 #include "lib/wrappers.hpp"
+#include "local_search/iterated_local_search/iterated_local_search.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "local_search/steepest_descent/steepest_descent.hpp"
 #include "local_search/tabu_search/tabu_search.hpp"
@@ -71,6 +72,27 @@ PyObject* vns(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcep
   });
 }
 
+constexpr Signature kIteratedLocalSearch = Signature{
+    "LocalSearch",
+    "iterated_local_search",
+    {"minimize", "problem", "termination_function", "neighbours", "seed"},
+    3}
+    .with_default(3, "10");
+PyObject* iterated_local_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [minimize, problem, termination, neighbours, seed] =
+        bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<U32>, Optional<U64>>(
+            kIteratedLocalSearch, a, n, kw);
+    // None stands for the default, as an absent argument does.
+    const Word k = neighbours.value_or(IteratedLocalSearch::kDefaultNeighbours);
+    if (k == 0) {
+      PyErr_SetString(PyExc_ValueError, "neighbours must be at least 1");
+      throw_error_set();
+    }
+    return new_search<IteratedLocalSearch>(minimize, problem->handle, termination->value, k, seed);
+  });
+}
+
 constexpr Signature kRun{"LocalSearch", "run", {}, 0, Receiver::Self};
 PyObject* run(PyObject* self, PyObject*) noexcept {
   return guarded([&] {
@@ -130,6 +152,7 @@ PyMethodDef* DynLocalSearch::methods() {
       method(set_problem, kSetProblem),
       method(set_termination, kSetTermination),
       method(set_acceptance_seed, kSetAcceptanceSeed),
+      method(iterated_local_search, kIteratedLocalSearch),
       from_state_method<DynLocalSearch>(),
       reduce_method<DynLocalSearch>(),
       kMethodsEnd,

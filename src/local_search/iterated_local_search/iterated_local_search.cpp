@@ -11,6 +11,7 @@
 #include "local_search/iterated_local_search/tour.hpp"
 #include "local_search/iterated_local_search/tour_search.hpp"
 #include "support/fatal.hpp"
+#include "support/interrupt.hpp"
 
 namespace kestrum {
 
@@ -41,7 +42,13 @@ class Loop {
   Loop(TerminationFunction& termination, bool log) : termination_(termination), log_(log) {
     termination_.init();
   }
-  [[nodiscard]] bool stop() const { return !termination_.keep_running(); }
+  // The criterion, and every 64th time a pending signal: a stop asked for from outside ends
+  // the run as the criterion would, with the best so far in the problem.
+  [[nodiscard]] bool stop() {
+    if (interrupted_ || !termination_.keep_running()) return true;
+    if (++until_signals_ % 64 == 0) interrupted_ = interrupt_requested();
+    return interrupted_;
+  }
   void start(double score) {
     best_ = score;
     if (log_) rows_.add(score, score, 0);
@@ -71,6 +78,8 @@ class Loop {
   RunRecorder rows_;
   double best_ = 0.0;
   std::uint64_t iterations_ = 0;
+  std::uint32_t until_signals_ = 0;
+  bool interrupted_ = false;
 };
 
 template <class Dist>
@@ -90,6 +99,7 @@ RunLog run_tour(ArrayProblem& problem, const Dist& dist, NeighbourLists lists, L
     search.activate_all();
     search.descend(stop);
     loop.optimum(search.length(), true);
+    loop.iteration_done();
     double best = search.length();
     tour.start_journal();
     while (!loop.stop()) {
@@ -115,49 +125,85 @@ RunLog run_tour(ArrayProblem& problem, const Dist& dist, NeighbourLists lists, L
   return std::move(loop).finish(problem.eval());
 }
 
+// The problem's own neighbourhood: its simple move type, or every member of its
+// MultiNeighbor. The kicks draw from copies of them, seeded from the run's generator, so
+// that neither the problem's generators nor memory for a list of all moves are used.
+struct Neighbourhood {
+  std::vector<MoveType> members;
+  std::vector<std::size_t> drawable;  // members with at least one move at this size
+
+  Neighbourhood(const MoveType& own, Word n, Xoshiro128pp& rng) {
+    if (const auto* multi = std::get_if<MultiNeighbor>(&own.kind())) {
+      for (const SimpleMoveType& member : multi->move_array) members.emplace_back(member);
+    } else {
+      members.push_back(own);
+    }
+    for (std::size_t m = 0; m < members.size(); ++m) {
+      members[m].set_size(n);
+      members[m].set_seed((std::uint64_t{rng.next_u32()} << 32) | rng.next_u32());
+      // SwapTsp never moves position 0, so it needs three positions for a move.
+      const Word least = std::holds_alternative<SwapTsp>(members[m].kind()) ? 3 : 2;
+      if (n >= least) drawable.push_back(m);
+    }
+  }
+};
+
 struct Improvement {
   double delta = 0.0;
   Move move{};
-  bool found = false;
+  const MoveType* member = nullptr;
 };
 
 // Tie rule: a move is taken only when strictly better than the best so far (and than no
-// move at all), so the first of equal deltas wins and a NaN is never taken.
-Improvement best_improvement(Problem& problem, bool minimize) {
+// move at all), so the first of equal deltas wins (members in order) and a NaN is never
+// taken.
+Improvement best_improvement(ArrayProblem& problem, const Neighbourhood& hood, bool minimize) {
   Improvement best;
-  for_each_move_delta(problem, [&](Move m, double delta) {
-    if (minimize ? delta < best.delta : delta > best.delta) best = {delta, m, true};
-  });
+  for (const MoveType& member : hood.members) {
+    const SimpleMoveType kind = *simple_kind(member);
+    for_each_delta(problem.evaluation(), kind, problem.solution(), problem.scratch(),
+                   [&](Move m, double delta) {
+                     if (minimize ? delta < best.delta : delta > best.delta) best = {delta, m, &member};
+                   });
+  }
   return best;
 }
 
 template <class Stop>
-double descend(Problem& problem, double score, bool minimize, const Stop& stop) {
+double descend(ArrayProblem& problem, const Neighbourhood& hood, double score, bool minimize,
+               const Stop& stop) {
   while (!stop()) {
-    const Improvement best = best_improvement(problem, minimize);
-    if (!best.found) break;
-    problem.do_mov(best.move);
+    const Improvement best = best_improvement(problem, hood, minimize);
+    if (best.member == nullptr) break;
+    problem.do_mov(best.move, best.member);
     score += best.delta;
   }
   return score;
+}
+
+// A kick: kKickMoves random moves, each of a member drawn uniformly.
+void kick(ArrayProblem& problem, Neighbourhood& hood, Xoshiro128pp& rng) {
+  for (Word k = 0; k < IteratedLocalSearch::kKickMoves; ++k) {
+    const std::size_t m = hood.drawable[rng.range(0, static_cast<Word>(hood.drawable.size()))];
+    problem.do_mov(hood.members[m].get_mov(), &hood.members[m]);
+  }
 }
 
 RunLog run_general(ArrayProblem& problem, bool minimize, Loop loop, Xoshiro128pp rng) {
   double score = problem.eval();
   loop.start(score);
   const auto stop = [&] { return loop.stop(); };
-  const std::vector<Move> moves = problem.get_all_mov();
+  Neighbourhood hood(problem.move_type(), static_cast<Word>(problem.size()), rng);
   if (!loop.stop()) {
-    score = descend(problem, score, minimize, stop);
+    score = descend(problem, hood, score, minimize, stop);
     loop.optimum(score, minimize);
+    loop.iteration_done();
     std::vector<Word> best(problem.solution().begin(), problem.solution().end());
     double best_score = score;
     // Without a move there is nothing to kick: the first descent was the whole run.
-    while (!moves.empty() && !loop.stop()) {
-      for (Word k = 0; k < IteratedLocalSearch::kKickMoves; ++k) {
-        problem.do_mov(moves[rng.range(0, static_cast<Word>(moves.size()))]);
-      }
-      score = descend(problem, problem.eval(), minimize, stop);
+    while (!hood.drawable.empty() && !loop.stop()) {
+      kick(problem, hood, rng);
+      score = descend(problem, hood, problem.eval(), minimize, stop);
       if (loop.optimum(score, minimize)) {
         std::copy(problem.solution().begin(), problem.solution().end(), best.begin());
         best_score = score;
@@ -197,23 +243,17 @@ void IteratedLocalSearch::set_termination(const TerminationFunction& termination
 RunLog IteratedLocalSearch::run(bool log) {
   // Drawn before the lock: a failing OS read must not poison the problem.
   Xoshiro128pp rng = generator(seed_);
-  {
-    auto locked = problem_.lock();
-    ArrayProblem* problem = locked->as_array_problem();
-    if (problem == nullptr) fatal("Iterated Local Search needs an array problem");
-    const Word n = static_cast<Word>(problem->size());
-    if (const Matrix* matrix = symmetric_tour_matrix(problem->evaluation());
-        matrix != nullptr && minimize_ && n >= kMinTourCities && matrix->rows() == n) {
-      const DenseDistance dist{matrix->data().data(), n};
-      NeighbourLists lists = nearest_by_rows(n, std::min(neighbours_, n - 1), dist);
-      return run_tour(*problem, dist, std::move(lists), Loop(termination_, log), rng);
-    }
-    if (!problem->move_type().is_multi_neighbor()) {
-      return run_general(*problem, minimize_, Loop(termination_, log), rng);
-    }
+  auto locked = problem_.lock();
+  ArrayProblem* problem = locked->as_array_problem();
+  if (problem == nullptr) fatal("Iterated Local Search needs an array problem");
+  const Word n = static_cast<Word>(problem->size());
+  if (const Matrix* matrix = symmetric_tour_matrix(problem->evaluation());
+      matrix != nullptr && minimize_ && n >= kMinTourCities && matrix->rows() == n) {
+    const DenseDistance dist{matrix->data().data(), n};
+    NeighbourLists lists = nearest_by_rows(n, std::min(neighbours_, n - 1), dist);
+    return run_tour(*problem, dist, std::move(lists), Loop(termination_, log), rng);
   }
-  // Outside the lock, so that the refused problem is not poisoned.
-  fatal("Can't use multiNeighbor in Iterated Local Search");
+  return run_general(*problem, minimize_, Loop(termination_, log), rng);
 }
 
 }  // namespace kestrum

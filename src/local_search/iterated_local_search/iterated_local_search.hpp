@@ -12,14 +12,16 @@ namespace kestrum {
 // Two forms of the same loop. On a symmetric tour, minimised, of at least
 // kMinTourCities cities: 2-opt and Or-opt over neighbour lists, kicked by a double bridge
 // (tour_search.hpp). On any other problem: best improvement over the problem's own move
-// type, kicked by kKickMoves random moves of it.
+// type (all members of a MultiNeighbor together), kicked by kKickMoves random moves of it.
 //
-// A run: the start row; a first descent from the problem's current solution; then
-// iterations of one kick plus its descent, the criterion asked before each and told each
-// new local optimum's score. A new optimum that is not worse than the best is kept (an equal
-// one too, so the search drifts across plateaus), a worse one is taken back. A row is
-// written whenever the best improves (the first descent's row has iteration 0), and the final
-// row holds the best score, which the problem then holds as its current and best solution.
+// A run: the start row, then iterations of one kick plus its descent, the first iteration
+// with no kick (a descent from the problem's current solution, so that max_iterations(1)
+// gives the first local optimum). The criterion is asked before each iteration and every
+// 256 cities of a tour descent (so that a time limit also ends a long first descent), and
+// told each new local optimum's score. A new optimum that is not worse than the best is
+// kept (an equal one too, so the search drifts across plateaus), a worse one is taken back.
+// A row is written whenever the best improves, and the final row holds the best score,
+// which the problem then holds as its current and best solution.
 // Each run draws from a fresh generator built from the seed, so a seeded run is
 // reproducible; without a seed every run draws 16 bytes from the OS.
 class IteratedLocalSearch final : public LocalSearch {
@@ -35,9 +37,6 @@ class IteratedLocalSearch final : public LocalSearch {
                       std::optional<std::uint64_t> seed);
 
   void reset() override;
-  // A problem needing the general form whose move type is a MultiNeighbor stops with
-  // "Can't use multiNeighbor in Iterated Local Search", checked before anything changes,
-  // so both objects stay usable.
   [[nodiscard]] RunLog run(bool log) override;
   void set_problem(Shared<Problem> problem) override;
   void set_termination(const TerminationFunction& termination_function) override;
