@@ -10,6 +10,7 @@
 #include "local_search/iterated_local_search/neighbour_lists.hpp"
 #include "local_search/iterated_local_search/tour.hpp"
 #include "local_search/iterated_local_search/tour_search.hpp"
+#include "local_search/iterated_local_search/two_level_tour.hpp"
 #include "support/fatal.hpp"
 #include "support/interrupt.hpp"
 
@@ -82,18 +83,18 @@ class Loop {
   bool interrupted_ = false;
 };
 
-template <class Dist>
-RunLog run_tour(ArrayProblem& problem, const Dist& dist, NeighbourLists lists, Loop loop,
-                Xoshiro128pp rng) {
+template <class TourT, class Dist>
+RunLog run_tour(ArrayProblem& problem, const Dist& dist, const NeighbourLists& lists, Loop& loop,
+                Xoshiro128pp& rng) {
   const std::span<Word> solution = problem.solution();
   const Word n = static_cast<Word>(solution.size());
   const Word first_city = solution[0];
-  Tour tour(solution);
+  TourT tour(solution);
   const double start = problem.eval();
   loop.start(start);
   // Gains below a billionth of the mean edge are rounding noise, not improvements.
   const double eps = std::isfinite(start) ? std::abs(start) / n * 1e-9 : 0.0;
-  TourSearch<Dist> search(dist, lists, tour, eps);
+  TourSearch<Dist, TourT> search(dist, lists, tour, eps);
   const auto stop = [&] { return loop.stop(); };
   if (!loop.stop()) {
     search.activate_all();
@@ -101,26 +102,24 @@ RunLog run_tour(ArrayProblem& problem, const Dist& dist, NeighbourLists lists, L
     loop.optimum(search.length(), true);
     loop.iteration_done();
     double best = search.length();
-    tour.start_journal();
+    search.start_journal();
     while (!loop.stop()) {
       search.double_bridge(rng);
       search.descend(stop);
       if (loop.optimum(search.length(), true)) {
         best = search.length();
-        tour.commit();
+        search.commit();
       } else {
-        tour.undo();
+        search.undo();
         search.clear_queue();
         search.set_length(best);
       }
       loop.iteration_done();
     }
-    tour.stop_journal();
+    search.stop_journal();
   }
   // Back into the problem, read forwards from the city it started with.
-  const std::span<const Word> order = tour.order();
-  const Word shift = tour.position(first_city);
-  std::rotate_copy(order.begin(), order.begin() + shift, order.end(), solution.begin());
+  tour.order_from(first_city, solution);
   problem.set_best();
   return std::move(loop).finish(problem.eval());
 }
@@ -250,8 +249,10 @@ RunLog IteratedLocalSearch::run(bool log) {
   if (const Matrix* matrix = symmetric_tour_matrix(problem->evaluation());
       matrix != nullptr && minimize_ && n >= kMinTourCities && matrix->rows() == n) {
     const DenseDistance dist{matrix->data().data(), n};
-    NeighbourLists lists = nearest_by_rows(n, std::min(neighbours_, n - 1), dist);
-    return run_tour(*problem, dist, std::move(lists), Loop(termination_, log), rng);
+    const NeighbourLists lists = nearest_by_rows(n, std::min(neighbours_, n - 1), dist);
+    Loop loop(termination_, log);
+    if (n >= kTwoLevelCities) return run_tour<TwoLevelTour>(*problem, dist, lists, loop, rng);
+    return run_tour<Tour>(*problem, dist, lists, loop, rng);
   }
   return run_general(*problem, minimize_, Loop(termination_, log), rng);
 }

@@ -29,6 +29,9 @@ class IteratedLocalSearch final : public LocalSearch {
   static constexpr Word kDefaultNeighbours = 10;
   static constexpr Word kMinTourCities = 8;
   static constexpr Word kKickMoves = 3;
+  // From this size on the tour is a TwoLevelTour: an array's reversals, up to n / 2 element
+  // moves each, would dominate.
+  static constexpr Word kTwoLevelCities = 10'000;
 
   // Copies the criterion and turns it to this search's direction. `neighbours` (at least 1)
   // is the length of each city's neighbour list, cut to n - 1 on smaller tours.

@@ -1,14 +1,19 @@
-// Tour: reversals of the shorter side and their journal.
+// Tour: reversals of the shorter side.
 #include "local_search/iterated_local_search/tour.hpp"
 
-#include <utility>
+#include <algorithm>
 
 namespace kestrum {
 
 Tour::Tour(std::span<const Word> order)
     : n_(static_cast<Word>(order.size())), order_(order.begin(), order.end()), pos_(order.size()) {
   for (Word p = 0; p < n_; ++p) pos_[order_[p]] = p;
-  journal_.reserve(64);
+}
+
+void Tour::order_from(Word first, std::span<Word> out) const {
+  const Word shift = pos_[first];
+  std::copy(order_.begin() + shift, order_.end(), out.begin());
+  std::copy(order_.begin(), order_.begin() + shift, out.begin() + (n_ - shift));
 }
 
 void Tour::two_opt(Word a, Word b, Word c, Word d) {
@@ -36,7 +41,6 @@ void Tour::reverse_path(Word from, Word to) {
 
 void Tour::reverse_run(Word first, Word len) {
   if (len < 2) return;
-  if (journaling_) journal_.push_back({first, len});
   Word i = first;
   Word j = first + len - 1;
   if (j >= n_) j -= n_;
@@ -50,13 +54,6 @@ void Tour::reverse_run(Word first, Word len) {
     i = i + 1 == n_ ? 0 : i + 1;
     j = j == 0 ? n_ - 1 : j - 1;
   }
-}
-
-void Tour::undo() {
-  const bool was = std::exchange(journaling_, false);
-  for (auto it = journal_.rbegin(); it != journal_.rend(); ++it) reverse_run(it->first, it->len);
-  journal_.clear();
-  journaling_ = was;
 }
 
 }  // namespace kestrum

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -33,19 +34,38 @@ inline constexpr Word kMaxBridgeSegment = 50;
 //   of one of its ends.
 // Both stop scanning a list as soon as the new edge alone is no shorter than what removing
 // the old ones saves (the lists are ordered by distance).
-template <class Dist>
+//
+// Every change is a sequence of 2-opt steps, and while journaling is on each is recorded, so
+// undo() takes an iteration back by the inverse steps in reverse order, in time proportional
+// to what the iteration changed, whatever the tour representation (TourT: Tour or
+// TwoLevelTour, with next, prev, two_opt, size and order_from).
+template <class Dist, class TourT = Tour>
 class TourSearch {
  public:
-  TourSearch(const Dist& dist, const NeighbourLists& lists, Tour& tour, double eps)
+  TourSearch(const Dist& dist, const NeighbourLists& lists, TourT& tour, double eps)
       : dist_(dist),
         lists_(lists),
         tour_(tour),
         eps_(eps),
         queue_(tour.size()),
         queued_(tour.size(), 0) {
+    journal_.reserve(64);
     length_ = 0.0;
-    const Word n = tour.size();
-    for (Word p = 0; p < n; ++p) length_ += dist_(tour.city(p), tour.city(p + 1 == n ? 0 : p + 1));
+    Word c = 0;
+    for (Word k = 0; k < tour.size(); ++k, c = tour.next(c)) length_ += dist_(c, tour.next(c));
+  }
+
+  void start_journal() noexcept { journaling_ = true; journal_.clear(); }
+  void stop_journal() noexcept { journaling_ = false; journal_.clear(); }
+  // Keeps the recorded changes and goes on recording.
+  void commit() noexcept { journal_.clear(); }
+  // Takes back every change since the last start or commit; the length is the caller's.
+  void undo() {
+    for (auto it = journal_.rbegin(); it != journal_.rend(); ++it) {
+      // two_opt(a, b, c, d) left a c ... b d: the same step on {a, c} and {b, d} undoes it.
+      tour_.two_opt((*it)[0], (*it)[2], (*it)[1], (*it)[3]);
+    }
+    journal_.clear();
   }
 
   [[nodiscard]] double length() const noexcept { return length_; }
@@ -60,7 +80,8 @@ class TourSearch {
     ++count_;
   }
   void activate_all() {
-    for (Word p = 0; p < tour_.size(); ++p) activate(tour_.city(p));
+    Word c = 0;
+    for (Word k = 0; k < tour_.size(); ++k, c = tour_.next(c)) activate(c);
   }
   void clear_queue() {
     while (count_ > 0) queued_[pop()] = 0;
@@ -83,27 +104,34 @@ class TourSearch {
   }
 
   // Swaps two adjacent runs of cities: A B C D becomes A C B D, with B and C of 1 to
-  // kMaxBridgeSegment cities (at most a third of the tour each) at a random place. The six
-  // cities at the three changed edges become active.
+  // kMaxBridgeSegment cities (at most a third of the tour each) after a random city. The
+  // six cities at the three changed edges become active.
   void double_bridge(Xoshiro128pp& rng) {
     const Word n = tour_.size();
     const Word longest = std::min(kMaxBridgeSegment, n / 3);
-    const Word i = rng.range(0, n);
     const Word l1 = rng.range(1, longest + 1);
     const Word l2 = rng.range(1, longest + 1);
-    auto at = [&](Word offset) { return tour_.city(static_cast<Word>((std::uint64_t{i} + offset) % n)); };
-    const Word a2 = at(0), b1 = at(1), b2 = at(l1), c1 = at(l1 + 1), c2 = at(l1 + l2),
-               d1 = at(l1 + l2 + 1);
+    const Word a2 = rng.range(0, n);
+    const Word b1 = tour_.next(a2);
+    Word b2 = b1;
+    for (Word k = 1; k < l1; ++k) b2 = tour_.next(b2);
+    const Word c1 = tour_.next(b2);
+    Word c2 = c1;
+    for (Word k = 1; k < l2; ++k) c2 = tour_.next(c2);
+    const Word d1 = tour_.next(c2);
     length_ += dist_(a2, c1) + dist_(c2, b1) + dist_(b2, d1) - dist_(a2, b1) - dist_(b2, c1) -
                dist_(c2, d1);
-    const Word first = i + 1 == n ? 0 : i + 1;
-    tour_.reverse_run(first, l1 + l2);  // A (C B reversed) D
-    tour_.reverse_run(first, l2);       // C read forwards again
-    tour_.reverse_run(static_cast<Word>((std::uint64_t{first} + l2) % n), l1);
+    // B moved, as it was, between c2 and d1.
+    move_segment(b1, b2, a2, c1, c2, b1, d1);
     for (const Word c : {a2, b1, b2, c1, c2, d1}) activate(c);
   }
 
  private:
+  void two_opt(Word a, Word b, Word c, Word d) {
+    tour_.two_opt(a, b, c, d);
+    if (journaling_) journal_.push_back({a, b, c, d});
+  }
+
   Word pop() {
     const Word c = queue_[head_];
     head_ = head_ + 1 == queue_.size() ? 0 : head_ + 1;
@@ -128,7 +156,7 @@ class TourSearch {
         const double gain = g1 + dist_(c, e) - dist_(b, e);
         if (gain > eps_) {
           // Removes {a, b} and {c, e}; adds {a, c} and {b, e}.
-          tour_.two_opt(a, b, c, e);
+          two_opt(a, b, c, e);
           length_ -= gain;
           for (const Word t : {a, b, c, e}) activate(t);
           return true;
@@ -190,25 +218,27 @@ class TourSearch {
     const Word dd = c_first ? x : c;
     const Word cc_joins = cc == c ? ce : (ce == s1 ? s2 : s1);
     if (cc == nx) {
-      tour_.two_opt(p, s1, cc, dd);
+      two_opt(p, s1, cc, dd);
     } else if (dd == p) {
-      tour_.two_opt(cc, p, s2, nx);
+      two_opt(cc, p, s2, nx);
     } else {
-      tour_.two_opt(p, s1, cc, dd);
-      tour_.two_opt(p, cc, nx, s2);
+      two_opt(p, s1, cc, dd);
+      two_opt(p, cc, nx, s2);
     }
-    if (cc_joins == s1 && s1 != s2) tour_.two_opt(cc, s2, s1, dd);
+    if (cc_joins == s1 && s1 != s2) two_opt(cc, s2, s1, dd);
   }
 
   const Dist& dist_;
   const NeighbourLists& lists_;
-  Tour& tour_;
+  TourT& tour_;
   double eps_;
   double length_ = 0.0;
   std::vector<Word> queue_;
   std::vector<std::uint8_t> queued_;
   std::size_t head_ = 0;
   std::size_t count_ = 0;
+  std::vector<std::array<Word, 4>> journal_;
+  bool journaling_ = false;
 };
 
 }  // namespace kestrum
