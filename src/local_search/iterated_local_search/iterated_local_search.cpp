@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -11,6 +13,8 @@
 #include "local_search/iterated_local_search/tour.hpp"
 #include "local_search/iterated_local_search/tour_search.hpp"
 #include "local_search/iterated_local_search/two_level_tour.hpp"
+#include "local_search/neighbourhood.hpp"
+#include "problem/tour_distances.hpp"
 #include "support/fatal.hpp"
 #include "support/interrupt.hpp"
 
@@ -22,20 +26,12 @@ Xoshiro128pp generator(std::optional<std::uint64_t> seed) {
   return seed ? Xoshiro128pp::from_seed(*seed) : Xoshiro128pp::from_entropy();
 }
 
-// Distances of a square matrix, read without checks: the tour covers exactly its rows.
-struct DenseDistance {
-  const double* data;
-  std::size_t n;
-  [[nodiscard]] double operator()(Word a, Word b) const noexcept { return data[a * n + b]; }
+// A tour evaluation's distances as the tour search reads them: d(a, b), unchecked.
+template <class Distances>
+struct FastDistance {
+  const Distances& d;
+  [[nodiscard]] double operator()(Word a, Word b) const noexcept { return d.fast(a, b); }
 };
-
-// The matrix of a symmetric square tour evaluation, or nullptr when the tour search does
-// not apply to this evaluation.
-const Matrix* symmetric_tour_matrix(const Evaluation& evaluation) {
-  const auto* tsp = std::get_if<Tsp>(&evaluation.kind());
-  if (tsp == nullptr || !tsp->symmetric || !tsp->distance_matrix.is_square()) return nullptr;
-  return &tsp->distance_matrix;
-}
 
 // Shared by both forms: the criterion, the rows and the iteration count.
 class Loop {
@@ -126,22 +122,24 @@ RunLog run_tour(ArrayProblem& problem, const Dist& dist, const NeighbourLists& l
 
 // The problem's own neighbourhood: its simple move type, or every member of its
 // MultiNeighbor. The kicks draw from copies of them, seeded from the run's generator, so
-// that neither the problem's generators nor memory for a list of all moves are used.
-struct Neighbourhood {
-  std::vector<MoveType> members;
+// that the problem's own generators are left alone.
+struct Members {
+  std::vector<SimpleMoveType> kinds;
+  std::vector<MoveType> draws;
   std::vector<std::size_t> drawable;  // members with at least one move at this size
 
-  Neighbourhood(const MoveType& own, Word n, Xoshiro128pp& rng) {
-    if (const auto* multi = std::get_if<MultiNeighbor>(&own.kind())) {
-      for (const SimpleMoveType& member : multi->move_array) members.emplace_back(member);
+  Members(const MoveType& own, Word n, Xoshiro128pp& rng) {
+    if (const MultiNeighbor* multi = own.multi()) {
+      kinds = multi->move_array;
     } else {
-      members.push_back(own);
+      kinds.push_back(*own.simple());
     }
-    for (std::size_t m = 0; m < members.size(); ++m) {
-      members[m].set_size(n);
-      members[m].set_seed((std::uint64_t{rng.next_u32()} << 32) | rng.next_u32());
+    for (std::size_t m = 0; m < kinds.size(); ++m) {
+      draws.emplace_back(kinds[m]);
+      draws[m].set_size(n);
+      draws[m].set_seed((std::uint64_t{rng.next_u32()} << 32) | rng.next_u32());
       // SwapTsp never moves position 0, so it needs three positions for a move.
-      const Word least = std::holds_alternative<SwapTsp>(members[m].kind()) ? 3 : 2;
+      const Word least = std::holds_alternative<SwapTsp>(kinds[m]) ? 3 : 2;
       if (n >= least) drawable.push_back(m);
     }
   }
@@ -150,59 +148,59 @@ struct Neighbourhood {
 struct Improvement {
   double delta = 0.0;
   Move move{};
-  const MoveType* member = nullptr;
+  std::size_t member = 0;
+  bool found = false;
 };
 
 // Tie rule: a move is taken only when strictly better than the best so far (and than no
 // move at all), so the first of equal deltas wins (members in order) and a NaN is never
 // taken.
-Improvement best_improvement(ArrayProblem& problem, const Neighbourhood& hood, bool minimize) {
+Improvement best_improvement(Problem& problem, const Members& members, bool minimize) {
   Improvement best;
-  for (const MoveType& member : hood.members) {
-    const SimpleMoveType kind = *simple_kind(member);
-    for_each_delta(problem.evaluation(), kind, problem.solution(), problem.scratch(),
-                   [&](Move m, double delta) {
-                     if (minimize ? delta < best.delta : delta > best.delta) best = {delta, m, &member};
-                   });
+  for (std::size_t m = 0; m < members.kinds.size(); ++m) {
+    Neighbourhood hood(problem, members.kinds[m]);
+    hood.for_each([&](Move mv, double delta) {
+      if (minimize ? delta < best.delta : delta > best.delta) best = {delta, mv, m, true};
+    });
   }
   return best;
 }
 
 template <class Stop>
-double descend(ArrayProblem& problem, const Neighbourhood& hood, double score, bool minimize,
+double descend(Problem& problem, const Members& members, double score, bool minimize,
                const Stop& stop) {
   while (!stop()) {
-    const Improvement best = best_improvement(problem, hood, minimize);
-    if (best.member == nullptr) break;
-    problem.do_mov(best.move, best.member);
+    const Improvement best = best_improvement(problem, members, minimize);
+    if (!best.found) break;
+    Neighbourhood(problem, members.kinds[best.member]).apply(best.move);
     score += best.delta;
   }
   return score;
 }
 
 // A kick: kKickMoves random moves, each of a member drawn uniformly.
-void kick(ArrayProblem& problem, Neighbourhood& hood, Xoshiro128pp& rng) {
+void kick(Problem& problem, Members& members, Xoshiro128pp& rng) {
   for (Word k = 0; k < IteratedLocalSearch::kKickMoves; ++k) {
-    const std::size_t m = hood.drawable[rng.range(0, static_cast<Word>(hood.drawable.size()))];
-    problem.do_mov(hood.members[m].get_mov(), &hood.members[m]);
+    const std::size_t m = members.drawable[rng.range(0, static_cast<Word>(members.drawable.size()))];
+    Neighbourhood(problem, members.kinds[m]).apply(members.draws[m].get_mov());
   }
 }
 
-RunLog run_general(ArrayProblem& problem, bool minimize, Loop loop, Xoshiro128pp rng) {
+RunLog run_general(ArrayProblem& problem, bool minimize, Loop& loop, Xoshiro128pp& rng) {
   double score = problem.eval();
   loop.start(score);
   const auto stop = [&] { return loop.stop(); };
-  Neighbourhood hood(problem.move_type(), static_cast<Word>(problem.size()), rng);
+  Members members(problem.move_type(), static_cast<Word>(problem.size()), rng);
   if (!loop.stop()) {
-    score = descend(problem, hood, score, minimize, stop);
+    score = descend(problem, members, score, minimize, stop);
     loop.optimum(score, minimize);
     loop.iteration_done();
     std::vector<Word> best(problem.solution().begin(), problem.solution().end());
     double best_score = score;
     // Without a move there is nothing to kick: the first descent was the whole run.
-    while (!hood.drawable.empty() && !loop.stop()) {
-      kick(problem, hood, rng);
-      score = descend(problem, hood, problem.eval(), minimize, stop);
+    while (!members.drawable.empty() && !loop.stop()) {
+      kick(problem, members, rng);
+      score = descend(problem, members, problem.eval(), minimize, stop);
       if (loop.optimum(score, minimize)) {
         std::copy(problem.solution().begin(), problem.solution().end(), best.begin());
         best_score = score;
@@ -217,26 +215,24 @@ RunLog run_general(ArrayProblem& problem, bool minimize, Loop loop, Xoshiro128pp
   return std::move(loop).finish(problem.eval());
 }
 
+// The neighbour lists of a tour: from the points when it has them, else by rows.
+template <class Dist>
+NeighbourLists neighbour_lists(const Evaluation& evaluation, Word n, Word k, const Dist& dist) {
+  if (const auto* points = std::get_if<TspPoints>(&evaluation.kind())) {
+    return nearest_in_plane(points->points.coordinates(), k, dist);
+  }
+  return nearest_by_rows(n, k, dist);
+}
+
 }  // namespace
 
 IteratedLocalSearch::IteratedLocalSearch(bool minimize, Shared<Problem> problem,
                                          const TerminationFunction& termination_function,
                                          Word neighbours, std::optional<std::uint64_t> seed)
-    : termination_(termination_function),
-      problem_(std::move(problem)),
-      minimize_(minimize),
+    : SearchBase(minimize, std::move(problem), termination_function, nullptr),
       neighbours_(neighbours),
       seed_(seed) {
   if (neighbours == 0) fatal("neighbours must be at least 1");
-  termination_.set_goal(minimize);
-}
-
-void IteratedLocalSearch::reset() { reset_problem(problem_); }
-
-void IteratedLocalSearch::set_problem(Shared<Problem> problem) { problem_ = std::move(problem); }
-
-void IteratedLocalSearch::set_termination(const TerminationFunction& termination_function) {
-  termination_ = termination_function;
 }
 
 RunLog IteratedLocalSearch::run(bool log) {
@@ -245,16 +241,21 @@ RunLog IteratedLocalSearch::run(bool log) {
   auto locked = problem_.lock();
   ArrayProblem* problem = locked->as_array_problem();
   if (problem == nullptr) fatal("Iterated Local Search needs an array problem");
+  Loop loop(termination_, log);
   const Word n = static_cast<Word>(problem->size());
-  if (const Matrix* matrix = symmetric_tour_matrix(problem->evaluation());
-      matrix != nullptr && minimize_ && n >= kMinTourCities && matrix->rows() == n) {
-    const DenseDistance dist{matrix->data().data(), n};
-    const NeighbourLists lists = nearest_by_rows(n, std::min(neighbours_, n - 1), dist);
-    Loop loop(termination_, log);
-    if (n >= kTwoLevelCities) return run_tour<TwoLevelTour>(*problem, dist, lists, loop, rng);
-    return run_tour<Tour>(*problem, dist, lists, loop, rng);
+  std::optional<RunLog> result;
+  if (minimize_ && n >= kMinTourCities) {
+    with_tour_distances(problem->evaluation(), [&](const auto& distances, bool symmetric) {
+      if (!symmetric || distances.rows() != n) return;
+      const FastDistance<std::decay_t<decltype(distances)>> dist{distances};
+      const NeighbourLists lists =
+          neighbour_lists(problem->evaluation(), n, std::min(neighbours_, n - 1), dist);
+      result = n >= kTwoLevelCities ? run_tour<TwoLevelTour>(*problem, dist, lists, loop, rng)
+                                    : run_tour<Tour>(*problem, dist, lists, loop, rng);
+    });
   }
-  return run_general(*problem, minimize_, Loop(termination_, log), rng);
+  if (result) return std::move(*result);
+  return run_general(*problem, minimize_, loop, rng);
 }
 
 }  // namespace kestrum

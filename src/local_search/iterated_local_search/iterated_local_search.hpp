@@ -24,7 +24,7 @@ namespace kestrum {
 // which the problem then holds as its current and best solution.
 // Each run draws from a fresh generator built from the seed, so a seeded run is
 // reproducible; without a seed every run draws 16 bytes from the OS.
-class IteratedLocalSearch final : public LocalSearch {
+class IteratedLocalSearch final : public SearchBase {
  public:
   static constexpr Word kDefaultNeighbours = 10;
   static constexpr Word kMinTourCities = 8;
@@ -33,27 +33,18 @@ class IteratedLocalSearch final : public LocalSearch {
   // moves each, would dominate.
   static constexpr Word kTwoLevelCities = 10'000;
 
-  // Copies the criterion and turns it to this search's direction. `neighbours` (at least 1)
-  // is the length of each city's neighbour list, cut to n - 1 on smaller tours.
+  // `neighbours` (at least 1) is the length of each city's neighbour list, cut to n - 1 on
+  // smaller tours. Every move type is accepted.
   IteratedLocalSearch(bool minimize, Shared<Problem> problem,
                       const TerminationFunction& termination_function, Word neighbours,
                       std::optional<std::uint64_t> seed);
 
-  void reset() override;
   [[nodiscard]] RunLog run(bool log) override;
-  void set_problem(Shared<Problem> problem) override;
-  void set_termination(const TerminationFunction& termination_function) override;
 
-  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
-  [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
-  [[nodiscard]] bool minimize() const noexcept { return minimize_; }
   [[nodiscard]] Word neighbours() const noexcept { return neighbours_; }
   [[nodiscard]] std::optional<std::uint64_t> seed() const noexcept { return seed_; }
 
  private:
-  TerminationFunction termination_;
-  Shared<Problem> problem_;
-  bool minimize_;
   Word neighbours_;
   std::optional<std::uint64_t> seed_;
 };
