@@ -40,4 +40,6 @@ if ! "$venv/bin/python" -m pip install -q --no-build-isolation "$ROOT[bench]" >&
   install_kestrum "$venv"
 fi
 log "kestrum against other libraries"
-exec "$venv/bin/python" "$ROOT/bench/compare.py" --native "$ROOT/build/bench/native.json" "$@"
+"$venv/bin/python" "$ROOT/bench/compare.py" --native "$ROOT/build/bench/native.json" "$@"
+log "iterated local search on large tours (bench/large_tours.py)"
+"$venv/bin/python" "$ROOT/bench/large_tours.py"
