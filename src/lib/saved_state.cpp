@@ -6,6 +6,7 @@
 #include <utility>
 #include <variant>
 
+#include "local_search/iterated_local_search/iterated_local_search.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "local_search/steepest_descent/steepest_descent.hpp"
 #include "local_search/tabu_search/tabu_search.hpp"
@@ -418,6 +419,11 @@ void write_search(ByteWriter& w, const SearchFields& f, const Problem& problem) 
       break;
     case SearchFields::Kind::kTabuSearch: w.u32(f.tabu_list_size); break;
     case SearchFields::Kind::kVns: w.u32(f.neighbor_index); break;
+    case SearchFields::Kind::kIteratedLocalSearch:
+      w.u32(f.neighbours);
+      w.boolean(f.seed.has_value());
+      if (f.seed) w.u64(*f.seed);
+      break;
   }
   write_problem(w, problem);
   // Written only when set, after the problem, so that every tabu search saved before the
@@ -426,7 +432,7 @@ void write_search(ByteWriter& w, const SearchFields& f, const Problem& problem) 
 }
 
 Shared<LocalSearch> read_search(ByteReader& r) {
-  const auto kind = static_cast<SearchFields::Kind>(tag(r, 4, "search"));
+  const auto kind = static_cast<SearchFields::Kind>(tag(r, 5, "search"));
   const bool minimize = r.boolean();
   const TF termination = read_termination(r, 1);
   SearchFields f;
@@ -441,6 +447,11 @@ Shared<LocalSearch> read_search(ByteReader& r) {
       break;
     case SearchFields::Kind::kTabuSearch: f.tabu_list_size = r.u32(); break;
     case SearchFields::Kind::kVns: f.neighbor_index = r.u32(); break;
+    case SearchFields::Kind::kIteratedLocalSearch:
+      f.neighbours = r.u32();
+      if (f.neighbours == 0) malformed("an iterated local search has at least one neighbour");
+      if (r.boolean()) f.seed = r.u64();
+      break;
   }
   Shared<Problem> problem = Shared<Problem>::make<ArrayProblem>(read_problem(r));
   if (kind == SearchFields::Kind::kTabuSearch && r.remaining() != 0) {
@@ -474,6 +485,11 @@ Shared<LocalSearch> read_search(ByteReader& r) {
       vns.set_termination(termination);
       vns.restore_neighbor_index(f.neighbor_index);
       return Shared<LocalSearch>::make<VariableNeighborhood>(std::move(vns));
+    }
+    case SearchFields::Kind::kIteratedLocalSearch: {
+      IteratedLocalSearch ils(minimize, problem, termination, f.neighbours, f.seed);
+      ils.set_termination(termination);
+      return Shared<LocalSearch>::make<IteratedLocalSearch>(std::move(ils));
     }
   }
   unknown_tag("search", kind);
@@ -556,6 +572,13 @@ SearchFields search_fields(const LocalSearch& search) {
     f.termination = s->termination();
     f.problem = s->problem();
     f.neighbor_index = s->neighbor_index();
+  } else if (const auto* s = dynamic_cast<const IteratedLocalSearch*>(&search)) {
+    f.kind = SearchFields::Kind::kIteratedLocalSearch;
+    f.minimize = s->minimize();
+    f.termination = s->termination();
+    f.problem = s->problem();
+    f.neighbours = s->neighbours();
+    f.seed = s->seed();
   } else {
     fatal("unknown kind of search");
   }

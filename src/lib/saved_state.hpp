@@ -54,7 +54,13 @@ void check_criterion_depth(const TerminationFunction& termination);
 
 // What a search holds besides its problem, copied out under the search's lock.
 struct SearchFields {
-  enum class Kind : std::uint8_t { kSteepestDescent = 0, kSimulatedAnnealing = 1, kTabuSearch = 2, kVns = 3 };
+  enum class Kind : std::uint8_t {
+    kSteepestDescent = 0,
+    kSimulatedAnnealing = 1,
+    kTabuSearch = 2,
+    kVns = 3,
+    kIteratedLocalSearch = 4
+  };
   Kind kind = Kind::kSteepestDescent;
   bool minimize = true;
   TerminationFunction termination = TerminationFunction::always_true();
@@ -69,6 +75,9 @@ struct SearchFields {
   bool canonical_tours = false;
   // Variable neighbourhood search.
   Word neighbor_index = 0;
+  // Iterated local search.
+  Word neighbours = 0;
+  std::optional<std::uint64_t> seed;
   Shared<Problem> problem;
 };
 

@@ -137,7 +137,8 @@ TYPED_TEST(TourRepresentation, KicksRepairsAndUndoKeepTheLengthExact) {
 
 TEST(NeighbourLists, GridSearchFindsTheSameNeighboursAsAFullSort) {
   std::mt19937_64 rng(11);
-  // Spread out, on one line (a grid one cell high), and clustered with duplicates.
+  // Spread out, on one line (a grid one cell high), clustered with duplicates, all at one
+  // place, and spread beyond what a double's extent holds (one cell).
   std::vector<Points> cases{random_points(300, rng)};
   Points line;
   for (Word c = 0; c < 50; ++c) line.xy.insert(line.xy.end(), {double((c * 37) % 50), 3.0});
@@ -148,6 +149,10 @@ TEST(NeighbourLists, GridSearchFindsTheSameNeighboursAsAFullSort) {
     clustered.xy.insert(clustered.xy.end(), {base + double(c % 7), base + double(c % 5)});
   }
   cases.push_back(clustered);
+  cases.push_back(Points{std::vector<double>(40, 2.5)});
+  Points huge;
+  for (Word c = 0; c < 30; ++c) huge.xy.insert(huge.xy.end(), {c % 2 ? 1e308 : -1e308, double(c)});
+  cases.push_back(huge);
   for (const Points& pts : cases) {
     const Word n = static_cast<Word>(pts.xy.size() / 2);
     for (const Word k : {1U, 5U, 10U}) {
@@ -159,6 +164,36 @@ TEST(NeighbourLists, GridSearchFindsTheSameNeighboursAsAFullSort) {
       EXPECT_EQ(grid.ids, rows.ids) << "n=" << n << " k=" << k;
     }
   }
+}
+
+TEST(NeighbourLists, RoundedDistancesTieAsInTheRows) {
+  // Integer coordinates and distances rounded to integers: many neighbours tie at the k-th
+  // distance, and the grid must pick the lowest numbers among them, as the rows do, even
+  // when a tied one lies in a farther cell than an untied one.
+  std::mt19937_64 rng(17);
+  std::uniform_int_distribution<int> u(0, 40);
+  Points pts;
+  for (Word c = 0; c < 400; ++c) pts.xy.insert(pts.xy.end(), {double(u(rng)), double(u(rng))});
+  const auto rounded = [&](Word a, Word b) { return std::floor(pts(a, b) + 0.5); };
+  const auto bound = [](double r) { return std::floor(r * (1.0 - 1e-12) + 0.5); };
+  for (const Word k : {3U, 8U, 16U}) {
+    const NeighbourLists grid = nearest_in_plane(pts.xy, k, rounded, bound, [] { return false; });
+    const NeighbourLists rows = nearest_by_rows(400, k, rounded);
+    EXPECT_EQ(grid.dist, rows.dist) << "k=" << k;
+    EXPECT_EQ(grid.ids, rows.ids) << "k=" << k;
+  }
+}
+
+TEST(NeighbourLists, AStopEndsTheBuildWithNoLists) {
+  std::mt19937_64 rng(19);
+  const Points pts = random_points(3000, rng);
+  int asked = 0;
+  const auto stop_at_second = [&] { return ++asked == 2; };
+  EXPECT_TRUE(nearest_in_plane(pts.xy, 5, pts, [](double r) { return r / 2; }, stop_at_second).ids.empty());
+  EXPECT_EQ(asked, 2);
+  asked = 0;
+  EXPECT_TRUE(nearest_by_rows(3000, 5, pts, stop_at_second).ids.empty());
+  EXPECT_EQ(asked, 2);
 }
 
 // Brute force over every 2-opt move: the best gain available.

@@ -1,10 +1,13 @@
 """Iterated local search: arguments, logs, optima on small instances, both forms, reproducibility."""
 
+import copy
 import itertools
 import os
+import pickle
 import random
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 import kestrum
@@ -62,6 +65,14 @@ class TestArguments:
         with pytest.raises(error) as info:
             ils(p, T.max_iterations(1), **kw)
         assert str(info.value) == message
+
+    def test_lists_longer_than_the_tour_are_cut_to_every_other_city(self):
+        d = euclidean(9, 3)
+        logs = []
+        for k in (8, 9, 1000):
+            p = P.array_problem(M.reverse(0), E.tsp(d))
+            logs.append(ref.scores(ils(p, T.max_iterations(40), neighbours=k, seed=2).run()))
+        assert logs[0] == logs[1] == logs[2]
 
     def test_none_means_the_default_neighbour_count(self):
         d = euclidean(12, 2)
@@ -157,3 +168,91 @@ class TestOtherProblems:
             p = P.array_problem(move, E.tsp(d))
             logs.append(ref.scores(ils(p, T.max_iterations(50), seed=5).run()))
         assert logs[0] == logs[1] == logs[2]
+
+
+    def test_criterion_asked_before_each_iteration_and_told_each_optimum(self):
+        # must_improve stops at the first local optimum that is not strictly better: every
+        # iteration before it improved, and wrote its row.
+        p = P.array_problem(M.reverse(0), E.tsp(euclidean(80, 12)))
+        p.set_solution(random.Random(2).sample(range(80), 80))
+        log = ils(p, T.must_improve(), seed=8).run()
+        check_log(log, p)
+        assert len(log) >= 3
+        assert [row[3] for row in log[1:-1]] == list(range(len(log) - 2))
+        assert log[-1][3] == len(log) - 1
+        for limit in (1, 2, 17):
+            p = P.array_problem(M.reverse(0), E.tsp(euclidean(30, limit)))
+            assert ils(p, T.max_iterations(limit), seed=1).run()[-1][3] == limit
+
+
+def twin_matrix(xy, metric):
+    """The distances of tsp_from_points(xy, metric), computed here as TSPLIB defines them."""
+    dx = xy[:, None, 0] - xy[None, :, 0]
+    dy = xy[:, None, 1] - xy[None, :, 1]
+    plain = np.sqrt(dx * dx + dy * dy)
+    if metric == "euclidean":
+        return plain
+    if metric == "euc_2d":
+        return np.floor(plain + 0.5)
+    if metric == "ceil_2d":
+        return np.ceil(plain)
+    r = np.sqrt((dx * dx + dy * dy) / 10.0)  # att
+    t = np.floor(r + 0.5)
+    return np.where(t < r, t + 1.0, t)
+
+
+class TestPoints:
+    @pytest.mark.parametrize("metric", ["euclidean", "euc_2d", "ceil_2d", "att"])
+    def test_points_and_their_matrix_give_the_same_run(self, metric):
+        # Integer coordinates on a small square: rounded distances tie often, so the
+        # neighbour lists must break ties the same way from the points as from the rows.
+        rng = np.random.default_rng(5)
+        xy = rng.integers(0, 60, (150, 2)).astype(float)
+        runs = []
+        for ev in (E.tsp_from_points(xy, metric), E.tsp(twin_matrix(xy, metric))):
+            p = P.array_problem(M.reverse(0), ev)
+            p.set_solution(random.Random(4).sample(range(150), 150))
+            runs.append((ref.scores(ils(p, T.max_iterations(300), neighbours=6, seed=3).run()), p.solution()))
+        assert runs[0] == runs[1]
+
+    def test_geo_file_searched_alike_as_points_and_as_matrix(self, tmp_path):
+        # GEO distances lie on a sphere: their lists come by rows in both forms.
+        rng = np.random.default_rng(6)
+        xy = np.round(rng.uniform(-60, 60, (60, 2)), 2)
+        lines = ["TYPE: TSP", "DIMENSION: 60", "EDGE_WEIGHT_TYPE: GEO", "NODE_COORD_SECTION"]
+        lines += [f"{k + 1} {x!r} {y!r}" for k, (x, y) in enumerate(xy.tolist())]
+        path = tmp_path / "geo.tsp"
+        path.write_text("\n".join(lines + ["EOF", ""]))
+        runs = []
+        for dense in (False, True):
+            p = P.array_problem(M.reverse(0), E.tsp_from_tsplib(path, dense=dense))
+            runs.append(ref.scores(ils(p, T.max_iterations(100), seed=3).run()))
+        assert runs[0] == runs[1]
+
+    def test_a_large_tour_from_points_stays_a_tour(self):
+        # Past the size where the tour is kept as linked segments.
+        n = 12000
+        rng = random.Random(9)
+        p = P.array_problem(M.reverse(0), E.tsp_from_points([(rng.random(), rng.random()) for _ in range(n)]))
+        start = p.eval()
+        log = ils(p, T.max_iterations(200), seed=1).run()
+        check_log(log, p)
+        assert log[-1][1] < 0.2 * start
+
+
+class TestSavedState:
+    @pytest.mark.parametrize("save", [lambda s: pickle.loads(pickle.dumps(s)), copy.deepcopy], ids=["pickle", "deepcopy"])
+    @pytest.mark.parametrize("kw", [{"neighbours": 4, "seed": 2 ** 64 - 1}, {"neighbours": 7, "seed": 0}],
+                             ids=["large-seed", "zero-seed"])
+    def test_round_trip_keeps_neighbours_seed_and_problem(self, save, kw):
+        p = P.array_problem(M.reverse(0), E.tsp(euclidean(40, 13)))
+        p.set_solution(random.Random(1).sample(range(40), 40))
+        search = ils(p, T.max_iterations(60), **kw)
+        twin = save(search)
+        assert ref.scores(twin.run()) == ref.scores(search.run())
+
+    def test_an_unseeded_search_stays_unseeded(self):
+        search = ils(P.array_problem(M.reverse(0), E.tsp(euclidean(12, 1))), T.max_iterations(3))
+        twin = pickle.loads(pickle.dumps(search))
+        assert pickle.dumps(twin) == pickle.dumps(search)
+        assert twin.run()[-1][3] == 3

@@ -14,6 +14,8 @@
 #include "local_search/iterated_local_search/tour_search.hpp"
 #include "local_search/iterated_local_search/two_level_tour.hpp"
 #include "local_search/neighbourhood.hpp"
+#include "problem/point_metrics.hpp"
+#include "problem/points.hpp"
 #include "problem/tour_distances.hpp"
 #include "support/fatal.hpp"
 #include "support/interrupt.hpp"
@@ -79,43 +81,48 @@ class Loop {
   bool interrupted_ = false;
 };
 
-template <class TourT, class Dist>
-RunLog run_tour(ArrayProblem& problem, const Dist& dist, const NeighbourLists& lists, Loop& loop,
+template <class TourT, class Dist, class BuildLists>
+RunLog run_tour(ArrayProblem& problem, const Dist& dist, const BuildLists& build_lists, Loop& loop,
                 Xoshiro128pp& rng) {
   const std::span<Word> solution = problem.solution();
   const Word n = static_cast<Word>(solution.size());
-  const Word first_city = solution[0];
-  TourT tour(solution);
   const double start = problem.eval();
   loop.start(start);
-  // Gains below a billionth of the mean edge are rounding noise, not improvements.
-  const double eps = std::isfinite(start) ? std::abs(start) / n * 1e-9 : 0.0;
-  TourSearch<Dist, TourT> search(dist, lists, tour, eps);
   const auto stop = [&] { return loop.stop(); };
+  // The lists are part of the first iteration: the criterion is asked before them, and a
+  // stop while they are built (they may take a while on a large matrix) ends the run there.
   if (!loop.stop()) {
-    search.activate_all();
-    search.descend(stop);
-    loop.optimum(search.length(), true);
-    loop.iteration_done();
-    double best = search.length();
-    search.start_journal();
-    while (!loop.stop()) {
-      search.double_bridge(rng);
+    const NeighbourLists lists = build_lists();
+    if (!lists.ids.empty()) {
+      const Word first_city = solution[0];
+      TourT tour(solution);
+      // Gains below a billionth of the mean edge are rounding noise, not improvements.
+      const double eps = std::isfinite(start) ? std::abs(start) / n * 1e-9 : 0.0;
+      TourSearch<Dist, TourT> search(dist, lists, tour, eps);
+      search.activate_all();
       search.descend(stop);
-      if (loop.optimum(search.length(), true)) {
-        best = search.length();
-        search.commit();
-      } else {
-        search.undo();
-        search.clear_queue();
-        search.set_length(best);
-      }
+      loop.optimum(search.length(), true);
       loop.iteration_done();
+      double best = search.length();
+      search.start_journal();
+      while (!loop.stop()) {
+        search.double_bridge(rng);
+        search.descend(stop);
+        if (loop.optimum(search.length(), true)) {
+          best = search.length();
+          search.commit();
+        } else {
+          search.undo();
+          search.clear_queue();
+          search.set_length(best);
+        }
+        loop.iteration_done();
+      }
+      search.stop_journal();
+      // Back into the problem, read forwards from the city it started with.
+      tour.order_from(first_city, solution);
     }
-    search.stop_journal();
   }
-  // Back into the problem, read forwards from the city it started with.
-  tour.order_from(first_city, solution);
   problem.set_best();
   return std::move(loop).finish(problem.eval());
 }
@@ -215,13 +222,30 @@ RunLog run_general(ArrayProblem& problem, bool minimize, Loop& loop, Xoshiro128p
   return std::move(loop).finish(problem.eval());
 }
 
-// The neighbour lists of a tour: from the points when it has them, else by rows.
-template <class Dist>
-NeighbourLists neighbour_lists(const Evaluation& evaluation, Word n, Word k, const Dist& dist) {
-  if (const auto* points = std::get_if<TspPoints>(&evaluation.kind())) {
-    return nearest_in_plane(points->points.coordinates(), k, dist);
+// The neighbour lists of a tour: from the points when a plane grid can find them, else by
+// rows. The grid needs a lower bound of the distance at a given plane distance: each plane
+// metric is a non-decreasing function of it, applied here to a hair less than it (the
+// coordinates' own rounding). GEO distances are on a sphere: by rows.
+template <class Dist, class Stop>
+NeighbourLists neighbour_lists(const Evaluation& evaluation, Word n, Word k, const Dist& dist,
+                               const Stop& stop) {
+  if (const auto* tour = std::get_if<TspPoints>(&evaluation.kind())) {
+    const std::span<const double> xy = tour->points.coordinates();
+    const auto at = [](double r) { return metrics::Point{r * (1.0 - 1e-12), 0.0}; };
+    constexpr metrics::Point origin{0.0, 0.0};
+    switch (tour->points.metric()) {
+      case PointMetric::kEuclidean:
+        return nearest_in_plane(xy, k, dist, [&](double r) { return metrics::euclidean(origin, at(r)); }, stop);
+      case PointMetric::kEuc2d:
+        return nearest_in_plane(xy, k, dist, [&](double r) { return metrics::euc_2d(origin, at(r)); }, stop);
+      case PointMetric::kCeil2d:
+        return nearest_in_plane(xy, k, dist, [&](double r) { return metrics::ceil_2d(origin, at(r)); }, stop);
+      case PointMetric::kAtt:
+        return nearest_in_plane(xy, k, dist, [&](double r) { return metrics::att(origin, at(r)); }, stop);
+      case PointMetric::kGeo: break;
+    }
   }
-  return nearest_by_rows(n, k, dist);
+  return nearest_by_rows(n, k, dist, stop);
 }
 
 }  // namespace
@@ -248,10 +272,12 @@ RunLog IteratedLocalSearch::run(bool log) {
     with_tour_distances(problem->evaluation(), [&](const auto& distances, bool symmetric) {
       if (!symmetric || distances.rows() != n) return;
       const FastDistance<std::decay_t<decltype(distances)>> dist{distances};
-      const NeighbourLists lists =
-          neighbour_lists(problem->evaluation(), n, std::min(neighbours_, n - 1), dist);
-      result = n >= kTwoLevelCities ? run_tour<TwoLevelTour>(*problem, dist, lists, loop, rng)
-                                    : run_tour<Tour>(*problem, dist, lists, loop, rng);
+      const auto build = [&] {
+        return neighbour_lists(problem->evaluation(), n, std::min(neighbours_, n - 1), dist,
+                               [&] { return loop.stop(); });
+      };
+      result = n >= kTwoLevelCities ? run_tour<TwoLevelTour>(*problem, dist, build, loop, rng)
+                                    : run_tour<Tour>(*problem, dist, build, loop, rng);
     });
   }
   if (result) return std::move(*result);
