@@ -104,6 +104,36 @@ TYPED_TEST(TourRepresentation, TwoOptReplacesExactlyTheTwoEdgesEitherWayRound) {
   }
 }
 
+TEST(TwoLevelTour, AgreesWithTheArrayOnLongRandomSequences) {
+  // Long sequences on larger tours: segments taking in their neighbours' parts until they
+  // are full, new segments when they are, and the rebuilds after many of those.
+  std::mt19937_64 rng(23);
+  for (const Word n : {64U, 500U, 5000U}) {
+    const std::vector<Word> start = shuffled(n, rng);
+    Tour array(start);
+    TwoLevelTour linked(start);
+    for (int step = 0; step < 20000; ++step) {
+      const Word a = static_cast<Word>(rng() % n);
+      // Mostly near pairs (in tour order), as a descent makes them, and some far ones.
+      const Word reach = rng() % 4 == 0 ? n : 40;
+      Word c = a;
+      for (Word k = static_cast<Word>(rng() % reach); k > 0; --k) c = array.next(c);
+      const bool forwards = rng() % 2 == 0;
+      const Word b = forwards ? array.next(a) : array.prev(a);
+      const Word d = forwards ? array.next(c) : array.prev(c);
+      if (a == c || b == c || d == a) continue;
+      array.two_opt(a, b, c, d);
+      linked.two_opt(a, b, c, d);
+      if (step % 97 == 0) {
+        expect_consistent(linked);
+        ASSERT_EQ(edges_of(linked), edges_of(array)) << "n=" << n << " step " << step;
+      }
+    }
+    expect_consistent(linked);
+    ASSERT_EQ(edges_of(linked), edges_of(array)) << "n=" << n;
+  }
+}
+
 TYPED_TEST(TourRepresentation, KicksRepairsAndUndoKeepTheLengthExact) {
   // The representations may read the cycle in different directions, and the search tries a
   // city's two sides in a fixed order, so their runs differ: each is checked on its own.

@@ -64,7 +64,9 @@ void TwoLevelTour::reverse_path(Word a, Word b) {
     return;
   }
   split_before(a);
+  keep_first_ = a;
   split_after(b);
+  keep_first_ = kNoCity;
   const Word s1 = city_[a].seg, s2 = city_[b].seg;
   // Which is shorter in segments, the run s1..s2 or the rest? Walk forwards from s1 and
   // backwards from s1's predecessor at the same pace: the first to meet s2 decides, in
@@ -116,26 +118,85 @@ void TwoLevelTour::split_before(Word c) {
   const Word s = city_[c].seg;
   if (forward_first(s) == c) return;
   const Segment& seg = seg_[s];
-  // In segment order the segment is first .. last; c cuts it into two runs.
+  // In segment order the segment is first .. last; c cuts it into two runs, and the shorter
+  // one moves out.
   const std::int64_t lo = city_[seg.first].seq, hi = city_[seg.last].seq, at = city_[c].seq;
   if (!seg.rev) {
     // Forwards: [first .. before c] then [c .. last].
     if (at - lo <= hi - at) {
-      carve(s, seg.first, city_[c].prv, true);
+      move_run(s, seg.first, city_[c].prv, true);
     } else {
-      carve(s, c, seg.last, false);
+      move_run(s, c, seg.last, false);
     }
   } else {
     // Forwards: [last .. after c] then [c .. first] (segment order reversed).
     if (hi - at <= at - lo) {
-      carve(s, city_[c].nxt, seg.last, true);
+      move_run(s, city_[c].nxt, seg.last, true);
     } else {
-      carve(s, seg.first, c, false);
+      move_run(s, seg.first, c, false);
     }
   }
 }
 
-void TwoLevelTour::carve(Word s, Word from, Word to, bool before) {
+void TwoLevelTour::move_run(Word s, Word from, Word to, bool left) {
+  const Word into = left ? seg_[s].prev : seg_[s].next;
+  const std::int64_t length = city_[to].seq - city_[from].seq + 1;
+  const Segment& target = seg_[into];
+  const std::int64_t room = 2 * static_cast<std::int64_t>(group_) -
+                            (city_[target.last].seq - city_[target.first].seq + 1);
+  bool fits = into != s && length <= room;
+  if (fits && keep_first_ != kNoCity) {
+    // The path's first city must stay first of its segment: it may not move with the run,
+    // and nothing may be put in front of it.
+    const City& kept = city_[keep_first_];
+    const bool moves = kept.seg == s && kept.seq >= city_[from].seq && kept.seq <= city_[to].seq;
+    fits = !moves && (left || kept.seg != into);
+  }
+  if (fits) {
+    absorb(s, from, to, left, into);
+  } else {
+    carve(s, from, to, left);
+  }
+}
+
+void TwoLevelTour::absorb(Word s, Word from, Word to, bool left, Word into) {
+  Segment& src = seg_[s];
+  Segment& dst = seg_[into];
+  const std::int64_t lo = city_[dst.first].seq, hi = city_[dst.last].seq;
+  const std::int64_t length = city_[to].seq - city_[from].seq + 1;
+  // The run's forward ends, and what is left of s (read before any link is turned round).
+  const Word run_first = src.rev ? to : from, run_last = src.rev ? from : to;
+  if (src.first == from) {
+    src.first = city_[to].nxt;
+  } else {
+    src.last = city_[from].prv;
+  }
+  // Numbered on from dst's forward end (left) or back from its forward start, in dst's own
+  // direction; the links turn round when the two segments run opposite ways.
+  const bool turn = src.rev != dst.rev;
+  std::int64_t i = 0;
+  for (Word c = from;; ++i) {
+    City& x = city_[c];
+    const Word following = x.nxt;
+    const std::int64_t f = src.rev ? length - 1 - i : i;  // forward position in the run
+    if (left) {
+      x.seq = dst.rev ? lo - (f + 1) : hi + (f + 1);
+    } else {
+      x.seq = dst.rev ? hi + (length - f) : lo - (length - f);
+    }
+    x.seg = into;
+    if (turn) std::swap(x.nxt, x.prv);
+    if (c == to) break;
+    c = following;
+  }
+  if (left) {
+    (dst.rev ? dst.first : dst.last) = run_last;
+  } else {
+    (dst.rev ? dst.last : dst.first) = run_first;
+  }
+}
+
+void TwoLevelTour::carve(Word s, Word from, Word to, bool left) {
   const Word id = static_cast<Word>(seg_.size());
   seg_.push_back({from, to, 0, 0, seg_[s].rev});
   Segment& old = seg_[s];
@@ -149,7 +210,7 @@ void TwoLevelTour::carve(Word s, Word from, Word to, bool before) {
     city_[c].seg = id;
     if (c == to) break;
   }
-  if (before) {
+  if (left) {
     carved.prev = old.prev;
     carved.next = s;
     seg_[old.prev].next = id;

@@ -19,9 +19,13 @@ namespace kestrum {
 // Reversing a path: inside one segment, the run is relinked and renumbered (at most a
 // segment's length of work). Otherwise the segments holding its ends are split there, so the
 // path is a run of whole segments, and the run (or its complement, whichever holds fewer
-// segments) is reversed by flipping bits and relinking the segment cycle. Splits add
-// segments; once there are four times as many as at the start, everything is rebuilt from
-// the current order, which costs O(n) every O(sqrt n) changes.
+// segments) is reversed by flipping bits and relinking the segment cycle. A split moves the
+// shorter part of the segment to the end of the neighbouring segment on its side, so the
+// number of segments stays as it was; only when that neighbour would grow past twice the
+// target length, or the move would undo the other end's split, does the part become a segment
+// of its own. Once there are four times as many segments as at the start, everything is
+// rebuilt from the current order (a walk over every city, which is rare: rebuilding after a
+// fixed number of changes would cost more than the changes themselves on a large tour).
 //
 // Same interface and same cycles as Tour (the direction of reading may differ).
 class TwoLevelTour {
@@ -57,9 +61,12 @@ class TwoLevelTour {
   // Makes c the first city (forward) of its segment, or with `after` set the last.
   void split_before(Word c);
   void split_after(Word c);
-  // Moves the run of cities from..to (segment order) of segment s into a new segment,
-  // placed before or after s in the cycle.
-  void carve(Word s, Word from, Word to, bool place_after);
+  // Moves the run of cities from..to (segment order), s's forward-first part when `left`,
+  // else its forward-last part, out of segment s: into the neighbouring segment on that
+  // side when it can take it (absorb), else into a new segment placed there (carve).
+  void move_run(Word s, Word from, Word to, bool left);
+  void absorb(Word s, Word from, Word to, bool left, Word into);
+  void carve(Word s, Word from, Word to, bool left);
   // Reverses the forward run of whole segments s1..s2.
   void reverse_segments(Word s1, Word s2);
 
@@ -69,6 +76,9 @@ class TwoLevelTour {
   std::vector<Segment> seg_;
   std::vector<Word> scratch_;  // the order, for a rebuild
   Word rebuild_at_ = 0;        // segment count that triggers a rebuild
+  // While a path's second end is split: its first city, which must stay first of its segment.
+  Word keep_first_ = kNoCity;
+  static constexpr Word kNoCity = ~Word{0};
 };
 
 }  // namespace kestrum
