@@ -109,6 +109,28 @@ class TestTours:
         assert more[-1][1] <= first[-1][1]
         assert more[-1][3] == 300
 
+    def test_first_iteration_ends_on_a_two_opt_and_or_opt_optimum(self):
+        # With every other city in the lists, the first optimum has no improving 2-opt move
+        # (reversal of a run) and no improving move of a run of 1 to 3 cities, though a single
+        # pass with don't-look bits may leave some.
+        n = 45
+        d = euclidean(n, 21)
+        score = ref.tsp(d)[1]
+        for seed in range(3):
+            p = P.array_problem(M.reverse(0), E.tsp(d))
+            p.set_solution(random.Random(seed).sample(range(n), n))
+            ils(p, T.max_iterations(1), neighbours=n - 1, seed=seed).run()
+            s = p.solution()
+            here = score(s)
+            for i in range(n):
+                for j in range(i + 1, n):
+                    assert score(s[:i] + s[i:j + 1][::-1] + s[j + 1:]) >= here
+                for length in (1, 2, 3):
+                    run, rest = s[i:i + length], s[:i] + s[i + length:]
+                    for k in range(len(rest) + 1):
+                        for piece in (run, run[::-1]):
+                            assert score(rest[:k] + piece + rest[k:]) >= here
+
     def test_same_seed_same_run(self):
         d = euclidean(40, 6)
         runs = []

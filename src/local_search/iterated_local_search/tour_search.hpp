@@ -31,7 +31,8 @@ inline constexpr Word kMaxBridgeSegment = 50;
 // - Or-opt: a segment of 1 to 3 cities ending at a is cut out, its two outer neighbours
 //   joined, and the segment inserted between two adjacent cities c and x, as it was or
 //   reversed (whichever the new edges {c, end}, {x, other end} give), c among the nearest
-//   of one of its ends.
+//   of one of its ends; or, seen from the other side, a segment with an end among a's
+//   nearest is put between a and one of its tour neighbours.
 // Both stop scanning a list as soon as the new edge alone is no shorter than what removing
 // the old ones saves (the lists are ordered by distance).
 //
@@ -99,7 +100,7 @@ class TourSearch {
       }
       const Word a = pop();
       queued_[a] = 0;
-      if (improve_two_opt(a) || improve_or_opt(a)) activate(a);
+      if (improve_two_opt(a) || improve_or_opt(a) || improve_or_opt_beside(a)) activate(a);
     }
   }
 
@@ -198,6 +199,46 @@ class TourSearch {
                 for (const Word t : {p, nx, a, s2, c, x}) activate(t);
                 return true;
               }
+            }
+          }
+        }
+      }
+    }
+    return false;
+  }
+
+  // Or-opt seen from where the run goes: c is the city it is put beside, x c's tour
+  // neighbour on that side, and the run's end e among c's nearest, the run going from e
+  // either way. An improving Or-opt move either saves more by taking its run out than one
+  // of its two new edges at the run costs (found from the run's ends, above), or its removed
+  // edge {c, x} is longer than both (found here), so with both scans a complete list misses
+  // no improving move.
+  bool improve_or_opt_beside(Word c) {
+    const std::span<const Word> near = lists_.of(c);
+    const std::span<const double> near_dist = lists_.dist_of(c);
+    for (const bool forwards : {true, false}) {
+      const Word x = forwards ? tour_.next(c) : tour_.prev(c);
+      const double removed = dist_(c, x);
+      for (std::size_t r = 0; r < near.size(); ++r) {
+        const double g1 = removed - near_dist[r];
+        if (g1 <= eps_) break;
+        const Word e = near[r];
+        if (e == x) continue;
+        for (const bool away : {true, false}) {
+          auto step = [&](Word v) { return away ? tour_.next(v) : tour_.prev(v); };
+          const Word p = away ? tour_.prev(e) : tour_.next(e);
+          Word f = e;
+          for (Word len = 1; len <= 3; ++len) {
+            if (len > 1) f = step(f);
+            if (f == c || f == x) break;  // the run may hold neither
+            const Word nx = step(f);
+            if (nx == p) break;
+            const double gain = g1 + dist_(p, e) + dist_(f, nx) - dist_(p, nx) - dist_(x, f);
+            if (gain > eps_) {
+              move_segment(e, f, p, nx, c, e, x);
+              length_ -= gain;
+              for (const Word t : {p, nx, e, f, c, x}) activate(t);
+              return true;
             }
           }
         }
