@@ -176,7 +176,7 @@ def pct(x):
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--seeds", type=int, default=5)
-    ap.add_argument("--seconds", type=float, default=10.0, help="wall time of the TSPLIB rows")
+    ap.add_argument("--seconds", type=int, default=10, help="wall time of the TSPLIB rows (whole seconds)")
     ap.add_argument("--points", type=int, default=100_000)
     ap.add_argument("--points-seconds", type=int, default=20)
     ap.add_argument("--only", default="first,timed,points", help="subset of: first, timed, points")
