@@ -106,8 +106,9 @@ def ortools_gls(d, start, seconds):
     n = len(d)
     manager = pywrapcp.RoutingIndexManager(n, 1, 0)
     routing = pywrapcp.RoutingModel(manager)
-    rows = d.tolist()
-    transit = routing.RegisterTransitCallback(lambda i, j: rows[manager.IndexToNode(i)][manager.IndexToNode(j)])
+    # The matrix handed over whole: a Python callback per arc would spend the time limit in
+    # the interpreter (and overrun it several times over).
+    transit = routing.RegisterTransitMatrix(d.tolist())
     routing.SetArcCostEvaluatorOfAllVehicles(transit)
     params = pywrapcp.DefaultRoutingSearchParameters()
     params.local_search_metaheuristic = routing_enums_pb2.LocalSearchMetaheuristic.GUIDED_LOCAL_SEARCH
