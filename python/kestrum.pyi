@@ -21,9 +21,9 @@ directly or subclassed. A fatal stop of the native code raises `PanicException`,
 and recognise it by `type(e).__name__`.
 """
 
-from collections.abc import Buffer, Sequence
+from collections.abc import Buffer, Callable, Sequence
 from os import PathLike
-from typing import final
+from typing import Literal, final
 
 __all__ = [
     "LocalSearch",
@@ -462,7 +462,16 @@ class LocalSearch:
 
         Rows are (elapsed_ns, best, current, iteration): the start row, a row per accepted
         step, and the final row, whose best is the run's best score and whose iteration is
-        the number of iterations run. The problem keeps the last and the best solution.
+        the number of iterations run (fewer rows under `set_log`). The problem keeps the last
+        and the best solution.
+
+        Runs without the interpreter lock, so other threads go on meanwhile. Pending signals
+        are looked at about every 50 ms: when a handler raises (Ctrl-C gives
+        KeyboardInterrupt), or the progress callback does, the run stops as its criterion
+        would (the problem keeps its current and best solutions and stays usable) and the
+        exception propagates with the log so far, final row included, as its attribute
+        `log`. Reaching from a callback into an object the run holds (its search, its
+        problem) raises RuntimeError.
         """
     def reset(self) -> None:
         """Reset the search's problem: current and best solution become the identity."""
@@ -484,6 +493,25 @@ class LocalSearch:
         default) from the calling thread's OS-keyed generator. Other searches draw no
         acceptance numbers and ignore it.
         """
+    def set_log(self, mode: Literal["all", "improvements", "final"]) -> None:
+        """Choose which rows the runs keep.
+
+        "all" (the default): every row; "improvements": the start row, the rows at which the
+        best score improves, and the final row; "final": the final row only. Only what is
+        kept changes, never the search. `benchmark` and `kestrum_tools.grid` honour it. Kept
+        by pickling and copies.
+        """
+    def set_progress(
+        self, callback: Callable[[int, float, float, int], object] | None, every_seconds: float | None = None
+    ) -> None:
+        """Call `callback(elapsed_ns, best, current, iteration)` during runs.
+
+        From the running thread, with the interpreter lock, at most once per
+        `every_seconds` (None: 1.0) and once at the end of each run, with the latest row the
+        search wrote. An exception from it stops the run as Ctrl-C does. None removes the
+        callback. The interval is kept by pickling and copies; the callback is not (a copy
+        has none).
+        """
 
 def benchmark(
     algorithms: Sequence[LocalSearch],
@@ -497,7 +525,10 @@ def benchmark(
     Before each run the problem is reseeded with the run's seed and reset to the identity.
     The searches and problems are the objects given, not copies: afterwards the searches keep
     the last problem (and the criterion, when given) and the problems their final state.
-    Writes the line "hii" to standard output (file descriptor 1) first.
+    Writes the line "hii" to standard output (file descriptor 1) first. Each log is kept in
+    its search's log mode (`LocalSearch.set_log`). Runs go without the interpreter lock; a
+    raising signal handler or progress callback ends the call, and the exception carries the
+    nested logs so far (the stopped run's last) as its attribute `log`.
 
     Args:
         algorithms: the searches.

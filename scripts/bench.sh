@@ -39,6 +39,8 @@ if ! "$venv/bin/python" -m pip install -q --no-build-isolation "$ROOT[bench]" >&
   # one at a time and marks the missing ones as skipped.
   install_kestrum "$venv"
 fi
+log "runs in threads and the cost of watching a run (bench/threads_bench.py)"
+"$venv/bin/python" "$ROOT/bench/threads_bench.py" --native "$ROOT/build/bench/native.json"
 log "kestrum against other libraries"
 "$venv/bin/python" "$ROOT/bench/compare.py" --native "$ROOT/build/bench/native.json" "$@"
 log "iterated local search on large tours (bench/large_tours.py)"

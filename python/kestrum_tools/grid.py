@@ -3,20 +3,22 @@
 ``grid`` prepares each run exactly as ``kestrum.benchmark`` does (criterion copied in,
 problem set, reseeded, reset), but on its own copies of the search and the problem, so the
 runs can go to other processes or machines: a process pool over all cores by default, or any
-``concurrent.futures.Executor``, such as the one a ``dask.distributed`` client hands out.
+``concurrent.futures.Executor``, such as the one a ``dask.distributed`` client hands out, or
+threads of this process (``executor="threads"``), since runs give up the interpreter lock.
 """
 
 from __future__ import annotations
 
+import copy
 import multiprocessing
 import operator
 import os
 import pickle
 import traceback
 from collections.abc import Callable, Sequence
-from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor, as_completed
+from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor, ThreadPoolExecutor, as_completed
 from dataclasses import dataclass
-from typing import Any, Protocol, SupportsIndex
+from typing import Any, Literal, Protocol, SupportsIndex
 
 import kestrum
 from kestrum_tools._optional import require
@@ -120,6 +122,21 @@ def _run_preloaded(a: int, p: int, termination_state: bytes | None, seed: int, w
     return _run(_preloaded[0][a], _preloaded[1][p], termination_state, seed, where)
 
 
+def _run_copies(search: kestrum.LocalSearch, problem: kestrum.Problem, termination: kestrum.Termination | None, seed: int, where: tuple[int, int, int]) -> Log:
+    """One run on a thread of this process: benchmark's preparation on copies of the objects.
+    Deep copies keep the search's settings (log mode, progress interval), not its callback."""
+    del where
+    search = copy.deepcopy(search)
+    problem = copy.deepcopy(problem)
+    if termination is not None:
+        search.set_termination(termination)
+    search.set_problem(problem)
+    problem.set_seed(seed)
+    problem.reset()
+    log: Log = search.run()
+    return log
+
+
 def _seed(value: SupportsIndex) -> int:
     seed = operator.index(value)
     if not 0 <= seed < _SEED_LIMIT:
@@ -182,7 +199,7 @@ def grid(
     problems: Sequence[kestrum.Problem],
     seeds: Sequence[int],
     termination_function: kestrum.Termination | None = None,
-    executor: Executor | _DaskClient | None = None,
+    executor: Executor | _DaskClient | Literal["threads"] | None = None,
     progress: bool = True,
 ) -> list[list[list[Log]]]:
     """Run every search on every problem once per seed, each run an independent task.
@@ -204,7 +221,11 @@ def grid(
     cluster, pass ``client.get_executor()``, or the ``dask.distributed.Client`` itself: then
     each search's and each problem's state is sent to the cluster once rather than with
     every run, which matters for large problems (a problem's state holds its matrices). The
-    workers need kestrum installed. A given executor or client is left running.
+    workers need kestrum installed. A given executor or client is left running. With
+    ``"threads"``, a thread pool of this process (one thread per core) runs the runs on deep
+    copies of the objects, with nothing pickled: runs give up the interpreter lock, so the
+    threads run in parallel. A raising signal handler (Ctrl-C) reaches only runs on the main
+    thread, so in this mode it takes effect when the runs under way end.
 
     ``progress``: show a progress bar (tqdm, on standard error) of the runs done, with the
     time left. False needs no tqdm.
@@ -213,6 +234,8 @@ def grid(
     the (search, problem, seed) of the first failure, every failure, and all the logs that
     were obtained.
     """
+    if isinstance(executor, str) and executor != "threads":
+        raise ValueError(f"executor must be an Executor, a Dask client, 'threads' or None, not {executor!r}")
     algorithms = _checked(algorithms, kestrum.LocalSearch, "algorithms")
     problems = _checked(problems, kestrum.Problem, "problems")
     if isinstance(seeds, str):
@@ -222,21 +245,32 @@ def grid(
         raise TypeError(f"termination_function is a {type(termination_function).__name__}, not a Termination")
     bar_class = require("tqdm", "the progress bar of grid (progress=False runs without it)").tqdm if progress else None
 
-    # Saved once here, so every run starts from the same state and the native state is not
-    # encoded again for each task.
-    search_states: list[Any] = [_search_state(a) for a in algorithms]
-    problem_states: list[Any] = [pickle.dumps(p) for p in problems]
-    termination_state = None if termination_function is None else pickle.dumps(termination_function)
+    threads = executor == "threads"
+    if threads:
+        # Copies taken now, so later changes to the given objects do not reach the runs; each
+        # run copies them again, as a worker process would decode its own.
+        search_states: list[Any] = [copy.deepcopy(a) for a in algorithms]
+        problem_states: list[Any] = [copy.deepcopy(p) for p in problems]
+        termination_state: Any = None if termination_function is None else copy.deepcopy(termination_function)
+    else:
+        # Saved once here, so every run starts from the same state and the native state is
+        # not encoded again for each task.
+        search_states = [_search_state(a) for a in algorithms]
+        problem_states = [pickle.dumps(p) for p in problems]
+        termination_state = None if termination_function is None else pickle.dumps(termination_function)
 
     results: list[list[list[Log | None]]] = [[[None] * len(seeds) for _ in problems] for _ in algorithms]
     total = len(algorithms) * len(problems) * len(seeds)
     if total == 0:
         return results  # type: ignore[return-value]
 
-    owned = executor is None
+    owned = executor is None or threads
     task: Callable[..., Log] = _run
-    if executor is None:
-        pool: Executor = _default_executor(search_states, problem_states)
+    if threads:
+        pool: Executor = ThreadPoolExecutor(max_workers=_usable_cores(), thread_name_prefix="grid")
+        task = _run_copies
+    elif executor is None:
+        pool = _default_executor(search_states, problem_states)
         task = _run_preloaded
         search_states = list(range(len(algorithms)))
         problem_states = list(range(len(problems)))

@@ -16,25 +16,30 @@ BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
   // reserves nothing it does not run.
   const std::uint64_t seed_count = seeds ? seeds->size() : count;
   auto seed_at = [&](std::uint64_t k) { return seeds ? (*seeds)[k] : k; };
+  RunControl& control = RunControl::active();
 
   BenchmarkResult result;
   result.reserve(algorithms.size());
   for (const Shared<LocalSearch>& search : algorithms) {
     if (termination_function) search.lock()->set_termination(*termination_function);
-    std::vector<std::vector<RunLog>> per_search;
+    auto& per_search = result.emplace_back();
     per_search.reserve(problems.size());
     for (const Shared<Problem>& problem : problems) {
       search.lock()->set_problem(problem);
-      std::vector<RunLog> per_problem;
+      auto& per_problem = per_search.emplace_back();
       per_problem.reserve(static_cast<std::size_t>(seed_count));
       for (std::uint64_t k = 0; k < seed_count; ++k) {
+        // A stop (a signal handler or a callback that raised) ends the call between runs or
+        // inside one; what ran so far is returned, the stopped run with its final row.
+        if (control.between_runs()) return result;
         problem.lock()->set_seed(seed_at(k));
         problem.lock()->reset();
-        per_problem.push_back(search.lock()->run(true));
+        auto locked = search.lock();
+        control.begin_run(locked->run_settings());
+        per_problem.push_back(locked->run(true));
+        if (control.stop_requested()) return result;
       }
-      per_search.push_back(std::move(per_problem));
     }
-    result.push_back(std::move(per_search));
   }
   return result;
 }

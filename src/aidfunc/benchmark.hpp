@@ -21,7 +21,9 @@ inline constexpr std::uint64_t kMaxRuns = 268435455;
 
 // Before each run the problem is reseeded and reset, so a run is repeatable for its seed as
 // far as the search draws all its random numbers from the problem. The searches keep the
-// criterion (when given) and the last problem; the problems keep their final state.
+// criterion (when given) and the last problem; the problems keep their final state. Each run
+// keeps its log in its search's log mode. When the thread's run control is asked to stop,
+// the runner returns what it has: the lists so far, ending with the stopped run's log.
 [[nodiscard]] BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
                                         const std::vector<Shared<Problem>>& problems,
                                         const std::optional<TerminationFunction>& termination_function,

@@ -5,6 +5,7 @@
 #include "lib/benchmark_function.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
+#include "lib/run_host.hpp"
 #include "lib/run_log.hpp"
 #include "lib/wrappers.hpp"
 
@@ -53,8 +54,16 @@ PyObject* benchmark_entry(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
     std::optional<TerminationFunction> criterion;
     if (termination) criterion = (*termination)->value;
 
-    BenchmarkResult result = benchmark(searches, handles, criterion, runs, seeds);
-    return nested_to_list(result);
+    PyRunHost host;
+    BenchmarkResult result;
+    {
+      RunControl control(&host);  // signal checks between and within runs
+      WithoutGil released;
+      result = benchmark(searches, handles, criterion, runs, seeds);
+    }
+    PyRef nested = nested_to_list(result);
+    if (host.has_error()) host.raise_with_log(std::move(nested));
+    return nested;
   });
 }
 

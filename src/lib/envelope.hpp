@@ -10,6 +10,7 @@
 
 #include "support/fatal.hpp"
 #include "support/interrupt.hpp"
+#include "support/shared.hpp"
 
 namespace kestrum::py {
 
@@ -42,7 +43,12 @@ PyObject* guarded(Body&& body) noexcept {
   } catch (const FatalStop& stop) {
     raise_panic(stop);
     return nullptr;
+  } catch (const InUse&) {  // a lock this thread holds: from a callback inside its own run
+    t_unwinding_consistent = false;
+    PyErr_SetString(PyExc_RuntimeError, kInUseMessage);
+    return nullptr;
   } catch (const std::bad_alloc&) {
+    t_unwinding_consistent = false;  // a run log that could not grow left its locks unpoisoned
     PyErr_NoMemory();
     return nullptr;
   } catch (const std::length_error&) {  // a container asked for more than it can ever hold

@@ -1,9 +1,13 @@
 // LocalSearch: the four searches over a shared problem.
+#include <cmath>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/pickling.hpp"
+#include "lib/run_host.hpp"
 #include "lib/run_log.hpp"
 #include "lib/wrappers.hpp"
 #include "local_search/iterated_local_search/iterated_local_search.hpp"
@@ -96,8 +100,22 @@ PyObject* iterated_local_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyO
 constexpr Signature kRun{"LocalSearch", "run", {}, 0, Receiver::Self};
 PyObject* run(PyObject* self, PyObject*) noexcept {
   return guarded([&] {
-    RunLog log = with_locked<DynLocalSearch>(self, [](LocalSearch& s) { return s.run(true); });
-    return run_log_to_list(log);
+    Shared<LocalSearch> handle = self_of<DynLocalSearch>(self).handle;
+    PyRunHost host;
+    RunLog log;
+    {
+      // The run works without the interpreter lock; the host takes it back for signal
+      // checks and progress reports. A raising handler or callback stops the run as its
+      // criterion would, and the exception leaves with the log.
+      RunControl control(&host);
+      WithoutGil released;
+      auto locked = handle.lock();
+      control.begin_run(locked->run_settings());
+      log = locked->run(true);
+    }
+    PyRef list = run_log_to_list(log);
+    if (host.has_error()) host.raise_with_log(std::move(list));
+    return list;
   });
 }
 
@@ -139,6 +157,60 @@ PyObject* set_acceptance_seed(PyObject* self, PyObject* const* a, Py_ssize_t n, 
   });
 }
 
+constexpr Signature kSetLog{"LocalSearch", "set_log", {"mode"}, 1, Receiver::Self};
+PyObject* set_log(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [mode] = bind<Text>(kSetLog, a, n, kw);
+    LogMode chosen;
+    const std::string_view text = mode;
+    if (text == "all") {
+      chosen = LogMode::kAll;
+    } else if (text == "improvements") {
+      chosen = LogMode::kImprovements;
+    } else if (text == "final") {
+      chosen = LogMode::kFinal;
+    } else {
+      PyRef shown = PyRef::steal(PyUnicode_FromStringAndSize(mode.data(), static_cast<Py_ssize_t>(mode.size())));
+      PyErr_Format(PyExc_ValueError, "log mode must be 'all', 'improvements' or 'final', not %R",
+                   shown.get());
+      throw_error_set();
+    }
+    with_locked<DynLocalSearch>(self, [&](LocalSearch& s) { s.run_settings().log_mode = chosen; });
+    return none();
+  });
+}
+
+// A callable, or None for no callback.
+struct CallableOrNone {
+  using type = PyRef;
+  static PyRef convert(PyObject* o) {
+    if (o != Py_None && !PyCallable_Check(o)) raise_cannot_convert(o, "Callable");
+    return o == Py_None ? PyRef() : PyRef::borrow(o);
+  }
+};
+
+constexpr Signature kSetProgress{
+    "LocalSearch", "set_progress", {"callback", "every_seconds"}, 1, Receiver::Self};
+PyObject* set_progress(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [callback, every_seconds] = bind<CallableOrNone, Optional<F64>>(kSetProgress, a, n, kw);
+    const double every = every_seconds.value_or(1.0);
+    if (!(every >= 0.0) || std::isinf(every)) {
+      PyRef shown = PyRef::steal(PyFloat_FromDouble(every));
+      PyErr_Format(PyExc_ValueError, "every_seconds must be a finite number of seconds >= 0, not %R",
+                   shown.get());
+      throw_error_set();
+    }
+    std::shared_ptr<ProgressCallback> progress;
+    if (callback) progress = std::make_shared<PyProgress>(std::move(callback));
+    with_locked<DynLocalSearch>(self, [&](LocalSearch& s) {
+      s.run_settings().progress = std::move(progress);
+      s.run_settings().progress_every_s = every;
+    });
+    return none();
+  });
+}
+
 }  // namespace
 
 PyMethodDef* DynLocalSearch::methods() {
@@ -153,6 +225,8 @@ PyMethodDef* DynLocalSearch::methods() {
       method(set_termination, kSetTermination),
       method(set_acceptance_seed, kSetAcceptanceSeed),
       method(iterated_local_search, kIteratedLocalSearch),
+      method(set_log, kSetLog),
+      method(set_progress, kSetProgress),
       from_state_method<DynLocalSearch>(),
       reduce_method<DynLocalSearch>(),
       kMethodsEnd,

@@ -4,8 +4,6 @@
 #include <cstdint>
 
 namespace kestrum::py {
-namespace {
-
 PyRef u128_to_int(unsigned __int128 v) {
   const auto low = static_cast<std::uint64_t>(v);
   const auto high = static_cast<std::uint64_t>(v >> 64);
@@ -17,6 +15,8 @@ PyRef u128_to_int(unsigned __int128 v) {
   PyRef l = PyRef::steal(PyLong_FromUnsignedLongLong(low));
   return PyRef::steal(PyNumber_Or(shifted.get(), l.get()));
 }
+
+namespace {
 
 PyRef row_to_tuple(const ProgressRecord& row) {
   PyRef tuple = PyRef::steal(PyTuple_New(4));

@@ -7,6 +7,9 @@
 
 namespace kestrum::py {
 
+// An elapsed time in nanoseconds as a Python int.
+PyRef u128_to_int(unsigned __int128 v);
+
 // A new list at the log's final length, filled in one pass.
 PyRef run_log_to_list(const RunLog& log);
 

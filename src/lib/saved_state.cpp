@@ -2,6 +2,7 @@
 #include "lib/saved_state.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <variant>
@@ -403,6 +404,12 @@ ArrayProblem read_problem(ByteReader& r) {
 
 // ---- searches
 
+// Marks the run settings that follow a search's problem.
+constexpr std::uint8_t kRunSettingsMark = 0x52;
+
+Shared<LocalSearch> build_search(SearchFields::Kind kind, bool minimize, const TerminationFunction& termination,
+                                 const SearchFields& f, const Shared<Problem>& problem);
+
 void write_search(ByteWriter& w, const SearchFields& f, const Problem& problem) {
   w.u8(static_cast<std::uint8_t>(f.kind));
   w.boolean(f.minimize);
@@ -429,6 +436,28 @@ void write_search(ByteWriter& w, const SearchFields& f, const Problem& problem) 
   // Written only when set, after the problem, so that every tabu search saved before the
   // flag existed loads unchanged and saves to the same bytes.
   if (f.kind == SearchFields::Kind::kTabuSearch && f.canonical_tours) w.boolean(true);
+  // Run settings other than the defaults, after everything else: states written before
+  // they existed, and states of searches that keep the defaults, are the same bytes. The
+  // progress callback is not saved: a copy has none.
+  if (f.log_mode == LogMode::kAll && f.progress_every_s == 1.0) return;
+  w.u8(kRunSettingsMark);
+  w.u8(static_cast<std::uint8_t>(f.log_mode));
+  w.f64(f.progress_every_s);
+}
+
+RunSettings read_run_settings(ByteReader& r) {
+  RunSettings settings;
+  if (r.remaining() == 0) return settings;
+  const std::size_t left = r.remaining();
+  if (r.u8() != kRunSettingsMark) malformed(std::to_string(left) + " unexpected bytes at the end");
+  const std::uint8_t mode = r.u8();
+  if (mode > static_cast<std::uint8_t>(LogMode::kFinal)) malformed("log mode " + std::to_string(mode));
+  settings.log_mode = static_cast<LogMode>(mode);
+  settings.progress_every_s = r.f64();
+  if (!(settings.progress_every_s >= 0.0) || std::isinf(settings.progress_every_s)) {
+    malformed("progress interval out of range");
+  }
+  return settings;
 }
 
 Shared<LocalSearch> read_search(ByteReader& r) {
@@ -455,10 +484,21 @@ Shared<LocalSearch> read_search(ByteReader& r) {
   }
   Shared<Problem> problem = Shared<Problem>::make<ArrayProblem>(read_problem(r));
   if (kind == SearchFields::Kind::kTabuSearch && r.remaining() != 0) {
-    f.canonical_tours = r.boolean();
-    if (!f.canonical_tours) malformed("a tabu search's tour flag is written only when set");
+    ByteReader probe = r;  // the tour flag (a boolean), unless the run settings come first
+    if (probe.u8() != kRunSettingsMark) {
+      f.canonical_tours = r.boolean();
+      if (!f.canonical_tours) malformed("a tabu search's tour flag is written only when set");
+    }
   }
+  const RunSettings settings = read_run_settings(r);
   r.expect_end();
+  Shared<LocalSearch> search = build_search(kind, minimize, termination, f, problem);
+  search.lock()->run_settings() = settings;
+  return search;
+}
+
+Shared<LocalSearch> build_search(SearchFields::Kind kind, bool minimize, const TerminationFunction& termination,
+                                 const SearchFields& f, const Shared<Problem>& problem) {
   // The constructors turn their copy of the criterion to the search's direction, which
   // re-arms the improvement criteria; set_termination then puts back the saved state as is.
   switch (kind) {
@@ -544,6 +584,8 @@ StateBytes save_problem(const Problem& problem) {
 
 SearchFields search_fields(const LocalSearch& search) {
   SearchFields f;
+  f.log_mode = search.run_settings().log_mode;
+  f.progress_every_s = search.run_settings().progress_every_s;
   if (const auto* s = dynamic_cast<const SteepestDescent*>(&search)) {
     f.kind = SearchFields::Kind::kSteepestDescent;
     f.minimize = s->minimize();

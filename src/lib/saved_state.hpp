@@ -78,6 +78,9 @@ struct SearchFields {
   // Iterated local search.
   Word neighbours = 0;
   std::optional<std::uint64_t> seed;
+  // Every search: how its runs are driven (the progress callback is not saved).
+  LogMode log_mode = LogMode::kAll;
+  double progress_every_s = 1.0;
   Shared<Problem> problem;
 };
 

@@ -8,21 +8,11 @@
 
 #include "problem/problem.hpp"
 #include "support/clock.hpp"
+#include "local_search/run_control.hpp"
 #include "support/shared.hpp"
 #include "termination/termination_function.hpp"
 
 namespace kestrum {
-
-// One row of a run log.
-struct ProgressRecord {
-  unsigned __int128 elapsed_ns = 0;  // since the run's start instant
-  double best_score = 0.0;
-  double current_score = 0.0;
-  std::uint64_t iteration = 0;  // iterations completed before the row was written
-};
-
-// A run log: an optional start row, the step rows, and always a final row.
-using RunLog = std::vector<ProgressRecord>;
 
 class LocalSearch {
  public:
@@ -38,6 +28,14 @@ class LocalSearch {
   virtual void set_termination(const TerminationFunction& termination_function) = 0;
   // Only simulated annealing draws acceptance numbers; the other searches have nothing to seed.
   virtual void set_acceptance_seed(std::optional<std::uint64_t> /*seed*/) {}
+
+  // How the driver runs this search: log mode and progress reporting. Not part of the
+  // search itself: no run reads it, the driver hands it to the run control.
+  [[nodiscard]] RunSettings& run_settings() noexcept { return run_settings_; }
+  [[nodiscard]] const RunSettings& run_settings() const noexcept { return run_settings_; }
+
+ private:
+  RunSettings run_settings_;
 };
 
 // The starting value of a scan's best delta: the largest finite double (or its negation),
@@ -47,22 +45,6 @@ inline constexpr double kWorstDelta = std::numeric_limits<double>::max();
 [[nodiscard]] constexpr double worst_delta(bool minimize) noexcept {
   return minimize ? kWorstDelta : -kWorstDelta;
 }
-
-// The run's clock and log: the start instant is read once and every row is stamped with
-// the time elapsed since it when the row is written.
-class RunRecorder {
- public:
-  RunRecorder() : start_(now()) {}
-
-  void add(double best_score, double current_score, std::uint64_t iteration) {
-    rows_.push_back({elapsed_ns(start_, now()), best_score, current_score, iteration});
-  }
-  [[nodiscard]] RunLog take() && { return std::move(rows_); }
-
- private:
-  Instant start_;
-  RunLog rows_;
-};
 
 // What every search holds and does alike: its own copy of the criterion (turned to the
 // search's direction when built), the problem handle and the direction, with reset,

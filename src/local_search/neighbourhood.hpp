@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "local_search/run_control.hpp"
 #include "problem/array_problem.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
@@ -28,6 +29,9 @@ namespace kestrum {
 // list) and the generic one (get_all_mov or get_mov and delta_eval through the Problem
 // interface). Both give the same moves in the same order with bit-identical deltas, so a
 // search never writes that fork itself.
+//
+// Every move scanned counts as a unit of work of the thread's run control: once the run must
+// stop, a scan ends before its next row of moves and the search sees stop_requested().
 //
 // Holds references: it lives inside one run, while the run holds the problem's lock.
 class Neighbourhood {
@@ -53,14 +57,18 @@ class Neighbourhood {
   // get_all_mov's message.
   template <class Visit>
   void for_each(Visit&& visit) {
+    CountedVisit<std::remove_reference_t<Visit>> counted{visit, RunControl::active()};
     if (array_ != nullptr) {
       if (const SimpleMoveType* kind = simple()) {
-        for_each_delta(array_->evaluation(), *kind, array_->solution(), array_->scratch(), visit);
+        for_each_delta(array_->evaluation(), *kind, array_->solution(), array_->scratch(), counted);
         return;
       }
     }
     const MoveType* type = explicit_type();
-    for (const Move m : all_moves()) visit(m, problem_.delta_eval(m, type));
+    for (const Move m : all_moves()) {
+      if (counted.stop_scan()) return;
+      counted(m, problem_.delta_eval(m, type));
+    }
   }
 
   // As for_each, with a third argument: hash_of(), the hash of the solution after the move.
@@ -75,15 +83,18 @@ class Neighbourhood {
       if (const SimpleMoveType* kind = simple()) {
         hashes.load(array_->solution());
         const Rearrangement r = geometry(*kind).rearrangement;
-        for_each_delta(array_->evaluation(), *kind, array_->solution(), array_->scratch(),
-                       [&](Move m, double delta) {
-                         visit(m, delta, [&] { return hashes.after(r, m.i, m.j); });
-                       });
+        auto hashed = [&](Move m, double delta) {
+          visit(m, delta, [&] { return hashes.after(r, m.i, m.j); });
+        };
+        CountedVisit<decltype(hashed)> counted{hashed, RunControl::active()};
+        for_each_delta(array_->evaluation(), *kind, array_->solution(), array_->scratch(), counted);
         return;
       }
     }
     const MoveType* type = explicit_type();
+    RunControl& control = RunControl::active();
     for (const Move m : all_moves()) {
+      if (control.tick()) return;
       const double delta = problem_.delta_eval(m, type);
       problem_.do_mov(m, type);
       const std::uint64_t hash = problem_.hash();

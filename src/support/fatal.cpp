@@ -3,9 +3,12 @@
 
 #include <utility>
 
+#include "support/shared.hpp"
+
 namespace kestrum {
 
 void fatal(std::string message, std::source_location where) {
+  t_unwinding_consistent = false;  // a fatal stop always poisons the locks it unwinds through
   throw FatalStop{std::move(message), where};
 }
 

@@ -1,23 +1,69 @@
 // Shared<T>: a reference-counted object behind a mutex that is poisoned by a fatal stop.
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "support/fatal.hpp"
 
 namespace kestrum {
 
+// Thrown when a thread asks for a lock it already holds: a callback or a signal handler
+// that runs inside a run and reaches back into an object that run holds. Like FatalStop it
+// is caught only by the binding's envelope; unlike it, nothing has been left half done.
+struct InUse {};
+
+inline constexpr const char* kInUseMessage = "the object is in use by a running search";
+
+// Set by code that throws while every object it holds is consistent (a lock found held by
+// this very thread, a run log that cannot grow between two moves): the locks the exception
+// unwinds through are released without being poisoned. fatal() clears it, so a fatal stop
+// always poisons; the binding's envelope clears it when it catches the exception.
+inline thread_local bool t_unwinding_consistent = false;
+
+// How a thread waits for a lock another thread holds. The binding installs hooks that give
+// up the interpreter lock around the wait, so a holder that needs it (for a callback or a
+// signal check) can finish. `enter` returns a token that `leave` gets back.
+struct BlockingHooks {
+  void* (*enter)() = nullptr;
+  void (*leave)(void*) = nullptr;
+};
+inline std::atomic<BlockingHooks*> g_blocking_hooks{nullptr};
+
 template <class T>
 class Shared {
   struct Cell {
     explicit Cell(std::unique_ptr<T> v) : value(std::move(v)) {}
     std::mutex mutex;
+    std::atomic<std::thread::id> holder{};  // the thread holding `mutex`, if any
     bool poisoned = false;
     std::unique_ptr<T> value;  // T may be an interface: problems and searches are polymorphic
   };
+
+  // Takes the mutex: at once when it is free; refuses a second acquisition by the holding
+  // thread (the mutex is not re-entrant: waiting would wait for ever); otherwise waits,
+  // with the blocking hooks around the wait.
+  static void acquire(Cell& cell) {
+    if (!cell.mutex.try_lock()) {
+      if (cell.holder.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+        t_unwinding_consistent = true;
+        throw InUse{};
+      }
+      BlockingHooks* hooks = g_blocking_hooks.load(std::memory_order_acquire);
+      void* token = hooks != nullptr ? hooks->enter() : nullptr;
+      cell.mutex.lock();
+      if (hooks != nullptr) hooks->leave(token);
+    }
+    cell.holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
+  static void release(Cell& cell) {
+    cell.holder.store(std::thread::id{}, std::memory_order_relaxed);
+    cell.mutex.unlock();
+  }
 
  public:
   // Holds the lock for its lifetime. If the scope is left by an exception (a fatal stop
@@ -25,9 +71,9 @@ class Shared {
   class Locked {
    public:
     explicit Locked(Cell& cell) : cell_(&cell), entry_count_(std::uncaught_exceptions()) {
-      cell_->mutex.lock();
+      acquire(*cell_);
       if (cell_->poisoned) {
-        cell_->mutex.unlock();
+        release(*cell_);
         cell_ = nullptr;
         fatal(kPoisonedMessage);
       }
@@ -36,8 +82,10 @@ class Shared {
     Locked& operator=(const Locked&) = delete;
     ~Locked() {
       if (cell_ == nullptr) return;
-      if (std::uncaught_exceptions() > entry_count_) cell_->poisoned = true;
-      cell_->mutex.unlock();
+      if (std::uncaught_exceptions() > entry_count_ && !t_unwinding_consistent) {
+        cell_->poisoned = true;
+      }
+      release(*cell_);
     }
     T& operator*() const { return *cell_->value; }
     T* operator->() const { return cell_->value.get(); }
@@ -57,12 +105,15 @@ class Shared {
     return s;
   }
 
-  // Blocks until the lock is free; a poisoned lock ends the operation with a fatal stop.
+  // Blocks until the lock is free; a poisoned lock ends the operation with a fatal stop,
+  // and a lock this thread already holds with InUse.
   [[nodiscard]] Locked lock() const { return Locked(*cell_); }
 
   [[nodiscard]] bool poisoned() const {
-    std::lock_guard guard(cell_->mutex);
-    return cell_->poisoned;
+    acquire(*cell_);
+    const bool p = cell_->poisoned;
+    release(*cell_);
+    return p;
   }
   [[nodiscard]] bool same_as(const Shared& other) const { return cell_ == other.cell_; }
   [[nodiscard]] long use_count() const { return cell_.use_count(); }

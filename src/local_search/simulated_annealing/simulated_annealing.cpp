@@ -44,10 +44,11 @@ RunLog SimulatedAnnealing::run(bool log) {
   if (log) rows.add(score, score, 0);
   std::uint64_t iterations = 0;
   auto anneal = [&](auto&& moves) {
-    while (termination_.keep_running()) {
+    // Counted here too: with 0 iterations per temperature the inner loop never runs.
+    while (termination_.keep_running() && !rows.stopping()) {
       const double t = static_cast<double>(temperature_);
       for (std::uint32_t k = 0; k < iterations_temperature_; ++k) {
-        if (!termination_.keep_running()) break;
+        if (!termination_.keep_running() || rows.stopping()) break;
         const Move m = moves.propose();
         const double delta = moves.delta(m);
         // A zero delta is never worsening. A NaN is not worsening when minimising, and is

@@ -49,11 +49,15 @@ RunLog SteepestDescent::run(bool log) {
   std::uint64_t iterations = 0;
   double candidate = score;
   for (;;) {
-    if (!termination_.keep_running()) {
+    if (!termination_.keep_running() || rows.stopping()) {
       candidate = score;
       break;
     }
     const BestMove best = best_move(problem, minimize_);
+    if (rows.control().stop_requested()) {  // stopped inside the scan: its move is not applied
+      candidate = score;
+      break;
+    }
     candidate = score + best.delta;
     termination_.check_new_variable(candidate);
     // Maximising, a zero best delta still counts as an improvement and is applied.

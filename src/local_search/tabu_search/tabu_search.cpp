@@ -147,11 +147,12 @@ RunLog TabuSearch::run_with(Problem& problem, Neighbourhood& moves, MakePolicy m
   double current = score;
   std::uint64_t iterations = 0;
   for (;;) {
-    if (!termination_.keep_running()) break;
+    if (!termination_.keep_running() || rows.stopping()) break;
     Chooser chooser(tabu, minimize_);
     moves.for_each_hashed(tabu.hashes(), [&](Move m, double delta, auto&& hash_of) {
       chooser.offer(m, delta, hash_of);
     });
+    if (rows.control().stop_requested()) break;  // stopped inside the scan: nothing applied
     const Choice& chosen = chooser.choice();
     // Nothing admissible: an empty neighbourhood, every neighbour tabu, or only infinite
     // deltas in the wrong direction.

@@ -69,10 +69,11 @@ RunLog VariableNeighborhood::run(bool log) {
   termination_.init();
   std::uint64_t iterations = 0;
   for (;;) {
-    if (!termination_.keep_running()) break;
+    if (!termination_.keep_running() || rows.stopping()) break;
     // members: the size of the MultiNeighbor, 0 for a simple move type.
     const bool go_on = with_neighbourhood(problem, neighbor_index_, [&](Neighbourhood& moves, std::size_t members) {
       const BestMove best = minimize_ ? best_move<true>(moves) : best_move<false>(moves);
+      if (rows.control().stop_requested()) return false;  // stopped inside the scan: nothing applied
       const double candidate = running + best.delta;
       termination_.check_new_variable(candidate);
       // Maximising, a zero best delta counts as an improvement and keeps the neighbourhood.

@@ -17,12 +17,23 @@ namespace kestrum::scan {
   return Move{static_cast<Word>(i), static_cast<Word>(j)};
 }
 
+// A visitor may end a scan early: one that has stop_scan() is asked before each row of moves.
+template <class Visit>
+[[nodiscard]] inline bool scan_stop(const Visit& visit) {
+  if constexpr (requires { visit.stop_scan(); }) {
+    return visit.stop_scan();
+  } else {
+    return false;
+  }
+}
+
 // The enumeration with checked deltas: exactly what calling delta_eval move by move gives,
 // failures and their order included. Used when the data does not cover the solution.
 template <class Kernel, class Visit>
 void scan_checked(const Kernel& k, std::span<const Word> s, std::size_t first, std::size_t n,
                   Visit& visit) {
   for (std::size_t i = first; i + 1 < n; ++i) {
+    if (scan_stop(visit)) return;
     for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), k.delta(s, i, j));
   }
 }
