@@ -51,7 +51,7 @@ struct Best {
 void BM_TwoOptScanWatch(benchmark::State& state) {
   constexpr std::size_t kN = 1000;
   ArrayProblem problem(MoveType::reverse(1), random_tour(kN));
-  const SimpleMoveType kind = *simple_kind(problem.move_type());
+  const SimpleMoveType kind = *problem.move_type().simple();
   QuietHost host;
   RunControl control(&host);
   control.start(now());
