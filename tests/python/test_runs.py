@@ -39,6 +39,8 @@ PRELUDE = textwrap.dedent(
             return LocalSearch.tabu_search(True, p, t)
         if kind == "vns":
             return LocalSearch.vns(True, p, t)
+        if kind == "iterated_local_search":
+            return LocalSearch.iterated_local_search(True, p, t, seed=1)
         return LocalSearch.simulated_annealing(
             1000, True, p, t, Cooling.geometric_cooling(0.999), IterationsPerTemp.cnst_iter_temp(1000))
 
@@ -91,7 +93,7 @@ AFTER_STOP = """
 """
 
 
-@pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns"])
+@pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "iterated_local_search"])
 class TestSigintDuringRun:
     def test_each_search_stops_within_half_a_second_and_keeps_its_best(self, kind):
         body = f"""

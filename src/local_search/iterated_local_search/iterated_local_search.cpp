@@ -18,7 +18,6 @@
 #include "problem/points.hpp"
 #include "problem/tour_distances.hpp"
 #include "support/fatal.hpp"
-#include "support/interrupt.hpp"
 
 namespace kestrum {
 
@@ -41,11 +40,12 @@ class Loop {
   Loop(TerminationFunction& termination, bool log) : termination_(termination), log_(log) {
     termination_.init();
   }
-  // The criterion, and every 64th time a pending signal: a stop asked for from outside ends
-  // the run as the criterion would, with the best so far in the problem.
+  // The criterion, and the run control (a count, then the clock, then pending signals and
+  // the progress report): a stop asked for from outside ends the run as the criterion would,
+  // with the best so far in the problem.
   [[nodiscard]] bool stop() {
     if (interrupted_ || !termination_.keep_running()) return true;
-    if (++until_signals_ % 64 == 0) interrupted_ = interrupt_requested();
+    interrupted_ = rows_.stopping();
     return interrupted_;
   }
   void start(double score) {
@@ -77,7 +77,6 @@ class Loop {
   RunRecorder rows_;
   double best_ = 0.0;
   std::uint64_t iterations_ = 0;
-  std::uint32_t until_signals_ = 0;
   bool interrupted_ = false;
 };
 
