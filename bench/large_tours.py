@@ -149,6 +149,18 @@ def elkai_in_time(d, seconds):
     return tour_length(d, tour), elapsed
 
 
+def peak_rss_mb() -> float:
+    """This process's peak resident memory. On Linux from /proc (VmHWM): getrusage's ru_maxrss
+    survives exec, so a child started by this script would report the parent's peak."""
+    try:
+        for line in Path("/proc/self/status").read_text().splitlines():
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024.0
+    except OSError:
+        pass
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
+
+
 def points_child(n: int, seconds: int, seed: int) -> None:
     """Child-process body of the points row: prints one JSON line."""
     rng = random.Random(seed)
@@ -157,7 +169,7 @@ def points_child(n: int, seconds: int, seed: int) -> None:
     del pts
     p = P.array_problem(M.reverse(0), evaluation)  # the identity is a random order here
     log = LS.iterated_local_search(True, p, T.max_sec(seconds), seed=seed).run()
-    rss_mb = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
+    rss_mb = peak_rss_mb()
     print(json.dumps({"length": log[-1][1], "seconds": log[-1][0] / 1e9, "rss_mb": rss_mb,
                       "first": log[1][1] if len(log) > 2 else None}))
 
