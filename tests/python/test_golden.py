@@ -21,6 +21,8 @@ np = pytest.importorskip("numpy") if __name__ != "__main__" else __import__("num
 
 E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
 FIXTURE = pathlib.Path(__file__).with_name("golden.json")
+# Kinds added after golden.json was recorded: tours over points and tabu lists of tours.
+LATER = pathlib.Path(__file__).with_name("golden_later.json")
 N = 8
 
 
@@ -175,6 +177,32 @@ def kept_states():
     return {k: v.hex() for k, v in kept.items()}
 
 
+def later_states():
+    """Saved states of tours over points (every metric) and of tabu searches with canonical
+    tours, and what a copy restored from each such search does next."""
+    xy = [[(7 * k) % 11 + 0.25 * k, (5 * k * k) % 13 - 0.5] for k in range(9)]
+    geo = [[10.0 + k, 20.5 - 2 * k] for k in range(9)]
+    kept, runs = {}, {}
+    for metric in ("euclidean", "euc_2d", "ceil_2d", "att", "geo"):
+        kept[f"Evaluation|points-{metric}"] = state(E.tsp_from_points(geo if metric == "geo" else xy, metric))
+    matrix = E.tsp([[abs(a - b) + (a * b) % 5 for b in range(9)] for a in range(9)])
+    for name, ev in (("points", E.tsp_from_points(xy, "euc_2d")), ("matrix", matrix)):
+        for mv in ("reverse", "swap"):
+            problem = P.array_problem(getattr(M, mv)(3), ev)
+            ls = LS.tabu_search(True, problem, T.multi_crit_and([T.max_iterations(30), T.no_improve(8)]), 4,
+                                canonical_tours=True)
+            ls.run()
+            kept[f"Problem|{name}-{mv}"] = state(problem)
+            kept[f"LocalSearch|tabu-canonical-{name}-{mv}"] = state(ls)
+            runs[f"{name}-{mv}"] = rows(LS._from_state(state(ls)).run())
+        problem = P.array_problem(M.swap(5), ev)
+        for s, ls in (("steepest_descent", LS.steepest_descent(False, problem, T.max_iterations(6))),
+                      ("vns", LS.vns(True, problem, T.max_iterations(6)))):
+            ls.run()
+            kept[f"LocalSearch|{s}-{name}"] = state(ls)
+    return {"kept": {k: v.hex() for k, v in kept.items()}, "runs_after_load": runs}
+
+
 def record():
     golden = {
         "cases": {name: outcome(*args, numpy=False) for name, args in cases()},
@@ -182,6 +210,7 @@ def record():
         "kept": kept_states(),
     }
     FIXTURE.write_text(json.dumps(golden, separators=(",", ":"), sort_keys=True) + "\n")
+    LATER.write_text(json.dumps(later_states(), separators=(",", ":"), sort_keys=True) + "\n")
 
 
 @pytest.fixture(scope="module")
@@ -223,6 +252,21 @@ class TestKeptStates:
             new = search(s, False, problem)
             new.run()
             assert rows(old.run()) == rows(new.run()), s
+
+
+class TestLaterKinds:
+    def test_written_alike_today(self):
+        assert later_states() == json.loads(LATER.read_text())
+
+    def test_load_save_back_and_run(self):
+        later = json.loads(LATER.read_text())
+        for key, hexed in later["kept"].items():
+            cls = getattr(kestrum, key.split("|")[0])
+            b = bytes.fromhex(hexed)
+            obj = cls._from_state(b)
+            assert state(obj) == b, key
+            if key.startswith("LocalSearch|tabu-canonical-"):
+                assert rows(obj.run()) == later["runs_after_load"][key.split("canonical-")[1]], key
 
 
 if __name__ == "__main__":
