@@ -157,15 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int move_kind = in.ConsumeIntegralInRange(0, 2);
   MoveType built = move_kind == 0 ? MoveType::reverse(1) : move_kind == 1 ? MoveType::swap(1) : MoveType::tsp(1);
   built.set_size(static_cast<Word>(len));
-  const SimpleMoveType simple = std::visit(
-      [](const auto& k) -> SimpleMoveType {
-        if constexpr (std::is_same_v<std::decay_t<decltype(k)>, kestrum::MultiNeighbor>) {
-          __builtin_trap();
-        } else {
-          return k;
-        }
-      },
-      built.kind());
+  const SimpleMoveType simple = *built.simple();
   const MoveType move_type(simple);
   const std::vector<Move> moves = kestrum::get_all_mov(simple);
 

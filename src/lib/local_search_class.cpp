@@ -1,4 +1,4 @@
-// LocalSearch: the four searches over a shared problem.
+// LocalSearch: the searches over a shared problem; one factory per search.
 #include <cmath>
 #include <string>
 #include <string_view>

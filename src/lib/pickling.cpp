@@ -117,13 +117,14 @@ PyRef load<DynProblem>(std::span<const std::uint8_t> state) {
 
 template <>
 StateBytes save<DynLocalSearch>(PyObject* self) {
-  // The search's fields are copied under its lock, which is released before the problem's
-  // lock is taken: a poisoned problem then refuses the save without poisoning the search.
-  SearchFields fields =
-      with_locked<DynLocalSearch>(self, [](LocalSearch& s) { return search_fields(s); });
-  check_criterion_depth(fields.termination);
-  auto problem = fields.problem.lock();
-  return save_search(fields, *problem);
+  // The search's snapshot is taken under its lock, which is released before the problem's
+  // lock is taken: a poisoned problem then refuses the save without poisoning the search,
+  // and a criterion too deep to save is refused with neither lock held.
+  SearchSnapshot snapshot =
+      with_locked<DynLocalSearch>(self, [](LocalSearch& s) { return s.snapshot(); });
+  check_saveable(snapshot);
+  auto problem = snapshot.problem.lock();
+  return save_search(snapshot, *problem);
 }
 template <>
 PyRef load<DynLocalSearch>(std::span<const std::uint8_t> state) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <variant>
@@ -15,6 +16,7 @@
 #include "lib/pickling.hpp"
 #include "lib/wrappers.hpp"
 #include "problem/array_problem.hpp"
+#include "problem/permutation.hpp"
 
 namespace kestrum::py {
 namespace {
@@ -450,29 +452,6 @@ struct Entry {
   }
 };
 
-// Why `entries` is not a permutation of 0..n-1, or nothing when it is.
-std::optional<std::string> permutation_error(const std::vector<std::int64_t>& entries, std::size_t n) {
-  if (entries.size() != n) {
-    return "the permutation has " + std::to_string(entries.size()) + " entries but the problem has " +
-           std::to_string(n) + " positions";
-  }
-  std::vector<std::size_t> seen_at(n, n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::int64_t v = entries[k];
-    if (v < 0 || static_cast<std::uint64_t>(v) >= n) {
-      return "value at position " + std::to_string(k) + " is out of range: the values must be 0 to " +
-             std::to_string(n) + " - 1";
-    }
-    auto& first = seen_at[static_cast<std::size_t>(v)];
-    if (first != n) {
-      return "value " + std::to_string(v) + " is repeated at positions " + std::to_string(first) +
-             " and " + std::to_string(k);
-    }
-    first = k;
-  }
-  return std::nullopt;
-}
-
 constexpr Signature kSetSolution{"Problem", "set_solution", {"permutation"}, 1, Receiver::Self};
 PyObject* set_solution(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
@@ -481,7 +460,7 @@ PyObject* set_solution(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObjec
     // permutation is an argument error, not a failure of the problem.
     auto error = with_locked<DynProblem>(self, [&](Problem& p) {
       ArrayProblem& array = array_of(p);
-      auto why = permutation_error(entries, array.size());
+      auto why = permutation_error(std::span<const std::int64_t>(entries), array.size());
       if (!why) array.set_solution(std::vector<Word>(entries.begin(), entries.end()));
       return why;
     });

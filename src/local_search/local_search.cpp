@@ -3,7 +3,9 @@
 
 #include <utility>
 
+#include "local_search/search_state.hpp"
 #include "support/fatal.hpp"
+#include "termination/termination_state.hpp"
 
 namespace kestrum {
 
@@ -14,6 +16,18 @@ SearchBase::SearchBase(bool minimize, Shared<Problem> problem,
       minimize_(minimize),
       multi_refusal_(multi_refusal) {
   termination_.set_goal(minimize);
+}
+
+SearchSnapshot SearchBase::snapshot() const {
+  ByteWriter w;
+  w.u8(static_cast<std::uint8_t>(tag()));
+  w.boolean(minimize_);
+  const std::size_t depth = write_criterion(w, termination_);
+  write_fields(w);
+  ByteWriter tail;
+  write_trailer(tail);
+  write_run_settings(tail, run_settings());
+  return {std::move(w).take(), problem_, std::move(tail).take(), depth};
 }
 
 void SearchBase::reset() {

@@ -1,18 +1,43 @@
 // LocalSearch: the interface of the searches, the run log, and what every search shares.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "problem/problem.hpp"
-#include "support/clock.hpp"
 #include "local_search/run_control.hpp"
+#include "support/clock.hpp"
+#include "support/serialize.hpp"
 #include "support/shared.hpp"
 #include "termination/termination_function.hpp"
 
 namespace kestrum {
+
+// The searches, in saved-tag order. A new search appends its tag here (tags are saved in
+// pickles and never renumbered), raises kSearchTags, and adds its restorer's line to the
+// registry in local_search/search_state.cpp.
+enum class SearchTag : std::uint8_t {
+  kSteepestDescent = 0,
+  kSimulatedAnnealing = 1,
+  kTabuSearch = 2,
+  kVns = 3,
+  kIteratedLocalSearch = 4,
+};
+inline constexpr std::size_t kSearchTags = 5;
+
+// A search saved as far as its own lock allows: its tag, direction, criterion and own fields
+// as bytes, its problem's handle (the problem is saved after the search's lock is released),
+// and what the search writes after its problem.
+struct SearchSnapshot {
+  std::vector<std::uint8_t> bytes;
+  Shared<Problem> problem;
+  std::vector<std::uint8_t> tail;
+  std::size_t criterion_depth = 1;  // too deep a criterion is refused before anything is saved
+};
 
 class LocalSearch {
  public:
@@ -28,6 +53,9 @@ class LocalSearch {
   virtual void set_termination(const TerminationFunction& termination_function) = 0;
   // Only simulated annealing draws acceptance numbers; the other searches have nothing to seed.
   virtual void set_acceptance_seed(std::optional<std::uint64_t> /*seed*/) {}
+  [[nodiscard]] virtual SearchTag tag() const noexcept = 0;
+  // Copies out what saving needs under the search's lock; never refuses.
+  [[nodiscard]] virtual SearchSnapshot snapshot() const = 0;
 
   // How the driver runs this search: log mode and progress reporting. Not part of the
   // search itself: no run reads it, the driver hands it to the run control.
@@ -65,12 +93,31 @@ class SearchBase : public LocalSearch {
   [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
   [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
   [[nodiscard]] bool minimize() const noexcept { return minimize_; }
+  // Tag, direction, criterion (its run state as is), then write_fields; write_trailer's
+  // bytes as the tail.
+  [[nodiscard]] SearchSnapshot snapshot() const override;
 
  protected:
   // Copies the criterion and turns it to the search's direction. Does not lock the problem
   // nor look at its move type. `multi_refusal` may be nullptr (every move type accepted).
   SearchBase(bool minimize, Shared<Problem> problem,
              const TerminationFunction& termination_function, const char* multi_refusal);
+
+  // The search's own saved fields, read back by its restorer before the problem.
+  virtual void write_fields(ByteWriter& /*w*/) const {}
+  // Fields added after a search's layout was first saved, written after its problem (and
+  // read back there by its restorer), so that states saved before they existed still load.
+  virtual void write_trailer(ByteWriter& /*w*/) const {}
+
+  // The restorers' last step: the search rebuilt through its constructor (which turns its
+  // copy of the criterion to the search's direction and so re-arms it), then the saved
+  // criterion put back as it was.
+  template <class Search, class... Args>
+  [[nodiscard]] static Search rebuilt(const TerminationFunction& termination, Args&&... args) {
+    Search search(std::forward<Args>(args)...);
+    search.set_termination(termination);
+    return search;
+  }
 
   TerminationFunction termination_;
   Shared<Problem> problem_;

@@ -37,6 +37,13 @@ class ByteWriter {
   // Runs of values (the caller writes their count): one copy on a little-endian host.
   void f64s(std::span<const double> xs) { put_all<std::uint64_t>(xs); }
   void u32s(std::span<const std::uint32_t> xs) { put_all<std::uint32_t>(xs); }
+  // A run of floats with its count.
+  void floats(std::span<const double> xs) {
+    count(xs.size());
+    f64s(xs);
+  }
+  // Bytes another writer produced, as they are.
+  void bytes(std::span<const std::uint8_t> xs) { bytes_.insert(bytes_.end(), xs.begin(), xs.end()); }
 
   [[nodiscard]] const std::vector<std::uint8_t>& bytes() const noexcept { return bytes_; }
   [[nodiscard]] std::vector<std::uint8_t> take() && { return std::move(bytes_); }
@@ -92,6 +99,18 @@ class ByteReader {
   // Fills `out` with as many values as it holds.
   void f64s(std::span<double> out) { get_all<std::uint64_t>(out); }
   void u32s(std::span<std::uint32_t> out) { get_all<std::uint32_t>(out); }
+  // What ByteWriter::floats wrote.
+  [[nodiscard]] std::vector<double> floats() {
+    std::vector<double> xs(count(8));
+    f64s(xs);
+    return xs;
+  }
+  // A kind's tag byte, below `count` (the number of kinds `what` has).
+  [[nodiscard]] std::uint8_t tag(std::size_t count, const char* what) {
+    const std::uint8_t t = u8();
+    if (t >= count) malformed(std::string(what) + " tag " + std::to_string(t) + " is unknown");
+    return t;
+  }
 
   [[nodiscard]] std::size_t remaining() const noexcept { return data_.size() - pos_; }
 

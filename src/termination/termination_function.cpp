@@ -4,6 +4,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "support/tags.hpp"
+
 namespace kestrum {
 
 namespace {
@@ -232,6 +234,39 @@ void TerminationFunction::set_goal(bool minimize) {
       std::get<NoImprove>(kind_).minimize = minimize;
       init();
       return;
+  }
+}
+
+std::vector<TerminationFunction>* TerminationFunction::children_if_combination() {
+  switch (tag()) {
+    case Tag::kAlwaysTrue:
+    case Tag::kMaxIterations:
+    case Tag::kMaxSec:
+    case Tag::kMinTemp:
+    case Tag::kMustImprove:
+    case Tag::kNoImprove:
+      return nullptr;
+    case Tag::kMultiCritAnd:
+      return &std::get<MultiCritAnd>(kind_).children;
+    case Tag::kMultiCritOr:
+      return &std::get<MultiCritOr>(kind_).children;
+  }
+  unknown_tag("criterion", tag());
+}
+
+TerminationFunction::~TerminationFunction() {
+  std::vector<TerminationFunction>* mine = children_if_combination();
+  if (mine == nullptr) return;
+  // Each child taken out hands its own children to this list before it is dropped, so every
+  // criterion is destroyed childless: one level deep, however deep the nesting was. A chain
+  // (one child per level) never grows the list.
+  while (!mine->empty()) {
+    TerminationFunction last = std::move(mine->back());
+    mine->pop_back();
+    if (std::vector<TerminationFunction>* theirs = last.children_if_combination()) {
+      for (TerminationFunction& c : *theirs) mine->push_back(std::move(c));
+      theirs->clear();
+    }
   }
 }
 

@@ -81,6 +81,13 @@ class TerminationFunction {
 
   // Builds a criterion with the given state as is (restoring a saved criterion).
   explicit TerminationFunction(Kind kind) : kind_(std::move(kind)) {}
+  TerminationFunction(const TerminationFunction&) = default;
+  TerminationFunction(TerminationFunction&&) noexcept = default;
+  TerminationFunction& operator=(const TerminationFunction&) = default;
+  TerminationFunction& operator=(TerminationFunction&&) noexcept = default;
+  // Takes nested combinations apart with a list of its own rather than by recursion, so
+  // dropping a deeply nested criterion needs no deep stack.
+  ~TerminationFunction();
 
   [[nodiscard]] static TerminationFunction always_true();
   [[nodiscard]] static TerminationFunction max_iterations(Word max_iterations);
@@ -110,6 +117,8 @@ class TerminationFunction {
   friend bool operator==(const TerminationFunction&, const TerminationFunction&) = default;
 
  private:
+  std::vector<TerminationFunction>* children_if_combination();
+
   Kind kind_;
 };
 

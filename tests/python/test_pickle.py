@@ -3,6 +3,9 @@
 import copy
 import pickle
 import struct
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -346,3 +349,29 @@ class TestMalformedState:
             restore("Foo", b"")
         with pytest.raises(ValueError, match="class byte 4 where 6 was expected"):
             restore("MoveType", STATES["Cooling"])
+
+
+class TestDeepCriteria:
+    # A criterion nested as deep as saved states allow, loaded, saved and dropped in a thread
+    # with a 128 KiB stack: none of the three may recurse per level. In a child process, so a
+    # stack overflow is a failed test rather than a crashed run.
+    def test_small_stack_thread(self):
+        code = textwrap.dedent(
+            """
+            import threading
+            import kestrum
+            state = bytes([1, 2]) + (bytes([4]) + (1).to_bytes(8, "little")) * 999 + bytes([0])
+            threading.stack_size(128 * 1024)
+            out = []
+            def work():
+                t = kestrum.Termination._from_state(state)
+                out.append(t.__reduce__()[1][1] == state)
+                del t
+            worker = threading.Thread(target=work)
+            worker.start()
+            worker.join()
+            print(out)
+            """
+        )
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+        assert (done.returncode, done.stdout.strip()) == (0, "[True]"), done.stderr

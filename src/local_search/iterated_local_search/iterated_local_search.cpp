@@ -14,6 +14,7 @@
 #include "local_search/iterated_local_search/tour_search.hpp"
 #include "local_search/iterated_local_search/two_level_tour.hpp"
 #include "local_search/neighbourhood.hpp"
+#include "problem/array_problem_state.hpp"
 #include "problem/point_metrics.hpp"
 #include "problem/points.hpp"
 #include "problem/tour_distances.hpp"
@@ -264,6 +265,24 @@ IteratedLocalSearch::IteratedLocalSearch(bool minimize, Shared<Problem> problem,
       neighbours_(neighbours),
       seed_(seed) {
   if (neighbours == 0) fatal("neighbours must be at least 1");
+}
+
+// Saved fields: the neighbour list length and the seed, if any.
+void IteratedLocalSearch::write_fields(ByteWriter& w) const {
+  w.u32(neighbours_);
+  w.boolean(seed_.has_value());
+  if (seed_) w.u64(*seed_);
+}
+
+Shared<LocalSearch> IteratedLocalSearch::restore(ByteReader& r, bool minimize,
+                                                 const TerminationFunction& termination) {
+  const Word neighbours = r.u32();
+  if (neighbours == 0) malformed("an iterated local search has at least one neighbour");
+  std::optional<std::uint64_t> seed;
+  if (r.boolean()) seed = r.u64();
+  Shared<Problem> problem = read_problem(r);
+  return Shared<LocalSearch>::make<IteratedLocalSearch>(
+      rebuilt<IteratedLocalSearch>(termination, minimize, std::move(problem), termination, neighbours, seed));
 }
 
 RunLog IteratedLocalSearch::run(bool log) {

@@ -40,11 +40,17 @@ class IteratedLocalSearch final : public SearchBase {
                       std::optional<std::uint64_t> seed);
 
   [[nodiscard]] RunLog run(bool log) override;
+  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kIteratedLocalSearch; }
+  // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
+  [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
+                                                   const TerminationFunction& termination);
 
   [[nodiscard]] Word neighbours() const noexcept { return neighbours_; }
   [[nodiscard]] std::optional<std::uint64_t> seed() const noexcept { return seed_; }
 
  private:
+  void write_fields(ByteWriter& w) const override;
+
   Word neighbours_;
   std::optional<std::uint64_t> seed_;
 };

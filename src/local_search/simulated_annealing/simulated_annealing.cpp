@@ -7,6 +7,7 @@
 
 #include "local_search/neighbourhood.hpp"
 #include "local_search/simulated_annealing/acceptance_rng.hpp"
+#include "problem/array_problem_state.hpp"
 
 namespace kestrum {
 
@@ -27,6 +28,33 @@ SimulatedAnnealing::SimulatedAnnealing(std::uint32_t start_temp, bool minimize,
       temperature_(start_temp),
       start_temp_(start_temp),
       iterations_temperature_(iterations_temperature) {}
+
+// Saved fields: the schedule, the last temperature (every run starts again from start_temp
+// anyway) and the acceptance seed, if any.
+void SimulatedAnnealing::write_fields(ByteWriter& w) const {
+  w.u32(start_temp_);
+  w.u32(temperature_);
+  w.f64(alpha_);
+  w.u32(iterations_temperature_);
+  w.boolean(acceptance_seed_.has_value());
+  if (acceptance_seed_) w.u64(*acceptance_seed_);
+}
+
+Shared<LocalSearch> SimulatedAnnealing::restore(ByteReader& r, bool minimize,
+                                                const TerminationFunction& termination) {
+  const std::uint32_t start_temp = r.u32();
+  const std::uint32_t temperature = r.u32();
+  const double alpha = r.f64();
+  const std::uint32_t iterations_temperature = r.u32();
+  std::optional<std::uint64_t> acceptance_seed;
+  if (r.boolean()) acceptance_seed = r.u64();
+  Shared<Problem> problem = read_problem(r);
+  SimulatedAnnealing sa = rebuilt<SimulatedAnnealing>(termination, start_temp, minimize, std::move(problem),
+                                                      termination, alpha, iterations_temperature);
+  sa.acceptance_seed_ = acceptance_seed;
+  sa.temperature_ = temperature;
+  return Shared<LocalSearch>::make<SimulatedAnnealing>(std::move(sa));
+}
 
 RunLog SimulatedAnnealing::run(bool log) {
   auto locked = problem_.lock();

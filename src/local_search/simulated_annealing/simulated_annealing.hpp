@@ -24,6 +24,10 @@ class SimulatedAnnealing final : public SearchBase {
                      std::uint32_t iterations_temperature);
 
   [[nodiscard]] RunLog run(bool log) override;
+  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kSimulatedAnnealing; }
+  // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
+  [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
+                                                   const TerminationFunction& termination);
 
   // With a seed, every run draws its acceptance numbers from a fresh generator built from
   // it, so runs can be repeated exactly; without one (the default) they come from the
@@ -36,10 +40,10 @@ class SimulatedAnnealing final : public SearchBase {
   [[nodiscard]] double alpha() const noexcept { return alpha_; }
   [[nodiscard]] std::uint32_t iterations_temperature() const noexcept { return iterations_temperature_; }
   [[nodiscard]] std::optional<std::uint64_t> acceptance_seed() const noexcept { return acceptance_seed_; }
-  // A saved search's last temperature (every run starts again from start_temp anyway).
-  void restore_temperature(std::uint32_t temperature) noexcept { temperature_ = temperature; }
 
  private:
+  void write_fields(ByteWriter& w) const override;
+
   double alpha_;
   std::uint32_t temperature_;
   std::uint32_t start_temp_;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "local_search/neighbourhood.hpp"
+#include "problem/array_problem_state.hpp"
 
 namespace kestrum {
 
@@ -38,6 +39,14 @@ SteepestDescent::SteepestDescent(bool minimize, Shared<Problem> problem,
                                  const TerminationFunction& termination_function)
     : SearchBase(minimize, std::move(problem), termination_function,
                  "Can't use multiNeighbor in Steepest Descent") {}
+
+// No fields of its own.
+Shared<LocalSearch> SteepestDescent::restore(ByteReader& r, bool minimize,
+                                             const TerminationFunction& termination) {
+  Shared<Problem> problem = read_problem(r);
+  return Shared<LocalSearch>::make<SteepestDescent>(
+      rebuilt<SteepestDescent>(termination, minimize, std::move(problem), termination));
+}
 
 RunLog SteepestDescent::run(bool log) {
   auto locked = problem_.lock();

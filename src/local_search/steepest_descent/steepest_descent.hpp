@@ -14,6 +14,10 @@ class SteepestDescent final : public SearchBase {
                   const TerminationFunction& termination_function);
 
   [[nodiscard]] RunLog run(bool log) override;
+  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kSteepestDescent; }
+  // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
+  [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
+                                                   const TerminationFunction& termination);
 };
 
 }  // namespace kestrum

@@ -9,6 +9,8 @@
 #include "local_search/tabu_search/tabu_list.hpp"
 #include "local_search/tabu_search/tour_hash.hpp"
 #include "local_search/tabu_search/tour_tabu_list.hpp"
+#include "local_search/search_state.hpp"
+#include "problem/array_problem_state.hpp"
 #include "problem/kernels/common.hpp"
 
 namespace kestrum {
@@ -121,6 +123,27 @@ TabuSearch::TabuSearch(Shared<Problem> problem, const TerminationFunction& termi
                  "Can't use multiNeighbor in Tabu Search"),
       tabu_list_size_(tabu_list_size.value_or(kDefaultListSize)),
       canonical_tours_(canonical_tours) {}
+
+// Saved fields: the list size before the problem; after it, the tour flag, written only when
+// set, so that every search saved before the flag existed loads unchanged and saves to the
+// same bytes.
+void TabuSearch::write_fields(ByteWriter& w) const { w.u32(tabu_list_size_); }
+void TabuSearch::write_trailer(ByteWriter& w) const {
+  if (canonical_tours_) w.boolean(true);
+}
+
+Shared<LocalSearch> TabuSearch::restore(ByteReader& r, bool minimize, const TerminationFunction& termination) {
+  const Word tabu_list_size = r.u32();
+  Shared<Problem> problem = read_problem(r);
+  bool canonical_tours = false;
+  ByteReader probe = r;  // the tour flag (a boolean), unless the run settings come first
+  if (r.remaining() != 0 && probe.u8() != kRunSettingsMark) {
+    canonical_tours = r.boolean();
+    if (!canonical_tours) malformed("a tabu search's tour flag is written only when set");
+  }
+  return Shared<LocalSearch>::make<TabuSearch>(rebuilt<TabuSearch>(termination, std::move(problem), termination,
+                                                                   minimize, tabu_list_size, canonical_tours));
+}
 
 RunLog TabuSearch::run(bool log) {
   auto locked = problem_.lock();

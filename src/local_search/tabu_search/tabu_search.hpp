@@ -24,6 +24,10 @@ class TabuSearch final : public SearchBase {
              bool minimize, std::optional<Word> tabu_list_size, bool canonical_tours = false);
 
   [[nodiscard]] RunLog run(bool log) override;
+  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kTabuSearch; }
+  // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
+  [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
+                                                   const TerminationFunction& termination);
 
   [[nodiscard]] Word tabu_list_size() const noexcept { return tabu_list_size_; }
   [[nodiscard]] bool canonical_tours() const noexcept { return canonical_tours_; }
@@ -32,6 +36,8 @@ class TabuSearch final : public SearchBase {
   // The run over a tabu list built by make_policy() once the start has been scored.
   template <class MakePolicy>
   [[nodiscard]] RunLog run_with(Problem& problem, Neighbourhood& moves, MakePolicy make_policy, bool log);
+  void write_fields(ByteWriter& w) const override;
+  void write_trailer(ByteWriter& w) const override;
 
   Word tabu_list_size_;
   bool canonical_tours_;

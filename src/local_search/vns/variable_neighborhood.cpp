@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "local_search/neighbourhood.hpp"
+#include "problem/array_problem_state.hpp"
 #include "support/fatal.hpp"
 
 namespace kestrum {
@@ -55,6 +56,18 @@ VariableNeighborhood::VariableNeighborhood(Shared<Problem> problem,
                                            const TerminationFunction& termination_function,
                                            bool minimize)
     : SearchBase(minimize, std::move(problem), termination_function, nullptr) {}
+
+// Saved fields: the neighbourhood reached.
+void VariableNeighborhood::write_fields(ByteWriter& w) const { w.u32(neighbor_index_); }
+
+Shared<LocalSearch> VariableNeighborhood::restore(ByteReader& r, bool minimize,
+                                                  const TerminationFunction& termination) {
+  const Word neighbor_index = r.u32();
+  Shared<Problem> problem = read_problem(r);
+  VariableNeighborhood vns = rebuilt<VariableNeighborhood>(termination, std::move(problem), termination, minimize);
+  vns.neighbor_index_ = neighbor_index;
+  return Shared<LocalSearch>::make<VariableNeighborhood>(std::move(vns));
+}
 
 RunLog VariableNeighborhood::run(bool log) {
   auto locked = problem_.lock();

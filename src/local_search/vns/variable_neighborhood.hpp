@@ -15,14 +15,18 @@ class VariableNeighborhood final : public SearchBase {
                        bool minimize);
 
   [[nodiscard]] RunLog run(bool log) override;
+  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kVns; }
+  // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
+  [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
+                                                   const TerminationFunction& termination);
 
   // Only the constructor sets it back to 0: a later run goes on where the last one ended.
   [[nodiscard]] Word neighbor_index() const noexcept { return neighbor_index_; }
 
-  // Puts a saved search back in the neighbourhood it had reached.
-  void restore_neighbor_index(Word index) noexcept { neighbor_index_ = index; }
 
  private:
+  void write_fields(ByteWriter& w) const override;
+
   Word neighbor_index_ = 0;
 };
 

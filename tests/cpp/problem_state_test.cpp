@@ -1,0 +1,110 @@
+// Saved problems: each evaluation and move type round-trips, saved tags never move, and a
+// saved problem is refused unless its solutions are permutations of one length.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "problem/array_problem_state.hpp"
+#include "problem/evaluation_state.hpp"
+#include "problem/move_state.hpp"
+#include "problem/permutation.hpp"
+
+namespace kestrum {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Rows = std::vector<std::vector<double>>;
+
+template <class T, class Write>
+Bytes saved(const T& value, Write write) {
+  ByteWriter w;
+  write(w, value);
+  return std::move(w).take();
+}
+
+template <class Read>
+std::string reason_of(const Bytes& bytes, Read read) {
+  try {
+    ByteReader r(bytes);
+    (void)read(r);
+    r.expect_end();
+  } catch (const MalformedState& m) {
+    return m.reason;
+  }
+  return "";
+}
+
+TEST(ProblemState, EveryEvaluationRoundTrips) {
+  const Matrix square(Rows{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}});
+  const std::vector<Evaluation> all{
+      Evaluation::empty_bins({1, 2.5}, 3), Evaluation::empty_space({0.5}, 1),
+      Evaluation::empty_space_exp({}, 2), Evaluation::tsp(square),
+      Evaluation::qap(square, Matrix(Rows{{0, 4}, {5, 0, 1}}))};
+  for (const Evaluation& e : all) {
+    const Bytes bytes = saved(e, write_evaluation);
+    EXPECT_EQ(bytes.at(0), static_cast<std::uint8_t>(e.tag()));
+    ByteReader r(bytes);
+    const Evaluation back = read_evaluation(r);
+    EXPECT_EQ(back.tag(), e.tag());
+    EXPECT_EQ(saved(back, write_evaluation), bytes);
+  }
+}
+
+TEST(ProblemState, MoveTypeTagsAreFixed) {
+  // Saved tags: 0 reverse, 1 swap, 2 swap_tsp, 3 a MultiNeighbor; members use the simple tags.
+  EXPECT_EQ(saved(MoveType::reverse(1), write_move_type).at(0), 0);
+  EXPECT_EQ(saved(MoveType::swap(1), write_move_type).at(0), 1);
+  EXPECT_EQ(saved(MoveType::tsp(1), write_move_type).at(0), 2);
+  const MoveType multi = MoveType::multi_neighbor({*MoveType::tsp(3).simple(), *MoveType::reverse(4).simple()}, {{0.25, 2}});
+  const Bytes bytes = saved(multi, write_move_type);
+  EXPECT_EQ(bytes.at(0), 3);
+  EXPECT_EQ(bytes.at(9), 2);       // first member, after the count
+  EXPECT_EQ(bytes.at(9 + 21), 0);  // second member
+  ByteReader r(bytes);
+  const MoveType back = read_move_type(r);
+  ASSERT_NE(back.multi(), nullptr);
+  EXPECT_EQ(back.multi()->weights, (std::vector<double>{0.25, 2}));
+  EXPECT_EQ(saved(back, write_move_type), bytes);
+
+  // A member cannot be a MultiNeighbor, and 4 is no kind yet.
+  Bytes nested = bytes;
+  nested.at(9) = 3;
+  EXPECT_EQ(reason_of(nested, read_move_type), "neighbourhood member tag 3 is unknown");
+  EXPECT_EQ(reason_of(Bytes{4}, read_move_type), "move type tag 4 is unknown");
+}
+
+TEST(ProblemState, SolutionsMustBePermutationsOfOneLength) {
+  ArrayProblem problem(MoveType::swap(1), Evaluation::tsp(Matrix(Rows{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}})));
+  problem.do_mov({0, 2});
+  problem.set_best();
+  problem.do_mov({0, 1});
+  const Bytes bytes = saved(problem, write_array_problem);
+  ByteReader r(bytes);
+  const ArrayProblem back = read_array_problem(r);
+  EXPECT_EQ(std::vector<Word>(back.solution().begin(), back.solution().end()), (std::vector<Word>{1, 2, 0}));
+  EXPECT_EQ(std::vector<Word>(back.best_solution().begin(), back.best_solution().end()),
+            (std::vector<Word>{2, 1, 0}));
+
+  Bytes repeated = bytes;
+  repeated.at(bytes.size() - 24) = 2;  // the current solution 1 2 0 becomes 2 2 0
+  EXPECT_EQ(reason_of(repeated, read_array_problem),
+            "the current solution is not a permutation of 0..3 - 1: value 2 is repeated at positions 0 and 1");
+}
+
+TEST(Permutation, NamesTheFirstFault) {
+  const std::vector<std::int64_t> short_one{0, 1};
+  EXPECT_EQ(permutation_error(short_one, 3), "the permutation has 2 entries but the problem has 3 positions");
+  const std::vector<std::int64_t> negative{0, -1, 1};
+  EXPECT_EQ(permutation_error(negative, 3),
+            "value at position 1 is out of range: the values must be 0 to 3 - 1");
+  const std::vector<std::uint32_t> too_big{0, 3, 3};
+  EXPECT_EQ(permutation_error(too_big, 3), "value at position 1 is out of range: the values must be 0 to 3 - 1");
+  const std::vector<std::uint32_t> fine{2, 0, 1};
+  EXPECT_EQ(permutation_error(fine, 3), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrum

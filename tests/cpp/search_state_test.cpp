@@ -1,0 +1,152 @@
+// Saved searches: each search's state round-trips through the registry to a search that runs
+// on as the original does; tours over points and a tabu list of tours are kept.
+#include "local_search/search_state.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "local_search/iterated_local_search/iterated_local_search.hpp"
+#include "local_search/simulated_annealing/simulated_annealing.hpp"
+#include "local_search/steepest_descent/steepest_descent.hpp"
+#include "local_search/tabu_search/tabu_search.hpp"
+#include "local_search/vns/variable_neighborhood.hpp"
+#include "problem/evaluation_state.hpp"
+#include "search_fixtures.hpp"
+
+namespace kestrum {
+namespace {
+
+using namespace testing_support;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes saved(const LocalSearch& search) {
+  const SearchSnapshot snapshot = search.snapshot();
+  ByteWriter w;
+  write_search(w, snapshot, *snapshot.problem.lock());
+  return std::move(w).take();
+}
+
+Shared<LocalSearch> loaded(const Bytes& bytes) {
+  ByteReader r(bytes);
+  Shared<LocalSearch> search = read_search(r);
+  r.expect_end();
+  return search;
+}
+
+std::string reason_of(const Bytes& bytes) {
+  try {
+    (void)loaded(bytes);
+  } catch (const MalformedState& m) {
+    return m.reason;
+  }
+  return "";
+}
+
+Evaluation points_tour() {
+  std::vector<double> xy;
+  for (int k = 0; k < 9; ++k) {
+    xy.push_back((7 * k) % 11 + 0.25 * k);
+    xy.push_back((5 * k * k) % 13 - 0.5);
+  }
+  return Evaluation::tsp_points(Points::make(std::move(xy), PointMetric::kEuc2d).value());
+}
+
+Shared<Problem> problem_of(MoveType move_type) {
+  return Shared<Problem>::make<ArrayProblem>(std::move(move_type), points_tour());
+}
+
+TerminationFunction criterion() {
+  return TerminationFunction::multi_crit_and({TerminationFunction::max_iterations(20),
+                                              TerminationFunction::no_improve(5)});
+}
+
+using Build = std::function<Shared<LocalSearch>()>;
+
+TEST(SearchState, EverySearchRoundTripsAndRunsOnAlike) {
+  const std::vector<Build> builds{
+      [] { return Shared<LocalSearch>::make<SteepestDescent>(false, problem_of(MoveType::swap(3)), criterion()); },
+      [] {
+        auto sa = Shared<LocalSearch>::make<SimulatedAnnealing>(30, true, problem_of(MoveType::reverse(3)),
+                                                                criterion(), 0.9, 4);
+        sa.lock()->set_acceptance_seed(11);
+        return sa;
+      },
+      [] {
+        return Shared<LocalSearch>::make<TabuSearch>(problem_of(MoveType::reverse(3)), criterion(), true, Word{4},
+                                                     true);
+      },
+      [] { return Shared<LocalSearch>::make<TabuSearch>(problem_of(MoveType::swap(3)), criterion(), false, Word{2}); },
+      [] { return Shared<LocalSearch>::make<VariableNeighborhood>(problem_of(MoveType::tsp(3)), criterion(), true); },
+      [] {
+        return Shared<LocalSearch>::make<IteratedLocalSearch>(true, problem_of(MoveType::reverse(3)),
+                                                              TerminationFunction::max_iterations(4), Word{3},
+                                                              std::uint64_t{9});
+      },
+  };
+  for (std::size_t k = 0; k < builds.size(); ++k) {
+    SCOPED_TRACE(k);
+    const Shared<LocalSearch> search = builds[k]();
+    (void)search.lock()->run(false);
+    const Bytes bytes = saved(*search.lock());
+    const Shared<LocalSearch> copy = loaded(bytes);
+    EXPECT_EQ(copy.lock()->tag(), search.lock()->tag());
+    EXPECT_EQ(saved(*copy.lock()), bytes);
+    EXPECT_EQ(rows_of(copy.lock()->run(true)), rows_of(search.lock()->run(true)));
+  }
+}
+
+TEST(SearchState, TabuTourFlagIsATrailerWrittenOnlyWhenSet) {
+  const TabuSearch plain(problem_of(MoveType::reverse(1)), criterion(), true, Word{3});
+  const TabuSearch tours(problem_of(MoveType::reverse(1)), criterion(), true, Word{3}, true);
+  const Bytes a = saved(plain);
+  const Bytes b = saved(tours);
+  ASSERT_EQ(b.size(), a.size() + 1);
+  EXPECT_EQ(Bytes(b.begin(), b.end() - 1), a);
+  EXPECT_EQ(b.back(), 1);
+  const Shared<LocalSearch> copy = loaded(b);
+  EXPECT_EQ(saved(*copy.lock()), b);
+
+  Bytes zero = b;
+  zero.back() = 0;
+  EXPECT_EQ(reason_of(zero), "a tabu search's tour flag is written only when set");
+  Bytes extra = b;
+  extra.push_back(1);
+  EXPECT_EQ(reason_of(extra), "1 unexpected bytes at the end");
+}
+
+TEST(SearchState, UnknownSearchTagIsRefused) {
+  Bytes bytes = saved(SteepestDescent(true, problem_of(MoveType::swap(1)), criterion()));
+  bytes.at(0) = static_cast<std::uint8_t>(kSearchTags);
+  EXPECT_EQ(reason_of(bytes), "search tag " + std::to_string(kSearchTags) + " is unknown");
+}
+
+TEST(SearchState, PointsKeepTheirMetricAndCoordinates) {
+  for (PointMetric metric : {PointMetric::kEuclidean, PointMetric::kEuc2d, PointMetric::kCeil2d, PointMetric::kAtt,
+                             PointMetric::kGeo}) {
+    const Evaluation e = Evaluation::tsp_points(Points::make({10, 20.5, 11, 18.5, 12.25, 16}, metric).value());
+    ByteWriter w;
+    write_evaluation(w, e);
+    const Bytes bytes = std::move(w).take();
+    EXPECT_EQ(bytes.at(0), 5);
+    EXPECT_EQ(bytes.at(1), static_cast<std::uint8_t>(metric));
+    ByteReader r(bytes);
+    const Evaluation back = read_evaluation(r);
+    const std::vector<Word> tour{2, 0, 1};
+    EXPECT_EQ(back.eval(tour), e.eval(tour));
+    ByteWriter again;
+    write_evaluation(again, back);
+    EXPECT_EQ(std::move(again).take(), bytes);
+
+    Bytes forged = bytes;
+    forged.at(1) = 5;
+    ByteReader fr(forged);
+    EXPECT_THROW((void)read_evaluation(fr), MalformedState);
+  }
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,108 @@
+// Saved criteria: every kind round-trips with its run state, and nesting depth costs no stack.
+#include "termination/termination_state.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrum {
+namespace {
+
+using TF = TerminationFunction;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes saved(const TF& t) {
+  ByteWriter w;
+  check_criterion_depth(write_criterion(w, t));
+  return std::move(w).take();
+}
+
+TF loaded(const Bytes& bytes) {
+  ByteReader r(bytes);
+  TF t = read_criterion(r);
+  r.expect_end();
+  return t;
+}
+
+// A chain: `depth` levels, each a combination around the next, an always_true at the bottom.
+TF chain(std::size_t depth) {
+  TF t = TF::always_true();
+  for (std::size_t k = 1; k < depth; ++k) {
+    std::vector<TF> one;
+    one.push_back(std::move(t));
+    t = k % 2 == 0 ? TF::multi_crit_and(std::move(one)) : TF::multi_crit_or(std::move(one));
+  }
+  return t;
+}
+
+std::string reason_of(const Bytes& bytes) {
+  try {
+    (void)loaded(bytes);
+  } catch (const MalformedState& m) {
+    return m.reason;
+  }
+  return "";
+}
+
+TEST(TerminationState, EveryKindRoundTripsWithItsRunState) {
+  TF improving = TF::no_improve(3);
+  improving.set_goal(false);
+  improving.check_new_variable(2.5);
+  improving.check_new_variable(1.0);  // not an improvement when maximising: counted
+  TF counted = TF::max_iterations(9);
+  counted.iteration_done();
+  TF must = TF::must_improve();
+  must.check_new_variable(4.0);
+  const TF all = TF::multi_crit_or(
+      {TF::always_true(), counted, TF::max_sec(7), TF::min_temp(-4),
+       TF::multi_crit_and({improving, must, TF::multi_crit_or({})}), TF::multi_crit_and({})});
+  const Bytes bytes = saved(all);
+  EXPECT_EQ(loaded(bytes), all);
+  EXPECT_EQ(saved(loaded(bytes)), bytes);
+}
+
+TEST(TerminationState, ChildrenAreWrittenInOrderAfterTheirCombination) {
+  // or(2 children: and(1 child: always_true), min_temp(5))
+  const Bytes bytes = saved(TF::multi_crit_or({TF::multi_crit_and({TF::always_true()}), TF::min_temp(5)}));
+  const Bytes expected{5, 2, 0, 0, 0, 0, 0, 0, 0, 4, 1, 0, 0, 0, 0, 0, 0, 0, 0, 3, 5, 0, 0, 0};
+  EXPECT_EQ(bytes, expected);
+}
+
+TEST(TerminationState, DepthIsCappedOnBothSides) {
+  const TF deepest = chain(kMaxCriterionDepth);
+  const Bytes bytes = saved(deepest);
+  EXPECT_EQ(loaded(bytes), deepest);
+
+  ByteWriter w;
+  EXPECT_EQ(write_criterion(w, chain(kMaxCriterionDepth + 1)), kMaxCriterionDepth + 1);
+  const Bytes too_deep = std::move(w).take();
+  EXPECT_EQ(reason_of(too_deep), "criteria nest deeper than 1000");
+  try {
+    check_criterion_depth(kMaxCriterionDepth + 1);
+    ADD_FAILURE() << "no refusal";
+  } catch (const MalformedState& m) {
+    EXPECT_EQ(m.reason, "criteria nest deeper than 1000");
+  }
+}
+
+TEST(TerminationState, ForgedCountsAndTagsAreRefused) {
+  EXPECT_EQ(reason_of(Bytes{8}), "criterion tag 8 is unknown");
+  // and() of two children whose second, a max_iterations, is cut short.
+  EXPECT_EQ(reason_of(Bytes{4, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "the state ends early");
+  EXPECT_EQ(reason_of(Bytes{4, 3, 0, 0, 0, 0, 0, 0, 0, 0}), "a length of 3 does not fit in the 1 bytes left");
+  EXPECT_EQ(reason_of(Bytes{4, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}),
+            "a length of 18446744073709551615 does not fit in the 0 bytes left");
+}
+
+// Deep enough that dropping it by recursion would exhaust an 8 MiB stack (a few frames per
+// level). Built and handed on by moves only, which cost no recursion either.
+TEST(TerminationState, DroppingADeepCriterionNeedsNoDeepStack) {
+  TF deep = chain(300000);
+  TF moved = std::move(deep);
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace kestrum
