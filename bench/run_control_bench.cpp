@@ -12,6 +12,7 @@
 #include "local_search/run_control.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "problem/array_problem.hpp"
+#include "problem/neighbourhood.hpp"
 
 namespace kestrum {
 namespace {
