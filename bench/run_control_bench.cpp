@@ -13,24 +13,10 @@
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "problem/array_problem.hpp"
 #include "problem/neighbourhood.hpp"
+#include "instances.hpp"
 
 namespace kestrum {
 namespace {
-
-Evaluation random_tour(std::size_t n) {
-  std::mt19937_64 gen(11);
-  std::uniform_real_distribution<double> unit(0.0, 1000.0);
-  std::vector<double> x(n), y(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    x[k] = unit(gen);
-    y[k] = unit(gen);
-  }
-  std::vector<std::vector<double>> d(n, std::vector<double>(n));
-  for (std::size_t a = 0; a < n; ++a) {
-    for (std::size_t b = 0; b < n; ++b) d[a][b] = std::hypot(x[a] - x[b], y[a] - y[b]);
-  }
-  return Evaluation::tsp(Matrix(d));
-}
 
 // A host that is asked as often as a Python one would be and never stops the run.
 struct QuietHost final : RunHost {
@@ -51,7 +37,7 @@ struct Best {
 // arg: 1 = the scan counts its moves through a watched run control, 0 = the bare scan.
 void BM_TwoOptScanWatch(benchmark::State& state) {
   constexpr std::size_t kN = 1000;
-  ArrayProblem problem(MoveType::reverse(1), random_tour(kN));
+  ArrayProblem problem(MoveType::reverse(1), bench::euclidean_tour(kN, 11));
   const SimpleMoveType kind = *problem.move_type().simple();
   QuietHost host;
   RunControl control(&host);
@@ -74,7 +60,7 @@ BENCHMARK(BM_TwoOptScanWatch)->Arg(0)->Arg(1)->ArgName("watched")->Unit(benchmar
 // arg: 1 = under a watched run control (clock reads, host calls), 0 = the thread's idle one.
 void BM_AnnealingWatch(benchmark::State& state) {
   constexpr Word kProposals = 1 << 20;
-  auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::reverse(1), random_tour(1000));
+  auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::reverse(1), bench::euclidean_tour(1000, 11));
   SimulatedAnnealing search(100, true, problem, TerminationFunction::max_iterations(kProposals), 1.0,
                             kProposals);
   search.set_acceptance_seed(1);

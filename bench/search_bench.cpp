@@ -10,27 +10,13 @@
 #include "local_search/steepest_descent/steepest_descent.hpp"
 #include "local_search/tabu_search/tabu_search.hpp"
 #include "problem/array_problem.hpp"
+#include "instances.hpp"
 
 namespace kestrum {
 namespace {
 
 // Steps per timed run: the run's single eval and setup are spread over this many scans.
 constexpr Word kStepsPerRun = 8;
-
-Evaluation euclidean_tour(std::size_t n, std::uint64_t seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> unit(0.0, 1000.0);
-  std::vector<double> x(n), y(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    x[k] = unit(gen);
-    y[k] = unit(gen);
-  }
-  std::vector<std::vector<double>> d(n, std::vector<double>(n));
-  for (std::size_t a = 0; a < n; ++a) {
-    for (std::size_t b = 0; b < n; ++b) d[a][b] = std::hypot(x[a] - x[b], y[a] - y[b]);
-  }
-  return Evaluation::tsp(Matrix(d));
-}
 
 MoveType neighbourhood(int kind) { return kind == 0 ? MoveType::reverse(1) : MoveType::swap(1); }
 
@@ -49,7 +35,7 @@ void report(benchmark::State& state, std::size_t n) {
 void BM_SteepestDescentScan(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   auto problem = Shared<Problem>::make<ArrayProblem>(neighbourhood(static_cast<int>(state.range(1))),
-                                                     euclidean_tour(n, 7));
+                                                     bench::euclidean_tour(n, 7));
   // Each run starts from the identity, a random tour far from a local optimum, so every
   // scan applies a move and the run lasts all its steps. The O(n) reset is noise beside
   // the O(n^2) scans.
@@ -64,7 +50,7 @@ void BM_SteepestDescentScan(benchmark::State& state) {
 void BM_TabuSearchScan(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   auto problem = Shared<Problem>::make<ArrayProblem>(neighbourhood(static_cast<int>(state.range(1))),
-                                                     euclidean_tour(n, 7));
+                                                     bench::euclidean_tour(n, 7));
   TabuSearch search(problem, TerminationFunction::max_iterations(kStepsPerRun), true, std::nullopt);
   for (auto _ : state) {
     search.reset();
@@ -89,7 +75,7 @@ void BM_AnnealingProposals(benchmark::State& state) {
   constexpr Word kProposals = 1 << 20;
   const auto n = static_cast<std::size_t>(state.range(0));
   auto problem = Shared<Problem>::make<ArrayProblem>(neighbourhood(static_cast<int>(state.range(1))),
-                                                     euclidean_tour(n, 7));
+                                                     bench::euclidean_tour(n, 7));
   SimulatedAnnealing search(100, true, problem, TerminationFunction::max_iterations(kProposals), 1.0,
                             kProposals);
   search.set_acceptance_seed(1);
