@@ -66,7 +66,7 @@ class Neighbourhood {
     }
     const MoveType* type = explicit_type();
     for (const Move m : all_moves()) {
-      if (counted.stop_scan()) return;
+      if (counted.stop_scan(1)) return;
       counted(m, problem_.delta_eval(m, type));
     }
   }

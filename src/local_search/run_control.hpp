@@ -17,6 +17,7 @@
 // skipped. The reason (a Python exception, say) is the driver's to keep.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -91,9 +92,10 @@ class RunControl {
   }
   [[nodiscard]] bool stop_requested() const noexcept { return stop_; }
 
-  // Counts one unit of work; true once the run must stop.
-  [[nodiscard]] bool tick() {
-    if (--countdown_ > 0) return false;
+  // Counts `units` of work done or about to be done; true once the run must stop.
+  [[nodiscard]] bool tick(std::int64_t units = 1) {
+    countdown_ -= units;
+    if (countdown_ > 0) return false;
     return poll();
   }
   // Between runs: looks for signals when they are due. True when the caller must stop.
@@ -137,8 +139,9 @@ class RunControl {
   ProgressRecord latest_{};
 };
 
-// A scan visitor that counts each move as a unit of work; the scans ask stop_scan() before
-// each row of moves, so a stop request ends even one long step.
+// A scan visitor that counts moves as units of work a row at a time: the scans ask
+// stop_scan(moves) before each row with the number of moves in it, so a stop request ends
+// even one long step while the inner loop carries nothing but the visit.
 template <class Visit>
 struct CountedVisit {
   Visit& visit;
@@ -148,9 +151,11 @@ struct CountedVisit {
   template <class M>
   void operator()(M move, double delta) {
     visit(move, delta);
-    if (control.tick()) stopped = true;
   }
-  [[nodiscard]] bool stop_scan() const noexcept { return stopped; }
+  [[nodiscard]] bool stop_scan(std::size_t moves) {
+    if (!stopped && control.tick(static_cast<std::int64_t>(moves))) stopped = true;
+    return stopped;
+  }
 };
 
 // The run's clock and log: the start instant is read once and every kept row is stamped with

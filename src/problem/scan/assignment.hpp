@@ -55,7 +55,7 @@ void scan_qap(const Qap& q, Rearrangement kind, std::span<const Word> s, std::si
     permuted = scratch.values.data();
   }
   for (std::size_t i = first; i + 1 < n; ++i) {
-    if (scan_stop(visit)) return;
+    if (scan_stop(visit, n - 1 - i)) return;
     for (std::size_t j = i + 1; j < n; ++j) {
       const bool exchange = kernels::qap_as_exchange(kind, i, j);
       double delta = 0.0;

@@ -65,7 +65,7 @@ void bins_moves(const double* ws, const double* totals, const double* fills, std
   };
   const double before = State{totals[len], fills[len]}.finish(max_fill);
   for (std::size_t i = first; i + 1 < n; ++i) {
-    if (scan_stop(visit)) return;
+    if (scan_stop(visit, n - 1 - i)) return;
     for (std::size_t j = i + 1; j < n; ++j) {
       State t{totals[i], fills[i]};
       switch (kind) {

@@ -17,11 +17,12 @@ namespace kestrum::scan {
   return Move{static_cast<Word>(i), static_cast<Word>(j)};
 }
 
-// A visitor may end a scan early: one that has stop_scan() is asked before each row of moves.
+// A visitor may end a scan early: one that has stop_scan(moves) is asked before each row,
+// with the number of moves the row holds.
 template <class Visit>
-[[nodiscard]] inline bool scan_stop(const Visit& visit) {
-  if constexpr (requires { visit.stop_scan(); }) {
-    return visit.stop_scan();
+[[nodiscard]] inline bool scan_stop(Visit& visit, std::size_t row_moves) {
+  if constexpr (requires { visit.stop_scan(row_moves); }) {
+    return visit.stop_scan(row_moves);
   } else {
     return false;
   }
@@ -33,7 +34,7 @@ template <class Kernel, class Visit>
 void scan_checked(const Kernel& k, std::span<const Word> s, std::size_t first, std::size_t n,
                   Visit& visit) {
   for (std::size_t i = first; i + 1 < n; ++i) {
-    if (scan_stop(visit)) return;
+    if (scan_stop(visit, n - 1 - i)) return;
     for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), k.delta(s, i, j));
   }
 }

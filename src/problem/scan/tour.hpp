@@ -76,7 +76,7 @@ void scan_tsp_reverse(const D& d, bool symmetric, std::span<const Word> s, std::
   }
   const std::size_t inner_end = std::min(n, len - 1);  // runs that end before position L-1
   for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (scan_stop(visit)) return;
+    if (scan_stop(visit, n - 1 - i)) return;
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
     const auto row_pred = d.row(pred);
     const auto row_si = d.row(s[i]);
@@ -114,7 +114,7 @@ void scan_tsp_swap_rows(const D& d, std::span<const Word> s, std::size_t first,
   const std::size_t len = s.size();
   const std::size_t inner_end = std::min(n, len - 1);
   for (std::size_t i = first; i + 1 < n; ++i) {
-    if (scan_stop(visit)) return;
+    if (scan_stop(visit, n - 1 - i)) return;
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
     const Word si = s[i];
     const Word si1 = s[i + 1];
