@@ -111,8 +111,11 @@ def grid_against_benchmark(args):
 
 
 def signal_check(path):
+    # Plain rows, or the medians when the run was repeated (with or without the per-run rows).
     with open(path) as f:
-        rows = {b["name"]: b for b in json.load(f)["benchmarks"] if b.get("run_type", "iteration") == "iteration"}
+        results = json.load(f)["benchmarks"]
+    medians = {b["run_name"]: b for b in results if b.get("aggregate_name") == "median"}
+    rows = medians or {b["name"]: b for b in results if b.get("run_type", "iteration") == "iteration"}
     for title, name in (("2-opt scan, n=1000", "BM_TwoOptScanWatch"), ("annealing, 2^20 proposals", "BM_AnnealingWatch")):
         bare, watched = rows.get(f"{name}/watched:0"), rows.get(f"{name}/watched:1")
         if bare is None or watched is None:
