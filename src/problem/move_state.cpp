@@ -2,6 +2,7 @@
 // 0 reverse, 1 swap, 2 swap_tsp, then 3 is a MultiNeighbor; a new simple kind takes 4, 5, ...
 #include "problem/move_state.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,14 +28,16 @@ std::uint8_t saved_tag(MoveKind kind) {
   unknown_tag("move", kind);
 }
 
-// The simple kind saved as `tag`, or nothing for the MultiNeighbor tag.
+// The simple kind saved as `tag`, or nothing for the MultiNeighbor tag or a byte no kind is
+// saved as. The inverse of saved_tag, read from it: every simple kind is tried (the tag of the
+// alternative at index k is MoveKind(k), see the static_assert in move.cpp), so a new kind
+// needs only its line in saved_tag.
 std::optional<MoveKind> kind_of_saved(std::uint8_t tag) {
-  switch (tag) {
-    case 0: return MoveKind::kReverse;
-    case 1: return MoveKind::kSwap;
-    case 2: return MoveKind::kSwapTsp;
-    default: return std::nullopt;  // a byte, not a tag: the caller has bounded it
+  for (std::size_t k = 0; k < std::variant_size_v<SimpleMoveType>; ++k) {
+    const auto kind = static_cast<MoveKind>(k);
+    if (saved_tag(kind) == tag) return kind;
   }
+  return std::nullopt;
 }
 
 // A simple kind is its tag, its generator's four words and its size.

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -35,18 +36,20 @@ struct ReaderError {
 
 template <class T>
 class [[nodiscard]] Result {
- public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
-  Result(ReaderError error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
+  static_assert(!std::is_same_v<T, ReaderError>, "a Result's value and its failure are told apart by type");
 
-  [[nodiscard]] bool ok() const noexcept { return state_.index() == 0; }
+ public:
+  Result(T value) : state_(std::in_place_type<T>, std::move(value)) {}  // NOLINT: implicit by design
+  Result(ReaderError error) : state_(std::in_place_type<ReaderError>, std::move(error)) {}  // NOLINT
+
+  [[nodiscard]] bool ok() const noexcept { return std::holds_alternative<T>(state_); }
   // Precondition: ok(). Callers branch on ok() first; a wrong guess is a programming error.
-  [[nodiscard]] const T& value() const& { return std::get<0>(state_); }
-  [[nodiscard]] T& value() & { return std::get<0>(state_); }
-  [[nodiscard]] T&& value() && { return std::get<0>(std::move(state_)); }
+  [[nodiscard]] const T& value() const& { return std::get<T>(state_); }
+  [[nodiscard]] T& value() & { return std::get<T>(state_); }
+  [[nodiscard]] T&& value() && { return std::get<T>(std::move(state_)); }
   // Precondition: !ok().
-  [[nodiscard]] const ReaderError& error() const& { return std::get<1>(state_); }
-  [[nodiscard]] ReaderError&& error() && { return std::get<1>(std::move(state_)); }
+  [[nodiscard]] const ReaderError& error() const& { return std::get<ReaderError>(state_); }
+  [[nodiscard]] ReaderError&& error() && { return std::get<ReaderError>(std::move(state_)); }
 
  private:
   std::variant<T, ReaderError> state_;
