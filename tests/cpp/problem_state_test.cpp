@@ -11,6 +11,7 @@
 #include "problem/evaluation_state.hpp"
 #include "problem/move_state.hpp"
 #include "problem/permutation.hpp"
+#include "state_reading.hpp"
 
 namespace kestrum {
 namespace {
@@ -23,18 +24,6 @@ Bytes saved(const T& value, Write write) {
   ByteWriter w;
   write(w, value);
   return std::move(w).take();
-}
-
-template <class Read>
-std::string reason_of(const Bytes& bytes, Read read) {
-  try {
-    ByteReader r(bytes);
-    (void)read(r);
-    r.expect_end();
-  } catch (const MalformedState& m) {
-    return m.reason;
-  }
-  return "";
 }
 
 TEST(ProblemState, EveryEvaluationRoundTrips) {

@@ -16,6 +16,7 @@
 #include "local_search/vns/variable_neighborhood.hpp"
 #include "problem/evaluation_state.hpp"
 #include "search_fixtures.hpp"
+#include "state_reading.hpp"
 
 namespace kestrum {
 namespace {
@@ -30,21 +31,7 @@ Bytes saved(const LocalSearch& search) {
   return std::move(w).take();
 }
 
-Shared<LocalSearch> loaded(const Bytes& bytes) {
-  ByteReader r(bytes);
-  Shared<LocalSearch> search = read_search(r);
-  r.expect_end();
-  return search;
-}
-
-std::string reason_of(const Bytes& bytes) {
-  try {
-    (void)loaded(bytes);
-  } catch (const MalformedState& m) {
-    return m.reason;
-  }
-  return "";
-}
+Shared<LocalSearch> loaded(const Bytes& bytes) { return read_whole(bytes, read_search); }
 
 Evaluation points_tour() {
   std::vector<double> xy;
@@ -112,16 +99,16 @@ TEST(SearchState, TabuTourFlagIsATrailerWrittenOnlyWhenSet) {
 
   Bytes zero = b;
   zero.back() = 0;
-  EXPECT_EQ(reason_of(zero), "a tabu search's tour flag is written only when set");
+  EXPECT_EQ(reason_of(zero, read_search), "a tabu search's tour flag is written only when set");
   Bytes extra = b;
   extra.push_back(1);
-  EXPECT_EQ(reason_of(extra), "1 unexpected bytes at the end");
+  EXPECT_EQ(reason_of(extra, read_search), "1 unexpected bytes at the end");
 }
 
 TEST(SearchState, UnknownSearchTagIsRefused) {
   Bytes bytes = saved(SteepestDescent(true, problem_of(MoveType::swap(1)), criterion()));
   bytes.at(0) = static_cast<std::uint8_t>(kSearchTags);
-  EXPECT_EQ(reason_of(bytes), "search tag " + std::to_string(kSearchTags) + " is unknown");
+  EXPECT_EQ(reason_of(bytes, read_search), "search tag " + std::to_string(kSearchTags) + " is unknown");
 }
 
 TEST(SearchState, PointsKeepTheirMetricAndCoordinates) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "state_reading.hpp"
+
 namespace kestrum {
 namespace {
 
@@ -19,12 +21,7 @@ Bytes saved(const TF& t) {
   return std::move(w).take();
 }
 
-TF loaded(const Bytes& bytes) {
-  ByteReader r(bytes);
-  TF t = read_criterion(r);
-  r.expect_end();
-  return t;
-}
+TF loaded(const Bytes& bytes) { return read_whole(bytes, read_criterion); }
 
 // A chain: `depth` levels, each a combination around the next, an always_true at the bottom.
 TF chain(std::size_t depth) {
@@ -35,15 +32,6 @@ TF chain(std::size_t depth) {
     t = k % 2 == 0 ? TF::multi_crit_and(std::move(one)) : TF::multi_crit_or(std::move(one));
   }
   return t;
-}
-
-std::string reason_of(const Bytes& bytes) {
-  try {
-    (void)loaded(bytes);
-  } catch (const MalformedState& m) {
-    return m.reason;
-  }
-  return "";
 }
 
 TEST(TerminationState, EveryKindRoundTripsWithItsRunState) {
@@ -78,7 +66,7 @@ TEST(TerminationState, DepthIsCappedOnBothSides) {
   ByteWriter w;
   EXPECT_EQ(write_criterion(w, chain(kMaxCriterionDepth + 1)), kMaxCriterionDepth + 1);
   const Bytes too_deep = std::move(w).take();
-  EXPECT_EQ(reason_of(too_deep), "criteria nest deeper than 1000");
+  EXPECT_EQ(reason_of(too_deep, read_criterion), "criteria nest deeper than 1000");
   try {
     check_criterion_depth(kMaxCriterionDepth + 1);
     ADD_FAILURE() << "no refusal";
@@ -88,11 +76,11 @@ TEST(TerminationState, DepthIsCappedOnBothSides) {
 }
 
 TEST(TerminationState, ForgedCountsAndTagsAreRefused) {
-  EXPECT_EQ(reason_of(Bytes{8}), "criterion tag 8 is unknown");
+  EXPECT_EQ(reason_of(Bytes{8}, read_criterion), "criterion tag 8 is unknown");
   // and() of two children whose second, a max_iterations, is cut short.
-  EXPECT_EQ(reason_of(Bytes{4, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "the state ends early");
-  EXPECT_EQ(reason_of(Bytes{4, 3, 0, 0, 0, 0, 0, 0, 0, 0}), "a length of 3 does not fit in the 1 bytes left");
-  EXPECT_EQ(reason_of(Bytes{4, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}),
+  EXPECT_EQ(reason_of(Bytes{4, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1}, read_criterion), "the state ends early");
+  EXPECT_EQ(reason_of(Bytes{4, 3, 0, 0, 0, 0, 0, 0, 0, 0}, read_criterion), "a length of 3 does not fit in the 1 bytes left");
+  EXPECT_EQ(reason_of(Bytes{4, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, read_criterion),
             "a length of 18446744073709551615 does not fit in the 0 bytes left");
 }
 
