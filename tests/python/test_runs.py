@@ -53,13 +53,25 @@ PRELUDE = textwrap.dedent(
         intact = sorted(p.solution()) == list(range(n))
         return {"current": current, "best": best, "row": list(log[-1]), "intact": intact}
 
-    def sigint_after(seconds, sent):
+    def interrupted(call, seconds=0.4):
+        # call() with a SIGINT sent after `seconds`: its KeyboardInterrupt and how late it came.
+        sent = []
         def fire():
             sent.append(time.monotonic())
             os.kill(os.getpid(), signal.SIGINT)
-        timer = threading.Timer(seconds, fire)
-        timer.start()
-        return timer
+        threading.Timer(seconds, fire).start()
+        try:
+            call()
+        except KeyboardInterrupt as e:
+            return e, time.monotonic() - sent[0]
+        raise SystemExit("the call ended before the signal")
+
+    def long_search(kind):
+        # A search of `kind` that runs until stopped, on a tour long enough for steps to take a while.
+        p = tour(1500 if kind in ("steepest_descent", "vns") else 300)
+        if kind == "vns":
+            p.set_move_type(MoveType.multi_neighbor([MoveType.swap(1), MoveType.reverse(1)]))
+        return p, search(kind, p, Termination.always_true())
     """
 )
 
@@ -97,27 +109,15 @@ AFTER_STOP = """
 class TestSigintDuringRun:
     def test_each_search_stops_within_half_a_second_and_keeps_its_best(self, kind):
         body = f"""
-            p = tour(1500 if "{kind}" in ("steepest_descent", "vns") else 300)
-            if "{kind}" == "vns":
-                p.set_move_type(MoveType.multi_neighbor([MoveType.swap(1), MoveType.reverse(1)]))
-            s = search("{kind}", p, Termination.always_true())
-            sent = []
-            sigint_after(0.4, sent)
-            try:
-                s.run()
-                raise SystemExit("the run ended before the signal")
-            except KeyboardInterrupt as e:
-                delay = time.monotonic() - sent[0]
-                log = e.log
+            p, s = long_search("{kind}")
+            e, delay = interrupted(s.run)
+            log = e.log
         """
         check_stopped(child(body, AFTER_STOP))
 
     def test_a_raising_progress_callback_stops_it_the_same_way(self, kind):
         body = f"""
-            p = tour(1500 if "{kind}" in ("steepest_descent", "vns") else 300)
-            if "{kind}" == "vns":
-                p.set_move_type(MoveType.multi_neighbor([MoveType.swap(1), MoveType.reverse(1)]))
-            s = search("{kind}", p, Termination.always_true())
+            p, s = long_search("{kind}")
             calls = []
             def callback(elapsed_ns, best, current, iteration):
                 calls.append(time.monotonic())
@@ -144,14 +144,8 @@ class TestSigintElsewhere:
             weights = [rnd.randint(1, 60) for _ in range(6000)]
             p = Problem.array_problem(MoveType.swap(1), Evaluation.empty_bins(weights, 100.0))
             s = LocalSearch.steepest_descent(True, p, Termination.always_true())
-            sent = []
-            sigint_after(0.4, sent)
-            try:
-                s.run()
-                raise SystemExit("the step ended before the signal")
-            except KeyboardInterrupt as e:
-                delay = time.monotonic() - sent[0]
-                log = e.log
+            e, delay = interrupted(s.run)
+            log = e.log
             # No step finished: start row and final row, nothing applied.
             assert [r[3] for r in log] == [0, 0] and log[0][1:3] == log[1][1:3], log
         """
@@ -162,14 +156,8 @@ class TestSigintElsewhere:
             p = tour(300)
             s = search("tabu_search", p, Termination.always_true())
             quick = search("steepest_descent", p, Termination.max_iterations(3))
-            sent = []
-            sigint_after(0.4, sent)
-            try:
-                kestrum.benchmark([quick, s], [p], runs=3)
-                raise SystemExit("benchmark ended before the signal")
-            except KeyboardInterrupt as e:
-                delay = time.monotonic() - sent[0]
-                nested = e.log
+            e, delay = interrupted(lambda: kestrum.benchmark([quick, s], [p], runs=3))
+            nested = e.log
             # The descent's three runs, then the tabu search's first run, stopped.
             assert [len(x) for x in nested] == [1, 1] and len(nested[0][0]) == 3, [len(x) for x in nested]
             assert len(nested[1][0]) == 1
@@ -181,14 +169,8 @@ class TestSigintElsewhere:
         body = """
             p = tour(30)
             s = search("steepest_descent", p, Termination.max_iterations(1))
-            sent = []
-            sigint_after(0.3, sent)
-            try:
-                kestrum.benchmark([s], [p], runs=10**8)
-                raise SystemExit("benchmark ended before the signal")
-            except KeyboardInterrupt as e:
-                delay = time.monotonic() - sent[0]
-                runs = len(e.log[0][0])
+            e, delay = interrupted(lambda: kestrum.benchmark([s], [p], runs=10**8), 0.3)
+            runs = len(e.log[0][0])
             print(json.dumps({"delay": delay, "runs": runs}))
         """
         result = child(body)
