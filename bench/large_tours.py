@@ -27,7 +27,6 @@ import math
 import multiprocessing
 import random
 import resource
-import socket
 import statistics
 import subprocess
 import sys
@@ -35,6 +34,7 @@ import time
 from pathlib import Path
 
 import kestrum
+from compare.report import write_results  # bench/ is this script's folder, so on the path
 
 ROOT = Path(__file__).resolve().parent.parent
 DATA = Path(os.environ.get("KESTRUM_DATA") or ROOT.parent / "shared" / "data")
@@ -278,12 +278,7 @@ def main() -> int:
                       "Gaps: to the published optimum (TSPLIB), to 0.7124 sqrt(n area) (random points). "
                       "Times: kestrum's own clock (its final log row), wall time of the solving call for "
                       "the others. Every run starts from a random order of the cities.", "", *lines, ""])
-    args.out.mkdir(parents=True, exist_ok=True)
-    out = args.out / f"{now:%Y-%m-%d}-{socket.gethostname()}-large-tours.md"
-    out.write_text(text)
-    print(f"written to {out}")
-    if misses:
-        print("targets not met: " + "; ".join(misses), file=sys.stderr)
+    write_results(args.out, now, text, misses, suffix="-large-tours")
     return 0
 
 

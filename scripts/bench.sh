@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # make bench: the native engine/baseline benchmarks, then kestrum against other libraries
-# (bench/compare.py). Extra arguments go to compare.py, e.g. make bench ARGS="--rounds 5".
+# (bench/compare/). Extra arguments go to it, e.g. make bench ARGS="--rounds 5".
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-# R and its TSP package for the two_opt comparison. Without them compare.py marks that
+# R and its TSP package for the two_opt comparison. Without them the comparison marks that
 # comparison as skipped, so a failure here is not fatal.
 ensure_r_tsp() {
   if command -v Rscript >/dev/null 2>&1 && Rscript -e 'suppressMessages(library(TSP))' >/dev/null 2>&1; then
@@ -35,13 +35,13 @@ cmake --build "$ROOT/build/bench" -j "$JOBS"
 ensure_r_tsp
 log "installing kestrum and the libraries it is compared with (the bench extra)"
 if ! "$venv/bin/python" -m pip install -q --no-build-isolation "$ROOT[bench]" >&2; then
-  # One peer that cannot be installed must not stop the others: compare.py installs them
+  # One peer that cannot be installed must not stop the others: bench/compare installs them
   # one at a time and marks the missing ones as skipped.
   install_kestrum "$venv"
 fi
 log "runs in threads and the cost of watching a run (bench/threads_bench.py)"
 "$venv/bin/python" "$ROOT/bench/threads_bench.py" --native "$ROOT/build/bench/native.json"
 log "kestrum against other libraries"
-"$venv/bin/python" "$ROOT/bench/compare.py" --native "$ROOT/build/bench/native.json" "$@"
+PYTHONPATH="$ROOT/bench${PYTHONPATH:+:$PYTHONPATH}" "$venv/bin/python" -m compare --native "$ROOT/build/bench/native.json" "$@"
 log "iterated local search on large tours (bench/large_tours.py)"
 "$venv/bin/python" "$ROOT/bench/large_tours.py"
