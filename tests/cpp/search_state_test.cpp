@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,9 +75,11 @@ TEST(SearchState, EverySearchRoundTripsAndRunsOnAlike) {
                                                               std::uint64_t{9});
       },
   };
+  std::set<SearchTag> seen;
   for (std::size_t k = 0; k < builds.size(); ++k) {
     SCOPED_TRACE(k);
     const Shared<LocalSearch> search = builds[k]();
+    seen.insert(search.lock()->tag());
     (void)search.lock()->run(false);
     const Bytes bytes = saved(*search.lock());
     const Shared<LocalSearch> copy = loaded(bytes);
@@ -84,6 +87,8 @@ TEST(SearchState, EverySearchRoundTripsAndRunsOnAlike) {
     EXPECT_EQ(saved(*copy.lock()), bytes);
     EXPECT_EQ(rows_of(copy.lock()->run(true)), rows_of(search.lock()->run(true)));
   }
+  // A search registered without a line above would go untested.
+  EXPECT_EQ(seen.size(), kSearchTags);
 }
 
 TEST(SearchState, TabuTourFlagIsATrailerWrittenOnlyWhenSet) {
