@@ -81,11 +81,12 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 log "replaying the seed corpora"
 ctest --test-dir "$build" --output-on-failure --timeout 300 | tail -n 3
 
-# Longest input per target: lines must be long enough to cross the reader's 8192-byte buffer;
-# the coordinate reader's output grows with the square of its input.
+# Longest input per target: lines_fuzz also reads through a small buffer, so its inputs need
+# only hold a field past the longest number kept as text (4096 bytes); the coordinate reader's
+# output grows with the square of its input.
 max_len() {
   case "$1" in
-    lines_fuzz) echo 32768 ;;
+    lines_fuzz) echo 8192 ;;
     distance_matrix_fuzz|dms_fuzz|tsplib_fuzz|qaplib_fuzz) echo 16384 ;;
     *) echo 4096 ;;
   esac

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -138,12 +139,13 @@ Result<std::size_t> read_some(const FileDescriptor& fd, std::span<char> buffer) 
   }
 }
 
-FieldReader::FieldReader(FileDescriptor fd) : fd_(std::move(fd)), buffer_(kBufferSize) {}
+FieldReader::FieldReader(FileDescriptor fd, std::size_t buffer_size)
+    : fd_(std::move(fd)), buffer_(std::max(buffer_size, kMinBufferSize)) {}
 
-Result<FieldReader> FieldReader::open(std::string_view path) {
+Result<FieldReader> FieldReader::open(std::string_view path, std::size_t buffer_size) {
   Result<FileDescriptor> fd = open_for_reading(path);
   if (!fd.ok()) return std::move(fd).error();
-  return FieldReader(std::move(fd).value());
+  return FieldReader(std::move(fd).value(), buffer_size);
 }
 
 void FieldReader::spill() {

@@ -56,6 +56,7 @@ class FileDescriptor {
 class FieldReader {
  public:
   static constexpr std::size_t kBufferSize = 8192;
+  static constexpr std::size_t kMinBufferSize = 8;
   static constexpr std::size_t kCutLength = 64;
   static constexpr std::size_t kLongNumber = 4096;
   static constexpr unsigned kCheckEvery = 8;
@@ -68,7 +69,10 @@ class FieldReader {
     InvalidUtf8,  // the current line is not UTF-8
   };
 
-  [[nodiscard]] static Result<FieldReader> open(std::string_view path);
+  // `buffer_size` (at least kMinBufferSize) changes where refills fall and nothing else:
+  // tests and the fuzz target make it small so that short inputs cross many of them.
+  [[nodiscard]] static Result<FieldReader> open(std::string_view path,
+                                                std::size_t buffer_size = kBufferSize);
 
   // After ReadError or InvalidUtf8 the reader must not be called again.
   [[nodiscard]] Token next();
@@ -86,7 +90,7 @@ class FieldReader {
   [[nodiscard]] int read_errno() const noexcept { return errno_; }
 
  private:
-  explicit FieldReader(FileDescriptor fd);
+  FieldReader(FileDescriptor fd, std::size_t buffer_size);
 
   // Makes at least 4 bytes available past pos_ unless the file ends first; false on a read error.
   [[nodiscard]] bool refill();

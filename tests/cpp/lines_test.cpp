@@ -72,8 +72,9 @@ class FieldReaderTest : public testing::ScratchDir {
  protected:
   // The tokens of a file: "text" per field ("cut:text" when cut), "|" per line end ("|#" when
   // the line holds a '#'), and "utf8@N" or "errno N" for an error.
-  [[nodiscard]] std::vector<std::string> tokens_of(const std::string& bytes) {
-    Result<FieldReader> opened = FieldReader::open(write("f.txt", bytes));
+  [[nodiscard]] std::vector<std::string> tokens_of(const std::string& bytes,
+                                                   std::size_t buffer_size = FieldReader::kBufferSize) {
+    Result<FieldReader> opened = FieldReader::open(write("f.txt", bytes), buffer_size);
     EXPECT_TRUE(opened.ok());
     std::vector<std::string> out;
     if (!opened.ok()) return out;
@@ -130,6 +131,23 @@ TEST_F(FieldReaderTest, FieldsAcrossBufferRefills) {
   const std::string pad(size - 3, ' ');
   EXPECT_EQ(tokens_of("1" + pad + " \xe3\x80\x80" "2\n"), (Tokens{"1", "2", "|"}));
   EXPECT_EQ(tokens_of(pad + "ab\xc3\xa9\n"), (Tokens{"ab\xc3\xa9", "|"}));
+}
+
+// The buffer's size moves the refills and nothing else: every split of a character, a field,
+// a carriage return and line feed, or a long number gives the same tokens.
+TEST_F(FieldReaderTest, AnyBufferSizeGivesTheSameTokens) {
+  const std::string long_number = std::string(FieldReader::kLongNumber + 10, '3') + ".5e-2";
+  const std::string inputs[] = {
+      " 1\t2 \r\n3 \xe3\x80\x80" "4\xc3\xa9 #x\n\n" "5\xf0\x9f\x98\x80 6\r\n",
+      "ab " + std::string(3 * FieldReader::kCutLength, 'z') + " cd\n" + long_number + " 7\n",
+      "1 2\n3 \xe3\x80 4\n5\n",  // a bad sequence on the second line
+  };
+  for (const std::string& input : inputs) {
+    const Tokens expected = tokens_of(input);
+    for (std::size_t size = FieldReader::kMinBufferSize; size < 48; ++size) {
+      EXPECT_EQ(tokens_of(input, size), expected) << "buffer of " << size;
+    }
+  }
 }
 
 TEST_F(FieldReaderTest, LongFieldThatCannotBeANumberIsCutAndSkipped) {
