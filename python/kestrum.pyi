@@ -311,13 +311,14 @@ class Termination:
         """Stop as soon as any of the criteria stops: all must agree to go on.
 
         Each child is a copy taken now and sees every score and iteration. An empty list
-        never stops.
+        never stops. Combinations nest at most 1000 deep (ValueError beyond).
         """
     @staticmethod
     def multi_crit_or(vec: Sequence[Termination]) -> Termination:
         """Stop only when every one of the criteria would stop.
 
         Each child is a copy taken now. An empty list stops before the first step.
+        Combinations nest at most 1000 deep (ValueError beyond).
         """
     @staticmethod
     def must_improve() -> Termination:

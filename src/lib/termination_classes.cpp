@@ -3,16 +3,26 @@
 #include "lib/envelope.hpp"
 #include "lib/pickling.hpp"
 #include "lib/wrappers.hpp"
+#include "termination/termination_state.hpp"
 
 namespace kestrum::py {
 namespace {
 
 using Criteria = ListOf<Instance<DynTermination>>;
 
-std::vector<TerminationFunction> copies(const std::vector<Held<DynTermination>>& held) {
+// The children of a new combination. Nesting is capped where saved states are: deeper
+// criteria could be neither saved nor restored, and the operations that walk them by
+// recursion would need a stack in proportion.
+std::vector<TerminationFunction> children_of(const std::vector<Held<DynTermination>>& held) {
   std::vector<TerminationFunction> out;
   out.reserve(held.size());
-  for (const auto& h : held) out.push_back(h->value);
+  for (const auto& h : held) {
+    if (criterion_depth(h->value) + 1 > kMaxCriterionDepth) {
+      PyErr_Format(PyExc_ValueError, "criteria nest deeper than %zu", kMaxCriterionDepth);
+      throw_error_set();
+    }
+    out.push_back(h->value);
+  }
   return out;
 }
 
@@ -49,7 +59,7 @@ constexpr Signature kMultiCritAnd{"Termination", "multi_crit_and", {"vec"}, 1};
 PyObject* multi_crit_and(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [vec] = bind<Criteria>(kMultiCritAnd, a, n, kw);
-    return new_instance<DynTermination>(TerminationFunction::multi_crit_and(copies(vec)));
+    return new_instance<DynTermination>(TerminationFunction::multi_crit_and(children_of(vec)));
   });
 }
 
@@ -57,7 +67,7 @@ constexpr Signature kMultiCritOr{"Termination", "multi_crit_or", {"vec"}, 1};
 PyObject* multi_crit_or(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [vec] = bind<Criteria>(kMultiCritOr, a, n, kw);
-    return new_instance<DynTermination>(TerminationFunction::multi_crit_or(copies(vec)));
+    return new_instance<DynTermination>(TerminationFunction::multi_crit_or(children_of(vec)));
   });
 }
 

@@ -142,6 +142,20 @@ void check_criterion_depth(std::size_t depth) {
   if (depth > kMaxCriterionDepth) too_deep();
 }
 
+std::size_t criterion_depth(const TF& criterion) {
+  std::size_t depth = 0;
+  std::vector<std::pair<const TF*, std::size_t>> todo{{&criterion, 1}};
+  while (!todo.empty()) {
+    const auto [c, level] = todo.back();
+    todo.pop_back();
+    depth = std::max(depth, level);
+    if (const std::vector<TF>* children = children_of(*c)) {
+      for (const TF& child : *children) todo.emplace_back(&child, level + 1);
+    }
+  }
+  return depth;
+}
+
 std::size_t write_criterion(ByteWriter& w, const TF& criterion) {
   // Pre-order: a criterion, then each of its children in full. `pending` holds, per open
   // combination, its children and the next one to write; a child's level is one more than

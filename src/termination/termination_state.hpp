@@ -13,6 +13,9 @@ namespace kestrum {
 // so even this depth needs no more than a few frames of the caller's stack.
 inline constexpr std::size_t kMaxCriterionDepth = 1000;
 
+// The criterion's nesting depth (1 for one that is not a combination), found without recursion.
+[[nodiscard]] std::size_t criterion_depth(const TerminationFunction& criterion);
+
 // Appends the criterion, however deep, and returns its depth; a state deeper than
 // kMaxCriterionDepth must not be handed out (check_criterion_depth).
 std::size_t write_criterion(ByteWriter& w, const TerminationFunction& criterion);

@@ -330,11 +330,19 @@ class TestMalformedState:
             P._from_state(forged)
 
     def test_criteria_nested_too_deep(self):
+        # Nesting is capped where saved states are, so whatever can be built can be saved.
         deep = T.always_true()
-        for _ in range(1000):
-            deep = T.multi_crit_and([deep])
-        with pytest.raises(ValueError, match="^invalid Termination state: criteria nest deeper than 1000$"):
-            pickle.dumps(deep)
+        for _ in range(999):
+            deep = T.multi_crit_and([T.max_iterations(1), deep])
+        assert pickle.loads(pickle.dumps(deep)) is not deep
+        for build in (T.multi_crit_and, T.multi_crit_or):
+            with pytest.raises(ValueError, match="^criteria nest deeper than 1000$"):
+                build([T.always_true(), deep])
+        # The deepest criterion allowed copies and stops a run like a shallow one.
+        tour = kestrum.Evaluation.tsp([[0, 1, 2], [1, 0, 1], [2, 1, 0]])
+        problem = kestrum.Problem.array_problem(kestrum.MoveType.swap(), tour)
+        search = kestrum.LocalSearch.tabu_search(True, problem, copy.deepcopy(deep), 3)
+        assert search.run()[-1][3] == 1
         forged = bytes([1, 2]) + (bytes([4]) + struct.pack("<Q", 1)) * 1000 + bytes([0])
         with pytest.raises(ValueError, match="criteria nest deeper than 1000"):
             T._from_state(forged)
