@@ -361,19 +361,25 @@ class TestMalformedState:
 
 class TestDeepCriteria:
     # A criterion nested as deep as saved states allow, loaded, saved and dropped in a thread
-    # with a 128 KiB stack: none of the three may recurse per level. In a child process, so a
+    # with a 128 KiB stack: none of the three may recurse per level. Copied into a search and
+    # run there too, which is as deep as a criterion can be built. In a child process, so a
     # stack overflow is a failed test rather than a crashed run.
     def test_small_stack_thread(self):
         code = textwrap.dedent(
             """
             import threading
             import kestrum
-            state = bytes([1, 2]) + (bytes([4]) + (1).to_bytes(8, "little")) * 999 + bytes([0])
+            # 999 levels of multi_crit_and around max_iterations(2)
+            leaf = bytes([1]) + (2).to_bytes(4, "little") + (0).to_bytes(4, "little")
+            state = bytes([1, 2]) + (bytes([4]) + (1).to_bytes(8, "little")) * 999 + leaf
             threading.stack_size(128 * 1024)
             out = []
             def work():
                 t = kestrum.Termination._from_state(state)
                 out.append(t.__reduce__()[1][1] == state)
+                tour = kestrum.Evaluation.tsp([[0, 1, 2], [1, 0, 1], [2, 1, 0]])
+                problem = kestrum.Problem.array_problem(kestrum.MoveType.swap(), tour)
+                out.append(len(kestrum.LocalSearch.tabu_search(True, problem, t, 3).run()))
                 del t
             worker = threading.Thread(target=work)
             worker.start()
@@ -382,4 +388,4 @@ class TestDeepCriteria:
             """
         )
         done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-        assert (done.returncode, done.stdout.strip()) == (0, "[True]"), done.stderr
+        assert (done.returncode, done.stdout.strip()) == (0, "[True, 4]"), done.stderr
