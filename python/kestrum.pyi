@@ -23,7 +23,7 @@ and recognise it by `type(e).__name__`.
 
 from collections.abc import Buffer, Callable, Sequence
 from os import PathLike
-from typing import Literal, final
+from typing import Final, Literal, final
 
 __all__ = [
     "LocalSearch",
@@ -47,6 +47,18 @@ _Floats = Sequence[float] | Buffer
 _Matrix = Sequence[Sequence[float] | Buffer] | Buffer
 # A file argument: a str, or an os.PathLike such as pathlib.Path (bytes only through __fspath__).
 _Path = str | PathLike[str] | PathLike[bytes]
+
+# Evaluation.custom: `evaluate(solution)` and `delta(solution, kind, i, j)` get the solution as a
+# read-only memoryview of uint32 (format "I"), valid only during the call. Either may instead be
+# a native entry point (scipy.LowLevelCallable, a ctypes function pointer, a numba cfunc) with
+# the C signatures double (const uint32_t *, intptr_t, void *) and
+# double (const uint32_t *, intptr_t, int, intptr_t, intptr_t, void *).
+_Evaluate = Callable[[memoryview], float] | object
+_Delta = Callable[[memoryview, int, int, int], float] | object
+
+# The move kinds a custom delta is told: reversal of positions i..j, exchange of i and j.
+MOVE_REVERSE: Final = 0
+MOVE_SWAP: Final = 1
 
 @final
 class Evaluation:
@@ -172,6 +184,29 @@ class Evaluation:
 
         Raises:
             ValueError: a wrong shape, a coordinate that is not finite, or an unknown metric.
+        """
+    @staticmethod
+    def custom(size: int, evaluate: _Evaluate, delta: _Delta | None = None) -> Evaluation:
+        """Your own objective over permutations of `size` positions, searched by the native loops.
+
+        `evaluate(solution)` returns the score of a permutation. `delta(solution, kind, i, j)`,
+        when given, returns the change of the score the move would make, without applying it:
+        `kind` is `MOVE_REVERSE` (positions i..j reversed) or `MOVE_SWAP` (i and j exchanged).
+        Without `delta` a move is scored by applying it to a private copy, evaluating it and
+        undoing it. A Python callable gets the solution as a read-only memoryview of uint32,
+        valid only during the call, and must return a number; an exception, or anything but
+        a number, stops the run as a criterion would and propagates with the log so far.
+
+        Either may instead be a native entry point (a `scipy.LowLevelCallable`, a ctypes
+        function pointer, a numba `cfunc`) with the C signatures
+        `double (const uint32_t *solution, intptr_t n, void *user_data)` and
+        `double (const uint32_t *solution, intptr_t n, int kind, intptr_t i, intptr_t j, void *user_data)`,
+        called without the interpreter lock.
+
+        Pickles and copies through its callables (when they pickle).
+
+        Raises:
+            TypeError: a callable that is neither, or a native entry point of another signature.
         """
 
 @final

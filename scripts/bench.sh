@@ -41,6 +41,8 @@ if ! "$venv/bin/python" -m pip install -q --no-build-isolation "$ROOT[bench]" >&
 fi
 log "runs in threads and the cost of watching a run (bench/threads_bench.py)"
 "$venv/bin/python" "$ROOT/bench/threads_bench.py" --native "$ROOT/build/bench/native.json"
+log "custom evaluations: callback overheads and simanneal side by side"
+"$venv/bin/python" "$ROOT/bench/custom_bench.py" || log "the custom evaluation benchmark failed"
 log "kestrum against other libraries"
 PYTHONPATH="$ROOT/bench${PYTHONPATH:+:$PYTHONPATH}" "$venv/bin/python" -m compare --native "$ROOT/build/bench/native.json" "$@"
 log "iterated local search on large tours (bench/large_tours.py)"

@@ -3,6 +3,7 @@
 
 #include "aidfunc/benchmark.hpp"
 #include "lib/benchmark_function.hpp"
+#include "lib/custom_callables.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/run_host.hpp"
@@ -54,6 +55,7 @@ PyObject* benchmark_entry(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
     std::optional<TerminationFunction> criterion;
     if (termination) criterion = (*termination)->value;
 
+    CallbackFailures failures;  // a custom evaluation's callback that failed outside the run control
     PyRunHost host;
     BenchmarkResult result;
     {
@@ -63,6 +65,7 @@ PyObject* benchmark_entry(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
     }
     PyRef nested = nested_to_list(result);
     if (host.has_error()) host.raise_with_log(std::move(nested));
+    failures.raise_if_any();
     return nested;
   });
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "lib/custom_callables.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/pickling.hpp"
@@ -101,6 +102,7 @@ constexpr Signature kRun{"LocalSearch", "run", {}, 0, Receiver::Self};
 PyObject* run(PyObject* self, PyObject*) noexcept {
   return guarded([&] {
     Shared<LocalSearch> handle = self_of<DynLocalSearch>(self).handle;
+    CallbackFailures failures;  // a custom evaluation's callback that failed outside the run control
     PyRunHost host;
     RunLog log;
     {
@@ -115,6 +117,7 @@ PyObject* run(PyObject* self, PyObject*) noexcept {
     }
     PyRef list = run_log_to_list(log);
     if (host.has_error()) host.raise_with_log(std::move(list));
+    failures.raise_if_any();
     return list;
   });
 }
@@ -211,6 +214,16 @@ PyObject* set_progress(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObjec
   });
 }
 
+// A search whose problem holds a custom evaluation is pickled through the callables.
+constexpr Signature kReduce{"LocalSearch", "__reduce__", {}, 0, Receiver::Self};
+PyObject* reduce(PyObject* self, PyObject* unused) noexcept {
+  static const PyMethodDef bytes_reduce = reduce_method<DynLocalSearch>();
+  return guarded([&]() -> PyObject* {
+    if (PyRef custom = reduce_custom_search(self)) return custom.release();
+    return reinterpret_cast<NoArgsMethod>(bytes_reduce.ml_meth)(self, unused);
+  });
+}
+
 }  // namespace
 
 PyMethodDef* DynLocalSearch::methods() {
@@ -228,7 +241,7 @@ PyMethodDef* DynLocalSearch::methods() {
       method(set_log, kSetLog),
       method(set_progress, kSetProgress),
       from_state_method<DynLocalSearch>(),
-      reduce_method<DynLocalSearch>(),
+      method(reduce, kReduce),
       kMethodsEnd,
   };
   return table;

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "lib/benchmark_function.hpp"
+#include "lib/custom_callables.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/wrappers.hpp"
@@ -56,6 +57,7 @@ void init_module(PyObject* m) {
   add_export(m, "benchmark", function.get());
   // The package version, given by the build from the project metadata (not in __all__).
   if (PyModule_AddStringConstant(m, "__version__", KESTRUM_VERSION) < 0) throw_error_set();
+  add_custom_constants(m);
 }
 
 #if PY_VERSION_HEX < 0x030D0000

@@ -11,6 +11,7 @@
 #include "aidfunc/io.hpp"
 #include "aidfunc/library_formats.hpp"
 #include "lib/buffers.hpp"
+#include "lib/custom_callables.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/pickling.hpp"
@@ -181,6 +182,34 @@ PyObject* qap(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcep
         Evaluation::qap(std::move(distances), std::move(flows)));
   });
 }
+
+constexpr Signature kCustom{"Evaluation", "custom", {"size", "evaluate", "delta"}, 2};
+PyObject* custom(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [size, evaluate, delta] = bind<U32, EvaluateArg, Optional<DeltaArg>>(kCustom, a, n, kw);
+    return new_instance<DynEvaluation>(Evaluation::custom(
+        size, make_score_function(std::move(evaluate), delta ? std::move(*delta) : ScoreCallable{})));
+  });
+}
+
+// A custom evaluation, or a problem holding one, is pickled through its callables; everything
+// else through the saved-state bytes.
+template <class T, PyRef (*Custom)(PyObject*)>
+PyObject* reduce_or_custom(PyObject* self, PyObject* unused) noexcept {
+  static const PyMethodDef bytes_reduce = reduce_method<T>();
+  return guarded([&]() -> PyObject* {
+    PyRef custom = Custom(self);
+    if (custom) return custom.release();
+    return reinterpret_cast<NoArgsMethod>(bytes_reduce.ml_meth)(self, unused);
+  });
+}
+
+PyRef reduce_custom_evaluation_of(PyObject* self) {
+  return reduce_custom_evaluation(self_of<DynEvaluation>(self).value);
+}
+
+constexpr Signature kReduceEvaluation{"Evaluation", "__reduce__", {}, 0, Receiver::Self};
+constexpr Signature kReduceProblem{"Problem", "__reduce__", {}, 0, Receiver::Self};
 
 // Reader errors become OSError or the subclass its error number names.
 [[noreturn]] void raise_reader_error(const ReaderError& error) {
@@ -386,7 +415,9 @@ PyObject* reset(PyObject* self, PyObject*) noexcept {
 constexpr Signature kEval{"Problem", "eval", {}, 0, Receiver::Self};
 PyObject* eval(PyObject* self, PyObject*) noexcept {
   return guarded([&] {
+    CallbackFailures failures;  // a custom evaluation's callback may fail: raised after the lock
     double score = with_locked<DynProblem>(self, [](Problem& p) { return p.eval(); });
+    failures.raise_if_any();
     return PyRef::steal(PyFloat_FromDouble(score));
   });
 }
@@ -487,8 +518,9 @@ PyMethodDef* DynEvaluation::methods() {
       method(tsp_from_tsplib, kTspFromTsplib),
       method(qap_from_qaplib, kQapFromQaplib),
       method(tsp_from_points, kTspFromPoints),
+      method(custom, kCustom),
       from_state_method<DynEvaluation>(),
-      reduce_method<DynEvaluation>(),
+      method(reduce_or_custom<DynEvaluation, reduce_custom_evaluation_of>, kReduceEvaluation),
       kMethodsEnd,
   };
   return table;
@@ -519,7 +551,7 @@ PyMethodDef* DynProblem::methods() {
       method(best_solution, kBestSolution),
       method(set_solution, kSetSolution),
       from_state_method<DynProblem>(),
-      reduce_method<DynProblem>(),
+      method(reduce_or_custom<DynProblem, reduce_custom_problem>, kReduceProblem),
       kMethodsEnd,
   };
   return table;

@@ -121,6 +121,15 @@ double qap_delta_of(const Qap& q, Move m, const MoveType& mt, std::span<const Wo
   unknown_tag("move type", mt.tag());
 }
 
+// A caller's delta is told the move's rearrangement; a MultiNeighbor cannot move.
+double custom_delta_of(const Custom& c, Move m, const MoveType& mt, std::span<Word> s) {
+  switch (mt.tag()) {
+    case MoveType::Tag::kSimple: return custom_delta(c, geometry(*mt.simple()).rearrangement, s, m.i, m.j);
+    case MoveType::Tag::kMultiNeighbor: multi_neighbor_cannot_move();
+  }
+  unknown_tag("move type", mt.tag());
+}
+
 }  // namespace
 
 Evaluation Evaluation::empty_bins(std::vector<double> weights, double max_fill) {
@@ -149,6 +158,10 @@ Evaluation Evaluation::qap(Matrix distance_matrix, Matrix flow_matrix) {
   return Evaluation(Kind(Qap{std::move(distance_matrix), std::move(flow_matrix), symmetric}));
 }
 
+Evaluation Evaluation::custom(Word size, std::shared_ptr<const ScoreFunction> score) {
+  return Evaluation(Kind(Custom{size, std::move(score)}));
+}
+
 double Evaluation::eval(std::span<const Word> s) const {
   using kernels::Checked;
   switch (tag()) {
@@ -167,6 +180,7 @@ double Evaluation::eval(std::span<const Word> s) const {
       return std::get<TspPoints>(kind_).points.with_distances([&](const auto& d) {
         return kernels::tour_length<Checked>(d, s.size(), [&](std::size_t p) { return s[p]; });
       });
+    case Tag::kCustom: return custom_eval(std::get<Custom>(kind_), s);
   }
   unknown_tag("evaluation", tag());
 }
@@ -184,6 +198,7 @@ double Evaluation::delta_eval(Move m, const MoveType& move_type, std::span<Word>
     case Tag::kTspPoints:
       return std::get<TspPoints>(kind_).points.with_distances(
           [&](const auto& d) { return tsp_delta_of(d, true, m, move_type, s); });
+    case Tag::kCustom: return custom_delta_of(std::get<Custom>(kind_), m, move_type, s);
   }
   unknown_tag("evaluation", tag());
 }
@@ -196,6 +211,7 @@ std::size_t Evaluation::size() const {
     case Tag::kTsp: return std::get<Tsp>(kind_).distance_matrix.rows();
     case Tag::kQap: return std::get<Qap>(kind_).distance_matrix.rows();
     case Tag::kTspPoints: return std::get<TspPoints>(kind_).points.size();
+    case Tag::kCustom: return std::get<Custom>(kind_).size;
   }
   unknown_tag("evaluation", tag());
 }
@@ -204,9 +220,10 @@ std::size_t Evaluation::size() const {
 template <Evaluation::Tag T, class Alternative>
 constexpr bool kTagIs = std::is_same_v<
     std::variant_alternative_t<static_cast<std::size_t>(T), Evaluation::Kind>, Alternative>;
-static_assert(std::variant_size_v<Evaluation::Kind> == 6);
+static_assert(std::variant_size_v<Evaluation::Kind> == 7);
 static_assert(kTagIs<Evaluation::Tag::kEmptyBins, EmptyBins> && kTagIs<Evaluation::Tag::kEmptySpace, EmptySpace> &&
               kTagIs<Evaluation::Tag::kEmptySpaceExp, EmptySpaceExp> && kTagIs<Evaluation::Tag::kTsp, Tsp> &&
-              kTagIs<Evaluation::Tag::kQap, Qap> && kTagIs<Evaluation::Tag::kTspPoints, TspPoints>);
+              kTagIs<Evaluation::Tag::kQap, Qap> && kTagIs<Evaluation::Tag::kTspPoints, TspPoints> &&
+              kTagIs<Evaluation::Tag::kCustom, Custom>);
 
 }  // namespace kestrum

@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "problem/custom_evaluation.hpp"
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/points.hpp"
@@ -59,8 +61,9 @@ class Evaluation {
     kTsp = 3,
     kQap = 4,
     kTspPoints = 5,
+    kCustom = 6,
   };
-  using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap, TspPoints>;
+  using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap, TspPoints, Custom>;
 
   [[nodiscard]] static Evaluation empty_bins(std::vector<double> weights, double max_fill);
   [[nodiscard]] static Evaluation empty_space(std::vector<double> weights, double max_fill);
@@ -71,6 +74,8 @@ class Evaluation {
   [[nodiscard]] static Evaluation tsp_points(Points points);
   // No checks: shapes are taken as given. Computes `symmetric` on the n x n blocks.
   [[nodiscard]] static Evaluation qap(Matrix distance_matrix, Matrix flow_matrix);
+  // n positions scored by a caller's function (not null).
+  [[nodiscard]] static Evaluation custom(Word size, std::shared_ptr<const ScoreFunction> score);
 
   // Score of a whole solution.
   [[nodiscard]] double eval(std::span<const Word> s) const;

@@ -49,6 +49,8 @@ void for_each_delta(const Evaluation& e, const SimpleMoveType& mt, std::span<Wor
       return std::get<TspPoints>(e.kind()).points.with_distances([&](const auto& d) {
         scan::scan_tour(d, true, kind, cs, first, n, scratch, visit);
       });
+    case Tag::kCustom:
+      return scan_custom(std::get<Custom>(e.kind()), kind, cs, first, n, scratch.words, visit);
   }
   unknown_tag("evaluation", e.tag());
 }
@@ -104,6 +106,10 @@ decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, 
       return std::get<TspPoints>(e.kind()).points.with_distances([&](const auto& d) -> decltype(auto) {
         return scan::with_tour_kernel<kernels::Checked>(d, true, kind, f);
       });
+    case Tag::kCustom: {
+      const CustomKernel k(std::get<Custom>(e.kind()), kind);
+      return f(k);
+    }
   }
   unknown_tag("evaluation", e.tag());
 }

@@ -3,12 +3,15 @@
 
 #include <vector>
 
+#include "support/word.hpp"
+
 namespace kestrum {
 
 // Workspace reused by every scan of one problem, so a warm scan allocates nothing.
 struct ScanScratch {
   std::vector<double> values;
   std::vector<double> aux;
+  std::vector<Word> words;  // a private copy of the solution, for custom evaluations
 };
 
 }  // namespace kestrum

@@ -1,0 +1,641 @@
+// Score functions from Python: solution views, the callbacks, native signatures, failures.
+#include "lib/custom_callables.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "lib/args.hpp"
+#include "lib/dyn.hpp"
+#include "lib/saved_state.hpp"
+#include "lib/wrappers.hpp"
+#include "problem/array_problem.hpp"
+#include "support/fatal.hpp"
+
+namespace kestrum::py {
+namespace {
+
+constexpr const char* kEvaluateSignature =
+    "double (const uint32_t *solution, intptr_t n, void *user_data)";
+constexpr const char* kDeltaSignature =
+    "double (const uint32_t *solution, intptr_t n, int kind, intptr_t i, intptr_t j, void *user_data)";
+// The same signatures with every spelling reduced to one word per type (see canonical()).
+constexpr std::string_view kEvaluateCanonical = "double(uint32*,intptr,void*)";
+constexpr std::string_view kDeltaCanonical = "double(uint32*,intptr,int,intptr,intptr,void*)";
+
+// ---- the pending failure of a callback, per thread
+
+// A strong reference to the first exception a callback raised on this thread since the
+// pending error was last taken; null when there is none.
+thread_local PyObject* t_pending = nullptr;
+
+// With the interpreter lock and an exception set: keeps it (the first one wins) and clears it.
+void keep_pending() {
+  PyObject* raised = PyErr_GetRaisedException();
+  if (t_pending == nullptr) {
+    t_pending = raised;
+  } else {
+    Py_XDECREF(raised);
+  }
+}
+
+// A callback failed (its exception is set): inside a run the run takes the exception and
+// stops; elsewhere it waits on this thread for the entry point that called.
+void callback_failed() { keep_pending(); }
+
+// Whether callbacks on this thread must no longer call Python: one has failed and its
+// exception has not been taken yet.
+bool callbacks_stopped() { return t_pending != nullptr; }
+
+// ---- the read-only view of a solution handed to Python callables
+
+// Exports one solution as a read-only buffer of unsigned 32-bit integers, without copying,
+// for one call. Afterwards it is invalidated: its memoryview is released and no new view can
+// be taken. `exports` counts the views still open, so a view kept past the call is detected.
+struct SolutionBuffer {
+  PyObject_HEAD
+  const Word* data;
+  Py_ssize_t length;
+  Py_ssize_t stride;
+  Py_ssize_t exports;
+  bool valid;
+};
+
+int solution_getbuffer(PyObject* self, Py_buffer* view, int flags) {
+  auto* b = reinterpret_cast<SolutionBuffer*>(self);
+  if (!b->valid) {
+    PyErr_SetString(PyExc_ValueError, "the solution can only be read during the call it was passed to");
+    view->obj = nullptr;
+    return -1;
+  }
+  if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) {
+    PyErr_SetString(PyExc_BufferError, "the solution is read-only");
+    view->obj = nullptr;
+    return -1;
+  }
+  view->buf = const_cast<Word*>(b->data);
+  view->obj = Py_NewRef(self);
+  view->len = b->length * static_cast<Py_ssize_t>(sizeof(Word));
+  view->itemsize = sizeof(Word);
+  view->readonly = 1;
+  view->ndim = 1;
+  view->format = (flags & PyBUF_FORMAT) == PyBUF_FORMAT ? const_cast<char*>("I") : nullptr;
+  view->shape = (flags & PyBUF_ND) == PyBUF_ND ? &b->length : nullptr;
+  view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &b->stride : nullptr;
+  view->suboffsets = nullptr;
+  view->internal = nullptr;
+  ++b->exports;
+  return 0;
+}
+
+void solution_releasebuffer(PyObject* self, Py_buffer*) {
+  --reinterpret_cast<SolutionBuffer*>(self)->exports;
+}
+
+static_assert(sizeof(unsigned int) == sizeof(Word), "the buffer format 'I' must be 32 bits");
+
+PyTypeObject* solution_buffer_type() {
+  static PyTypeObject* type = [] {
+    static PyType_Slot slots[] = {
+        {Py_bf_getbuffer, reinterpret_cast<void*>(&solution_getbuffer)},
+        {Py_bf_releasebuffer, reinterpret_cast<void*>(&solution_releasebuffer)},
+        {0, nullptr},
+    };
+    // Reachable from Python only as a view's `obj`; it cannot be built there.
+    static PyType_Spec spec = {"kestrum.SolutionBuffer", static_cast<int>(sizeof(SolutionBuffer)), 0,
+                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  }();
+  if (type == nullptr) throw_error_set();
+  return type;
+}
+
+// The memoryview a callable receives, over `s`, and what ends its validity.
+class SolutionView {
+ public:
+  explicit SolutionView(std::span<const Word> s) {
+    PyTypeObject* type = solution_buffer_type();
+    buffer_ = PyRef::steal(type->tp_alloc(type, 0));
+    auto* b = reinterpret_cast<SolutionBuffer*>(buffer_.get());
+    b->data = s.data();
+    b->length = static_cast<Py_ssize_t>(s.size());
+    b->stride = sizeof(Word);
+    b->exports = 0;
+    b->valid = true;
+    view_ = PyRef::steal(PyMemoryView_FromObject(buffer_.get()));
+  }
+  SolutionView(const SolutionView&) = delete;
+  SolutionView& operator=(const SolutionView&) = delete;
+  // On the way out of a failed call the callable's exception stands; a kept view is then
+  // invalidated without a report of its own.
+  ~SolutionView() {
+    if (buffer_) {
+      PyObject* pending = PyErr_GetRaisedException();
+      (void)close();
+      PyErr_Clear();
+      PyErr_SetRaisedException(pending);
+    }
+  }
+
+  [[nodiscard]] PyObject* get() const { return view_.get(); }
+
+  // Ends the view's validity. A memoryview the callable kept is released (any use of it then
+  // raises ValueError); a view taken from it and still open (an array kept in a global) cannot
+  // be revoked, and gives a BufferError. Returns false with that error set. Leaves any
+  // exception that is already set untouched when there is nothing to report.
+  [[nodiscard]] bool close() {
+    if (!buffer_) return true;
+    auto* b = reinterpret_cast<SolutionBuffer*>(buffer_.get());
+    b->valid = false;
+    if (Py_REFCNT(view_.get()) > 1) {
+      PyObject* pending = PyErr_GetRaisedException();
+      PyObject* r = PyObject_CallMethod(view_.get(), "release", nullptr);
+      Py_XDECREF(r);
+      PyErr_Clear();  // a refused release shows in the export count below
+      PyErr_SetRaisedException(pending);
+    }
+    view_ = PyRef();
+    const bool kept = b->exports > 0;
+    buffer_ = PyRef();
+    if (!kept) return true;
+    PyErr_SetString(PyExc_BufferError,
+                    "a view of the solution was kept after the call returned; copy it instead "
+                    "(numpy.array(solution) or list(solution))");
+    return false;
+  }
+
+ private:
+  PyRef buffer_;
+  PyRef view_;
+};
+
+// ---- results
+
+// The score a callable returned: a float, an int or anything with __float__ or __index__.
+// Anything else is a TypeError naming the callable's role.
+double score_of(PyObject* result, const char* role) {
+  if (PyFloat_Check(result)) return PyFloat_AS_DOUBLE(result);
+  const double v = PyFloat_AsDouble(result);
+  if (v == -1.0 && PyErr_Occurred()) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      std::string message = role;
+      message += " must return a number, not '";
+      message += type_name(result);
+      message += "'";
+      PyErr_SetString(PyExc_TypeError, message.c_str());
+    }
+    throw_error_set();
+  }
+  return v;
+}
+
+constexpr double kNoScore = std::numeric_limits<double>::quiet_NaN();
+
+// ---- native signatures
+
+bool is_type_word(std::string_view w) {
+  static constexpr std::string_view kWords[] = {
+      "unsigned", "signed",     "int",     "long",     "short",      "char",     "double",
+      "float",    "void",       "uint32_t", "uint",    "intptr_t",   "ssize_t",  "Py_ssize_t",
+      "npy_intp", "int64_t",    "ptrdiff_t", "int32_t", "npy_uint32", "uint32",  "intp"};
+  for (std::string_view k : kWords) {
+    if (w == k) return true;
+  }
+  return false;
+}
+
+// One C type as a canonical word: "uint32", "intptr", "int", "double", "void", plus one '*'
+// per level of pointer; qualifiers and parameter names are dropped. Unknown spellings are
+// kept as written, so they never match.
+std::string canonical_type(std::string_view text) {
+  std::vector<std::string> words;
+  int stars = 0;
+  std::string word;
+  auto flush = [&] {
+    if (!word.empty() && word != "const" && word != "volatile") words.push_back(word);
+    word.clear();
+  };
+  for (char c : text) {
+    if (c == '*') {
+      flush();
+      ++stars;
+    } else if (c == ' ' || c == '\t' || c == '\n') {
+      flush();
+    } else {
+      word.push_back(c);
+    }
+  }
+  flush();
+  if (words.size() > 1 && !is_type_word(words.back())) words.pop_back();  // a parameter name
+  std::string base;
+  for (const std::string& w : words) {
+    if (!base.empty()) base += ' ';
+    base += w;
+  }
+  constexpr bool kLong64 = sizeof(long) == sizeof(std::intptr_t);
+  constexpr bool kLongLong64 = sizeof(long long) == sizeof(std::intptr_t);
+  if (base == "uint32_t" || base == "uint" || base == "unsigned int" || base == "unsigned" ||
+      base == "npy_uint32" || base == "uint32") {
+    base = "uint32";
+  } else if (base == "intptr_t" || base == "ssize_t" || base == "Py_ssize_t" || base == "npy_intp" ||
+             base == "ptrdiff_t" || base == "intp" ||
+             ((base == "int64_t" || base == "long long" || base == "long long int") && kLongLong64) ||
+             ((base == "long" || base == "long int" || base == "signed long") && kLong64)) {
+    base = "intptr";
+  } else if (base == "int32_t" || base == "signed int" || base == "signed") {
+    base = "int";
+  }
+  return base + std::string(static_cast<std::size_t>(stars), '*');
+}
+
+// "ret (a, b, c)" as "ret(a,b,c)" with canonical types, or the text itself when unparsable.
+std::string canonical_signature(std::string_view text) {
+  const std::size_t open = text.find('(');
+  const std::size_t close = text.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+    return std::string(text);
+  }
+  std::string out = canonical_type(text.substr(0, open)) + "(";
+  std::string_view args = text.substr(open + 1, close - open - 1);
+  bool first = true;
+  while (true) {
+    const std::size_t comma = args.find(',');
+    if (!first) out += ',';
+    out += canonical_type(args.substr(0, comma));
+    first = false;
+    if (comma == std::string_view::npos) break;
+    args.remove_prefix(comma + 1);
+  }
+  return out + ")";
+}
+
+PyObject* ctypes_attr(const char* name) {
+  PyRef ctypes = PyRef::steal(PyImport_ImportModule("ctypes"));
+  return PyRef::steal(PyObject_GetAttrString(ctypes.get(), name)).release();
+}
+
+// The base class of ctypes function pointers; looked up once (the module refuses
+// sub-interpreters, so one interpreter's object serves for the process).
+PyObject* ctypes_function_pointer_type() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) type = ctypes_attr("_CFuncPtr");
+  return type;
+}
+
+// The C spelling of a ctypes type, for messages and for the canonical comparison.
+std::string ctypes_c_name(PyObject* t) {
+  if (t == Py_None) return "void";
+  PyRef code = PyRef::steal_or_null(PyObject_GetAttrString(t, "_type_"));
+  if (!code) {
+    PyErr_Clear();
+    return type_name(t);
+  }
+  if (PyType_Check(code.get())) return ctypes_c_name(code.get()) + " *";  // a pointer type
+  if (!PyUnicode_Check(code.get())) return type_name(t);
+  const std::string_view c = PyUnicode_AsUTF8(code.get());
+  if (c == "d") return "double";
+  if (c == "f") return "float";
+  if (c == "i") return "int";
+  if (c == "I") return "unsigned int";
+  if (c == "l") return "long";
+  if (c == "L") return "unsigned long";
+  if (c == "q") return "long long";
+  if (c == "Q") return "unsigned long long";
+  if (c == "h") return "short";
+  if (c == "H") return "unsigned short";
+  if (c == "P") return "void *";
+  if (c == "z") return "char *";
+  PyRef name = PyRef::steal(PyObject_GetAttrString(t, "__name__"));
+  const char* text = PyUnicode_AsUTF8(name.get());
+  if (text == nullptr) throw_error_set();
+  return text;
+}
+
+// The C signature a ctypes function pointer declares, or nothing when its argument types
+// are not declared.
+std::optional<std::string> ctypes_signature(PyObject* fn) {
+  PyRef restype = PyRef::steal(PyObject_GetAttrString(fn, "restype"));
+  PyRef argtypes = PyRef::steal(PyObject_GetAttrString(fn, "argtypes"));
+  if (argtypes.get() == Py_None) return std::nullopt;
+  std::string text = ctypes_c_name(restype.get()) + " (";
+  PyRef seq = PyRef::steal(PySequence_Fast(argtypes.get(), "argtypes is not a sequence"));
+  for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(seq.get()); ++k) {
+    if (k > 0) text += ", ";
+    text += ctypes_c_name(PySequence_Fast_GET_ITEM(seq.get(), k));
+  }
+  return text + ")";
+}
+
+[[noreturn]] void refuse_signature(const char* expected, const std::string& got) {
+  std::string message = "a native function must have the signature ";
+  message += expected;
+  message += ", not '";
+  message += got;
+  message += "'";
+  raise_type_error(message);
+}
+
+void* ctypes_address(PyObject* fn) {
+  PyRef cast = PyRef::steal(ctypes_attr("cast"));
+  PyRef void_p = PyRef::steal(ctypes_attr("c_void_p"));
+  PyRef pointer = PyRef::steal(PyObject_CallFunctionObjArgs(cast.get(), fn, void_p.get(), nullptr));
+  PyRef value = PyRef::steal(PyObject_GetAttrString(pointer.get(), "value"));
+  if (value.get() == Py_None) return nullptr;
+  void* address = PyLong_AsVoidPtr(value.get());
+  if (address == nullptr && PyErr_Occurred()) throw_error_set();
+  return address;
+}
+
+bool has_type_name(PyObject* o, std::string_view name, std::string_view module_prefix) {
+  PyTypeObject* t = Py_TYPE(o);
+  PyRef qualname = PyRef::steal_or_null(PyType_GetQualName(t));
+  PyRef module = PyRef::steal_or_null(PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__module__"));
+  if (!qualname || !module || !PyUnicode_Check(module.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  const char* q = PyUnicode_AsUTF8(qualname.get());
+  const char* m = PyUnicode_AsUTF8(module.get());
+  if (q == nullptr || m == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return std::string_view(q) == name && std::string_view(m).starts_with(module_prefix);
+}
+
+// A Python callable, or a native entry point whose signature is checked against `expected`.
+ScoreCallable score_callable(PyObject* o, const char* expected, std::string_view canonical) {
+  // A scipy LowLevelCallable: a tuple whose first item is a capsule named by its signature,
+  // holding the function and, as its context, the user data.
+  if (PyTuple_Check(o) && PyTuple_GET_SIZE(o) > 0 && PyCapsule_CheckExact(PyTuple_GET_ITEM(o, 0)) &&
+      has_type_name(o, "LowLevelCallable", "scipy")) {
+    PyObject* capsule = PyTuple_GET_ITEM(o, 0);
+    const char* name = PyCapsule_GetName(capsule);
+    const std::string got = name != nullptr ? name : "";
+    if (canonical_signature(got) != canonical) refuse_signature(expected, got);
+    void* fn = PyCapsule_GetPointer(capsule, name);
+    if (fn == nullptr) throw_error_set();
+    void* data = PyCapsule_GetContext(capsule);
+    if (data == nullptr && PyErr_Occurred()) throw_error_set();
+    return ScoreCallable{PyRef::borrow(o), fn, data};
+  }
+  // A numba cfunc: its ctypes view carries the declared signature.
+  PyRef pointer = PyRef::borrow(o);
+  if (has_type_name(o, "CFunc", "numba")) pointer = PyRef::steal(PyObject_GetAttrString(o, "ctypes"));
+  const int is_pointer = PyObject_IsInstance(pointer.get(), ctypes_function_pointer_type());
+  if (is_pointer < 0) throw_error_set();
+  if (is_pointer == 1) {
+    const std::optional<std::string> got = ctypes_signature(pointer.get());
+    if (!got) refuse_signature(expected, "argument types not declared");
+    if (canonical_signature(*got) != canonical) refuse_signature(expected, *got);
+    void* fn = ctypes_address(pointer.get());
+    if (fn == nullptr) raise_type_error("the native function pointer is null");
+    return ScoreCallable{PyRef::borrow(o), fn, nullptr};
+  }
+  if (!PyCallable_Check(o)) {
+    std::string message = "'";
+    message += type_name(o);
+    message += "' object is not callable";
+    raise_type_error(message);
+  }
+  return ScoreCallable{PyRef::borrow(o), nullptr, nullptr};
+}
+
+// ---- the score function
+
+// Holds the interpreter lock for its lifetime, from any thread.
+class Gil {
+ public:
+  Gil() : state_(PyGILState_Ensure()) {}
+  ~Gil() { PyGILState_Release(state_); }
+  Gil(const Gil&) = delete;
+  Gil& operator=(const Gil&) = delete;
+
+ private:
+  PyGILState_STATE state_;
+};
+
+class CallableScore final : public ScoreFunction {
+ public:
+  CallableScore(ScoreCallable evaluate, ScoreCallable delta)
+      : evaluate_(std::move(evaluate)), delta_(std::move(delta)) {}
+  ~CallableScore() override {
+    // The last copy of an evaluation may go on a thread that does not hold the lock.
+    Gil gil;
+    evaluate_.owner = PyRef();
+    delta_.owner = PyRef();
+  }
+
+  double evaluate(std::span<const Word> s) const override {
+    if (evaluate_.native != nullptr) {
+      return reinterpret_cast<NativeEvaluate>(evaluate_.native)(
+          s.data(), static_cast<std::intptr_t>(s.size()), evaluate_.user_data);
+    }
+    Gil gil;
+    if (callbacks_stopped()) return kNoScore;
+    try {
+      SolutionView view(s);
+      PyRef result = PyRef::steal(PyObject_CallOneArg(evaluate_.owner.get(), view.get()));
+      if (!view.close()) throw_error_set();
+      return score_of(result.get(), "evaluate");
+    } catch (const ErrorSet&) {
+      callback_failed();
+      return kNoScore;
+    }
+  }
+
+  bool has_delta() const noexcept override { return static_cast<bool>(delta_.owner); }
+
+  double delta(std::span<const Word> s, CustomMove kind, Word i, Word j) const override {
+    if (delta_.native != nullptr) {
+      return reinterpret_cast<NativeDelta>(delta_.native)(
+          s.data(), static_cast<std::intptr_t>(s.size()), static_cast<int>(kind),
+          static_cast<std::intptr_t>(i), static_cast<std::intptr_t>(j), delta_.user_data);
+    }
+    Gil gil;
+    if (callbacks_stopped()) return kNoScore;
+    try {
+      SolutionView view(s);
+      PyRef k = PyRef::steal(PyLong_FromLong(static_cast<long>(kind)));
+      PyRef pi = PyRef::steal(PyLong_FromUnsignedLong(i));
+      PyRef pj = PyRef::steal(PyLong_FromUnsignedLong(j));
+      PyObject* args[] = {view.get(), k.get(), pi.get(), pj.get()};
+      PyRef result = PyRef::steal(PyObject_Vectorcall(delta_.owner.get(), args, 4, nullptr));
+      if (!view.close()) throw_error_set();
+      return score_of(result.get(), "delta");
+    } catch (const ErrorSet&) {
+      callback_failed();
+      return kNoScore;
+    }
+  }
+
+  NativeEntries native() const noexcept override {
+    NativeEntries entries;
+    if (evaluate_.native != nullptr) {
+      entries.evaluate = reinterpret_cast<NativeEvaluate>(evaluate_.native);
+      entries.evaluate_data = evaluate_.user_data;
+    }
+    if (delta_.native != nullptr) {
+      entries.delta = reinterpret_cast<NativeDelta>(delta_.native);
+      entries.delta_data = delta_.user_data;
+    }
+    return entries;
+  }
+
+  PyRef objects() const {
+    PyObject* delta = delta_.owner ? delta_.owner.get() : Py_None;
+    return PyRef::steal(PyTuple_Pack(2, evaluate_.owner.get(), delta));
+  }
+
+ private:
+  ScoreCallable evaluate_;
+  ScoreCallable delta_;
+};
+
+}  // namespace
+
+ScoreCallable EvaluateArg::convert(PyObject* o) {
+  return score_callable(o, kEvaluateSignature, kEvaluateCanonical);
+}
+
+ScoreCallable DeltaArg::convert(PyObject* o) {
+  return score_callable(o, kDeltaSignature, kDeltaCanonical);
+}
+
+std::shared_ptr<const ScoreFunction> make_score_function(ScoreCallable evaluate, ScoreCallable delta) {
+  return std::make_shared<const CallableScore>(std::move(evaluate), std::move(delta));
+}
+
+PyRef score_function_objects(const ScoreFunction& score) {
+  const auto* callables = dynamic_cast<const CallableScore*>(&score);
+  if (callables == nullptr) return PyRef();
+  return callables->objects();
+}
+
+namespace {
+
+PyRef custom_module_attr(const char* name) {
+  PyRef module = PyRef::steal(PyImport_ImportModule("kestrum_tools._custom"));
+  return PyRef::steal(PyObject_GetAttrString(module.get(), name));
+}
+
+// (size, SharedCallable(evaluate), SharedCallable(delta) or None).
+PyRef custom_arguments(const Custom& c) {
+  PyRef objects = score_function_objects(*c.score);
+  if (!objects) fatal("the evaluation's score function was not built from Python objects");
+  PyRef shared = custom_module_attr("SharedCallable");
+  PyRef evaluate = PyRef::steal(PyObject_CallOneArg(shared.get(), PyTuple_GET_ITEM(objects.get(), 0)));
+  PyObject* delta_object = PyTuple_GET_ITEM(objects.get(), 1);
+  PyRef delta = delta_object == Py_None ? PyRef::borrow(Py_None)
+                                        : PyRef::steal(PyObject_CallOneArg(shared.get(), delta_object));
+  return PyRef::steal(Py_BuildValue("(kOO)", static_cast<unsigned long>(c.size), evaluate.get(), delta.get()));
+}
+
+// A copy of a problem whose evaluation is custom, with a stand-in evaluation in its place (the
+// saved bytes hold no callables), and the custom evaluation; nothing for any other problem.
+// Called under the problem's lock.
+struct SplitProblem {
+  ArrayProblem stand_in;
+  Custom custom;
+};
+
+std::optional<SplitProblem> split_problem(Problem& p) {
+  const ArrayProblem* array = p.as_array_problem();
+  if (array == nullptr) return std::nullopt;
+  const auto* custom = std::get_if<Custom>(&array->evaluation().kind());
+  if (custom == nullptr) return std::nullopt;
+  SplitProblem split{*array, *custom};
+  split.stand_in.set_eval_type(Evaluation::empty_bins({}, 0.0));  // never read: replaced on load
+  return split;
+}
+
+PyRef bytes_of(const StateBytes& state) {
+  return PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(state.data()),
+                                                static_cast<Py_ssize_t>(state.size())));
+}
+
+// (rebuild, (*leading, size, evaluate, delta)).
+PyRef reduce_with(const char* rebuild, std::initializer_list<PyObject*> leading, const Custom& c) {
+  PyRef tail = custom_arguments(c);
+  PyRef args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(leading.size()) + 3));
+  Py_ssize_t k = 0;
+  for (PyObject* o : leading) PyTuple_SET_ITEM(args.get(), k++, PyRef::borrow(o).release());
+  for (Py_ssize_t t = 0; t < 3; ++t) {
+    PyTuple_SET_ITEM(args.get(), k++, PyRef::borrow(PyTuple_GET_ITEM(tail.get(), t)).release());
+  }
+  PyRef fn = custom_module_attr(rebuild);
+  return PyRef::steal(PyTuple_Pack(2, fn.get(), args.get()));
+}
+
+}  // namespace
+
+PyRef reduce_custom_evaluation(const Evaluation& evaluation) {
+  const auto* c = std::get_if<Custom>(&evaluation.kind());
+  if (c == nullptr) return PyRef();
+  return reduce_with("custom_evaluation", {}, *c);
+}
+
+PyRef reduce_custom_problem(PyObject* problem) {
+  std::optional<Custom> custom;
+  StateBytes state = with_locked<DynProblem>(problem, [&](Problem& p) {
+    std::optional<SplitProblem> split = split_problem(p);
+    if (!split) return StateBytes{};
+    custom = split->custom;
+    return save_problem(split->stand_in);
+  });
+  if (!custom) return PyRef();
+  PyRef bytes = bytes_of(state);
+  return reduce_with("custom_problem", {bytes.get()}, *custom);
+}
+
+PyRef reduce_custom_search(PyObject* search) {
+  // As the generic save: the search's fields under its lock, then its problem's lock alone.
+  SearchFields fields = with_locked<DynLocalSearch>(search, [](LocalSearch& s) { return search_fields(s); });
+  check_criterion_depth(fields.termination);
+  std::optional<Custom> custom;
+  StateBytes search_state;
+  StateBytes problem_state;
+  {
+    auto locked = fields.problem.lock();
+    std::optional<SplitProblem> split = split_problem(*locked);
+    if (!split) return PyRef();
+    custom = split->custom;
+    search_state = save_search(fields, split->stand_in);
+    problem_state = save_problem(split->stand_in);
+  }
+  PyRef search_bytes = bytes_of(search_state);
+  PyRef problem_bytes = bytes_of(problem_state);
+  return reduce_with("custom_search", {search_bytes.get(), problem_bytes.get()}, *custom);
+}
+
+bool restore_pending_callback_error() {
+  if (t_pending == nullptr) return false;
+  PyErr_SetRaisedException(std::exchange(t_pending, nullptr));
+  return true;
+}
+
+CallbackFailures::~CallbackFailures() {
+  if (t_pending != nullptr) Py_DECREF(std::exchange(t_pending, nullptr));
+}
+
+void CallbackFailures::raise_if_any() {
+  if (restore_pending_callback_error()) throw_error_set();
+}
+
+void add_custom_constants(PyObject* module) {
+  if (PyModule_AddIntConstant(module, "MOVE_REVERSE", static_cast<long>(CustomMove::kReverse)) < 0 ||
+      PyModule_AddIntConstant(module, "MOVE_SWAP", static_cast<long>(CustomMove::kSwap)) < 0) {
+    throw_error_set();
+  }
+}
+
+}  // namespace kestrum::py

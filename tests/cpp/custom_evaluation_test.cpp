@@ -1,0 +1,219 @@
+// Tests of custom evaluations: deltas of a caller's function with and without its own delta,
+// the private copy, native entry points, and the scans against delta_eval.
+#include "problem/custom_evaluation.hpp"
+
+#include <gtest/gtest.h>
+
+#include "fatal_message.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <variant>
+#include <vector>
+
+#include "problem/array_problem.hpp"
+#include "problem/evaluation.hpp"
+#include "problem/move.hpp"
+#include "problem/neighbourhood.hpp"
+
+namespace kestrum {
+namespace {
+
+using Solution = std::vector<Word>;
+
+// A position-weighted sum: sum of (k + 1) * s_k * s_k. Integer-valued, so every delta is exact.
+double weighted(const Word* s, std::size_t n) {
+  double total = 0.0;
+  for (std::size_t k = 0; k < n; ++k) total += static_cast<double>(k + 1) * s[k] * s[k];
+  return total;
+}
+
+// The score function a caller would write, counting its calls; `with_delta` adds a delta that
+// recomputes only the touched positions.
+class Weighted final : public ScoreFunction {
+ public:
+  explicit Weighted(bool with_delta) : with_delta_(with_delta) {}
+  double evaluate(std::span<const Word> s) const override {
+    ++evaluations;
+    seen.assign(s.begin(), s.end());
+    return weighted(s.data(), s.size());
+  }
+  bool has_delta() const noexcept override { return with_delta_; }
+  double delta(std::span<const Word> s, CustomMove kind, Word i, Word j) const override {
+    ++deltas;
+    Solution t(s.begin(), s.end());
+    if (kind == CustomMove::kSwap) {
+      std::swap(t[i], t[j]);
+    } else {
+      std::reverse(t.begin() + i, t.begin() + j + 1);
+    }
+    double change = 0.0;
+    for (std::size_t k = i; k <= j; ++k) {
+      change += static_cast<double>(k + 1) * (double(t[k]) * t[k] - double(s[k]) * s[k]);
+    }
+    return change;
+  }
+
+  mutable int evaluations = 0;
+  mutable int deltas = 0;
+  mutable Solution seen;
+
+ private:
+  bool with_delta_;
+};
+
+double native_weighted(const std::uint32_t* s, std::intptr_t n, void* user_data) {
+  ++*static_cast<int*>(user_data);
+  return weighted(s, static_cast<std::size_t>(n));
+}
+
+// Reaches the scans only through its native entry point: the virtual one must not be called.
+class NativeOnly final : public ScoreFunction {
+ public:
+  explicit NativeOnly(int* calls) : calls_(calls) {}
+  double evaluate(std::span<const Word>) const override {
+    ADD_FAILURE() << "the native entry point should have been called";
+    return 0.0;
+  }
+  bool has_delta() const noexcept override { return false; }
+  double delta(std::span<const Word>, CustomMove, Word, Word) const override { return 0.0; }
+  NativeEntries native() const noexcept override { return {&native_weighted, calls_, nullptr, nullptr}; }
+
+ private:
+  int* calls_;
+};
+
+Swap swap_of_size(Word n) { return Swap{Xoshiro128pp::from_seed(1), n}; }
+
+Solution shuffled(std::size_t n, unsigned seed) {
+  Solution s(n);
+  std::iota(s.begin(), s.end(), Word{0});
+  std::shuffle(s.begin(), s.end(), std::mt19937(seed));
+  return s;
+}
+
+MoveType sized(MoveType mt, Word n) {
+  mt.set_size(n);
+  return mt;
+}
+
+TEST(CustomEvaluationTest, HandWorkedScoresAndDeltas) {
+  auto fn = std::make_shared<Weighted>(false);
+  const Evaluation e = Evaluation::custom(4, fn);
+  EXPECT_EQ(e.size(), 4u);
+  Solution s{3, 1, 0, 2};
+  // 1*9 + 2*1 + 3*0 + 4*4 = 27
+  EXPECT_EQ(e.eval(s), 27.0);
+  // swap(0, 3): 2 1 0 3 -> 4 + 2 + 0 + 36 = 42; reverse(1, 3): 3 2 0 1 -> 9 + 8 + 0 + 4 = 21
+  EXPECT_EQ(e.delta_eval({0, 3}, sized(MoveType::swap(1), 4), s), 15.0);
+  EXPECT_EQ(e.delta_eval({1, 3}, sized(MoveType::reverse(1), 4), s), -6.0);
+  EXPECT_EQ(s, (Solution{3, 1, 0, 2}));
+  // The last evaluation saw the moved solution: apply, evaluate, undo.
+  EXPECT_EQ(fn->seen, (Solution{3, 2, 0, 1}));
+}
+
+TEST(CustomEvaluationTest, MultiNeighborCannotMove) {
+  const Evaluation e = Evaluation::custom(3, std::make_shared<Weighted>(true));
+  Solution s{0, 1, 2};
+  const MoveType multi = MoveType::multi_neighbor({swap_of_size(3)}, std::nullopt);
+  EXPECT_EQ(fatal_message_of([&] { return e.delta_eval({0, 1}, multi, s); }),
+            "MultiNeighbor doesn't support do_move");
+}
+
+TEST(CustomEvaluationTest, MovesOutsideTheSolutionStopBeforeAnyCall) {
+  auto fn = std::make_shared<Weighted>(true);
+  const Custom c{3, fn};
+  Solution s{0, 1, 2};
+  EXPECT_EQ(fatal_message_of([&] { return custom_delta(c, Rearrangement::kExchange, s, 1, 3); }),
+            "index out of bounds: the len is 3 but the index is 3");
+  EXPECT_EQ(fatal_message_of([&] { return custom_delta(c, Rearrangement::kReverse, s, 2, 1); }),
+            "reverse needs i <= j, got i = 2 and j = 1");
+  EXPECT_EQ(fn->deltas, 0);
+}
+
+// Every move of every simple move type, with and without a delta function: the scan, the
+// proposal kernel and delta_eval agree with the change of eval, and leave `s` alone.
+class CustomScanTest : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(CustomScanTest, ScansAndKernelsMatchTheChangeOfEval) {
+  const Word n = 7;
+  for (const bool with_delta : {false, true}) {
+    auto fn = std::make_shared<Weighted>(with_delta);
+    const Evaluation e = Evaluation::custom(n, fn);
+    for (MoveType mt : {MoveType::swap(1), MoveType::reverse(1), MoveType::tsp(1)}) {
+      mt.set_size(n);
+      const SimpleMoveType simple = *mt.simple();
+      Solution s = shuffled(n, GetParam());
+      const Solution before = s;
+      std::vector<std::pair<Move, double>> scanned;
+      ScanScratch scratch;
+      for_each_delta(e, simple, s, scratch, [&](Move m, double d) { scanned.emplace_back(m, d); });
+      const std::vector<Move> all = mt.get_all_mov();
+      ASSERT_EQ(scanned.size(), all.size());
+      for (std::size_t k = 0; k < all.size(); ++k) {
+        const Move m = all[k];
+        EXPECT_EQ(scanned[k].first, m);
+        Solution after = s;
+        mt.do_move(after, m.i, m.j);
+        const double expected = e.eval(after) - e.eval(s);
+        EXPECT_EQ(scanned[k].second, expected);
+        EXPECT_EQ(e.delta_eval(m, mt, s), expected);
+        with_delta_kernel(e, simple, s, [&](const auto& kernel) {
+          EXPECT_EQ(kernel.delta(s, m.i, m.j), expected);
+        });
+      }
+      EXPECT_EQ(s, before);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, CustomScanTest, ::testing::Range(0u, 6u));
+
+TEST(CustomEvaluationTest, ScanScoresTheStartOnceAndTriesMovesOnACopy) {
+  auto fn = std::make_shared<Weighted>(false);
+  const Custom c{5, fn};
+  const Solution s = shuffled(5, 3);
+  Solution work;
+  int visits = 0;
+  auto visit = [&](Move, double) { ++visits; };
+  scan_custom(c, Rearrangement::kExchange, s, 0, 5, work, visit);
+  EXPECT_EQ(visits, 10);
+  EXPECT_EQ(fn->evaluations, 1 + 10);
+  EXPECT_EQ(work, s);  // every move undone on the copy
+}
+
+TEST(CustomEvaluationTest, KernelRescoresTheStartOnlyAfterTheSolutionChanged) {
+  auto fn = std::make_shared<Weighted>(false);
+  const CustomKernel kernel(Custom{5, fn}, Rearrangement::kReverse);
+  Solution s = shuffled(5, 4);
+  (void)kernel.delta(s, 0, 2);
+  (void)kernel.delta(s, 1, 4);
+  EXPECT_EQ(fn->evaluations, 1 + 2);
+  std::swap(s[0], s[4]);  // a move was applied
+  const double d = kernel.delta(s, 0, 4);
+  EXPECT_EQ(fn->evaluations, 2 + 3);
+  Solution after = s;
+  std::reverse(after.begin(), after.end());
+  EXPECT_EQ(d, weighted(after.data(), 5) - weighted(s.data(), 5));
+}
+
+TEST(CustomEvaluationTest, NativeEntryPointsAreCalledDirectly) {
+  int calls = 0;
+  ArrayProblem p(MoveType::swap(2), Evaluation::custom(6, std::make_shared<NativeOnly>(&calls)));
+  EXPECT_EQ(p.eval(), weighted(p.solution().data(), 6));
+  EXPECT_EQ(calls, 1);
+  ScanScratch scratch;
+  double best = 0.0;
+  for_each_delta(p.evaluation(), swap_of_size(6), p.solution(), scratch,
+                 [&](Move, double d) { best = std::min(best, d); });
+  EXPECT_EQ(calls, 1 + 1 + 15);
+  EXPECT_LT(best, 0.0);  // the identity is not the minimum of this weighting
+}
+
+}  // namespace
+}  // namespace kestrum

@@ -1,0 +1,454 @@
+"""Evaluations built from callables: construction, the solution view, failures, equivalence with
+the built-in tour, every search, pickling and copies.
+
+Native entry points are exercised through ctypes callbacks here (no compiler needed); numba's
+cfuncs have their own module.
+"""
+
+import copy
+import ctypes
+import pickle
+import random
+
+import numpy as np
+import pytest
+
+import kestrum
+
+E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
+
+EVALUATE_C = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.POINTER(ctypes.c_uint32), ctypes.c_ssize_t, ctypes.c_void_p)
+DELTA_C = ctypes.CFUNCTYPE(
+    ctypes.c_double,
+    ctypes.POINTER(ctypes.c_uint32),
+    ctypes.c_ssize_t,
+    ctypes.c_int,
+    ctypes.c_ssize_t,
+    ctypes.c_ssize_t,
+    ctypes.c_void_p,
+)
+
+
+# ---- a tour objective written out with the same sums in the same order as Evaluation.tsp
+
+
+def tour_length(d, s):
+    total = 0.0
+    for k in range(len(s) - 1):
+        total = total + d[s[k]][s[k + 1]]
+    return total + d[s[len(s) - 1]][s[0]]
+
+
+def tour_delta(d, symmetric, s, kind, i, j):
+    """The built-in tour delta: measure the edges a move changes, apply it, measure again."""
+    s = list(s)
+    n = len(s)
+    if not symmetric and i == 0 and j == n - 1:  # the closing edge changes direction: whole tours
+        t = list(s)
+        if kind == kestrum.MOVE_SWAP:
+            t[i], t[j] = t[j], t[i]
+        else:
+            t.reverse()
+        return tour_length(d, t) - tour_length(d, s)
+
+    def edges(t):
+        a = d[t[i - 1] if i > 0 else t[n - 1]][t[i]]
+        e = d[t[j]][t[(j + 1) % n]]
+        if kind == kestrum.MOVE_SWAP:
+            total = (a + 0.0) + d[t[i]][t[i + 1]]
+            if j - 1 != i:
+                total = total + d[t[j - 1]][t[j]]
+            return total + e
+        if symmetric:
+            return (a + 0.0) + e
+        inner = 0.0
+        for k in range(i, j):
+            inner = inner + d[t[k]][t[k + 1]]
+        return (inner + a) + e
+
+    before = edges(s)
+    if kind == kestrum.MOVE_SWAP:
+        s[i], s[j] = s[j], s[i]
+    else:
+        s[i : j + 1] = reversed(s[i : j + 1])
+    return edges(s) - before
+
+
+def random_matrix(rng, n, symmetric):
+    d = [[0.0] * n for _ in range(n)]
+    for a in range(n):
+        for b in range(n):
+            if a != b and (not symmetric or a < b):
+                d[a][b] = round(rng.uniform(1, 100), 3)
+                if symmetric:
+                    d[b][a] = d[a][b]
+    return d
+
+
+def python_tour(d, symmetric, with_delta=True):
+    def evaluate(s):
+        return tour_length(d, s)
+
+    def delta(s, kind, i, j):
+        return tour_delta(d, symmetric, s, kind, i, j)
+
+    return E.custom(len(d), evaluate, delta if with_delta else None)
+
+
+def ctypes_tour(d, symmetric):
+    """The same objective behind C entry points; the callbacks are returned to keep them alive."""
+
+    @EVALUATE_C
+    def evaluate(p, n, _):
+        return tour_length(d, p[:n])
+
+    @DELTA_C
+    def delta(p, n, kind, i, j, _):
+        return tour_delta(d, symmetric, p[:n], kind, i, j)
+
+    return E.custom(len(d), evaluate, delta), (evaluate, delta)
+
+
+# ---- searches over one problem
+
+
+def searches(problem, minimize, term):
+    cool, per_temp = kestrum.Cooling.geometric_cooling(0.9), kestrum.IterationsPerTemp.cnst_iter_temp(20)
+    annealing = LS.simulated_annealing(200, minimize, problem, term, cool, per_temp)
+    annealing.set_acceptance_seed(11)
+    return {
+        "descent": LS.steepest_descent(minimize, problem, term),
+        "annealing": annealing,
+        "tabu": LS.tabu_search(minimize, problem, term, 7),
+        "vns": LS.vns(minimize, problem, term),
+    }
+
+
+MOVES = {
+    "swap": lambda: M.swap(5),
+    "reverse": lambda: M.reverse(5),
+    "swap_tsp": lambda: M.swap_tsp(5),
+    "multi": lambda: M.multi_neighbor([M.swap(5), M.reverse(6)]),
+}
+
+SEARCH_MOVES = [
+    (search, move)
+    for search in ("descent", "annealing", "tabu", "vns")
+    for move in ("swap", "reverse", "swap_tsp", "multi")
+    if (move == "multi") == (search == "vns") or (search == "vns" and move == "swap")
+]
+
+
+def run_of(evaluation, search, move, minimize, iterations=40):
+    problem = P.array_problem(MOVES[move](), evaluation)
+    log = searches(problem, minimize, T.max_iterations(iterations))[search].run()
+    return [row[1:] for row in log], problem
+
+
+class TestConstruction:
+    def test_signature_and_kinds(self):
+        assert E.custom.__text_signature__ == "(size, evaluate, delta=None)"
+        assert (kestrum.MOVE_REVERSE, kestrum.MOVE_SWAP) == (0, 1)
+        assert "MOVE_SWAP" not in kestrum.__all__
+        assert P.array_problem(M.swap(1), E.custom(4, lambda s: len(s))).solution() == [0, 1, 2, 3]
+
+    @pytest.mark.parametrize(
+        "call, exc, message",
+        [
+            (lambda: E.custom(), TypeError, "Evaluation.custom() missing 2 required positional arguments: 'size' and 'evaluate'"),
+            (lambda: E.custom(3, len, None, 4), TypeError, "Evaluation.custom() takes from 2 to 3 positional arguments but 4 were given"),
+            (lambda: E.custom(-1, len), OverflowError, None),
+            (lambda: E.custom(2**32, len), OverflowError, "out of range integral type conversion attempted"),
+            (lambda: E.custom(3.0, len), TypeError, None),
+            (lambda: E.custom(3, 5), TypeError, "argument 'evaluate': 'int' object is not callable"),
+            (lambda: E.custom(3, len, "f"), TypeError, "argument 'delta': 'str' object is not callable"),
+        ],
+        ids=["missing", "too-many", "negative", "too-big", "float-size", "not-callable", "delta-not-callable"],
+    )
+    def test_argument_errors(self, call, exc, message):
+        with pytest.raises(exc) as info:
+            call()
+        if message is not None:
+            assert str(info.value) == message
+        elif exc is TypeError:
+            assert str(info.value).startswith("argument 'size': ")
+
+    def test_native_signatures_are_checked(self):
+        wrong = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.POINTER(ctypes.c_double), ctypes.c_ssize_t, ctypes.c_void_p)
+        f = wrong(lambda p, n, u: 0.0)
+        with pytest.raises(TypeError) as info:
+            E.custom(3, f)
+        assert str(info.value) == (
+            "argument 'evaluate': a native function must have the signature "
+            "double (const uint32_t *solution, intptr_t n, void *user_data), not 'double (double *, long, void *)'"
+        )
+        good = EVALUATE_C(lambda p, n, u: 0.0)
+        with pytest.raises(TypeError, match=r"^argument 'delta': .* int kind, intptr_t i, intptr_t j, void \*user_data\), not 'double \(unsigned int \*, long, void \*\)'$"):
+            E.custom(3, good, good)
+        libc_abs = ctypes.CDLL(None).labs  # argument types never declared
+        with pytest.raises(TypeError, match="argument types not declared"):
+            E.custom(3, libc_abs)
+        with pytest.raises(TypeError, match="null"):
+            E.custom(3, EVALUATE_C())
+
+    def test_low_level_callable(self):
+        scipy = pytest.importorskip("scipy")
+        f = EVALUATE_C(lambda p, n, u: float(p[0] + 10 * p[n - 1]))
+        p = P.array_problem(M.swap(1), E.custom(3, scipy.LowLevelCallable(f)))
+        assert p.eval() == 20.0
+        with pytest.raises(TypeError, match=r"not 'double \(uint \*, long, void \*\)'$"):
+            E.custom(3, len, scipy.LowLevelCallable(f))
+
+
+class TestSolutionView:
+    def test_read_only_uint32_view_of_the_solution(self):
+        seen = []
+
+        def evaluate(s):
+            a = np.asarray(s)
+            seen.append((a.dtype, a.flags.writeable, a.tolist(), len(s), s.readonly, s.format, s[1]))
+            with pytest.raises(TypeError):
+                s[0] = 5
+            return 0.0
+
+        p = P.array_problem(M.swap(1), E.custom(4, evaluate))
+        p.set_solution([2, 0, 3, 1])
+        p.eval()
+        assert seen == [(np.uint32, False, [2, 0, 3, 1], 4, True, "I", 0)]
+
+    def test_a_kept_memoryview_is_released(self):
+        kept = []
+        p = P.array_problem(M.swap(1), E.custom(3, lambda s: kept.append(s) or 1.0))
+        assert p.eval() == 1.0
+        with pytest.raises(ValueError, match="released"):
+            kept[0][0]
+
+    def test_a_kept_array_is_refused_and_the_problem_stays_usable(self):
+        kept = []
+
+        def evaluate(s):
+            if not kept:
+                kept.append(np.asarray(s))
+            return 1.0
+
+        p = P.array_problem(M.swap(1), E.custom(3, evaluate))
+        with pytest.raises(BufferError, match="copy it instead"):
+            p.eval()
+        assert p.eval() == 1.0
+        assert p.solution() == [0, 1, 2]
+
+
+class TestFailures:
+    @pytest.mark.parametrize(
+        "result, exc, message",
+        [
+            ("3", TypeError, "evaluate must return a number, not 'str'"),
+            (None, TypeError, "evaluate must return a number, not 'NoneType'"),
+            (1j, TypeError, "evaluate must return a number, not 'complex'"),
+            (10**400, OverflowError, None),
+        ],
+        ids=["str", "none", "complex", "huge-int"],
+    )
+    def test_results_that_are_not_numbers(self, result, exc, message):
+        p = P.array_problem(M.swap(1), E.custom(3, lambda s: result))
+        with pytest.raises(exc) as info:
+            p.eval()
+        if message:
+            assert str(info.value) == message
+
+    @pytest.mark.parametrize("result", [7, True, np.float32(7.5), np.int64(7)], ids=["int", "bool", "float32", "int64"])
+    def test_numbers_are_accepted(self, result):
+        assert P.array_problem(M.swap(1), E.custom(3, lambda s: result)).eval() == float(result)
+
+    def test_an_exception_propagates_and_nothing_is_poisoned(self):
+        calls = []
+
+        def evaluate(s):
+            calls.append(1)
+            if len(calls) == 1:
+                raise KeyError("first call")
+            return 2.5
+
+        p = P.array_problem(M.swap(1), E.custom(3, evaluate))
+        with pytest.raises(KeyError, match="first call"):
+            p.eval()
+        assert p.eval() == 2.5
+        p.set_solution([2, 1, 0])
+        assert p.solution() == [2, 1, 0]
+
+
+class TestTourEquivalence:
+    """A custom tour with the built-in sums gives the built-in logs, row for row."""
+
+    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    @pytest.mark.parametrize("symmetric", [True, False], ids=["sym", "asym"])
+    def test_python_callables(self, search, move, symmetric):
+        d = random_matrix(random.Random(7), 9, symmetric)
+        for minimize in (True, False):
+            expected, p_tsp = run_of(E.tsp(d), search, move, minimize)
+            got, p_custom = run_of(python_tour(d, symmetric), search, move, minimize)
+            assert got == expected
+            assert p_custom.solution() == p_tsp.solution()
+            assert p_custom.best_solution() == p_tsp.best_solution()
+
+    @pytest.mark.parametrize("search", ["descent", "annealing", "tabu"])
+    def test_native_entry_points(self, search):
+        d = random_matrix(random.Random(3), 8, True)
+        evaluation, keep = ctypes_tour(d, True)
+        assert run_of(evaluation, search, "reverse", True)[0] == run_of(E.tsp(d), search, "reverse", True)[0]
+        del keep
+
+    def test_benchmark(self):
+        d = random_matrix(random.Random(5), 8, True)
+
+        def logs(evaluation):
+            p = P.array_problem(M.swap(2), evaluation)
+            algorithms = list(searches(p, True, T.max_iterations(30)).values())
+            out = kestrum.benchmark(algorithms, [p], T.max_iterations(30), None, [1, 2])
+            return [[[[row[1:] for row in log] for log in per_seed] for per_seed in per_problem] for per_problem in out]
+
+        assert logs(python_tour(d, True)) == logs(E.tsp(d))
+
+
+class TestWithoutDelta:
+    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    def test_runs_end_on_the_score_they_report(self, search, move):
+        d = random_matrix(random.Random(11), 8, False)
+        for minimize in (True, False):
+            rows, p = run_of(python_tour(d, False, with_delta=False), search, move, minimize, 25)
+            assert sorted(p.solution()) == list(range(8))
+            if search != "descent":  # a descent's final current is what its last scan found
+                assert rows[-1][1] == pytest.approx(p.eval())
+            assert rows[-1][0] == pytest.approx(tour_length(d, p.best_solution()))
+
+    def test_moves_are_tried_on_a_copy(self):
+        solutions = []
+        p = P.array_problem(M.reverse(1), E.custom(4, lambda s: solutions.append(list(s)) or float(s[0])))
+        p.set_solution([3, 2, 1, 0])
+        LS.steepest_descent(True, p, T.max_iterations(1)).run()
+        # eval once, then one score of the scan's start, then each reversal applied to a copy.
+        assert solutions[:3] == [[3, 2, 1, 0], [3, 2, 1, 0], [2, 3, 1, 0]]
+        assert solutions[-1] == [3, 2, 0, 1]
+        assert p.solution() == [0, 1, 2, 3]
+
+    def test_delta_is_told_the_move_kind(self):
+        calls = set()
+
+        def delta(s, kind, i, j):
+            calls.add((kind, i < j))
+            return 0.0
+
+        for move, kind in (("swap", kestrum.MOVE_SWAP), ("swap_tsp", kestrum.MOVE_SWAP), ("reverse", kestrum.MOVE_REVERSE)):
+            calls.clear()
+            run_of(E.custom(5, lambda s: 0.0, delta), "descent", move, True, 2)
+            assert calls == {(kind, True)}
+
+
+def module_level_length(s):
+    return float(sum(int(v) * k for k, v in enumerate(s)))
+
+
+class TestPickling:
+    def test_round_trips_rebuild_the_evaluation(self):
+        ev = E.custom(5, module_level_length)
+        for rebuilt in (pickle.loads(pickle.dumps(ev)), copy.deepcopy(ev), copy.copy(ev)):
+            p = P.array_problem(M.swap(1), rebuilt)
+            p.set_solution([4, 3, 2, 1, 0])
+            assert p.eval() == 10.0
+
+    def test_deep_copies_share_the_callables(self):
+        calls = []
+        ev = E.custom(3, lambda s: calls.append(1) or 0.0)
+        P.array_problem(M.swap(1), copy.deepcopy(ev)).eval()
+        assert calls == [1]
+        with pytest.raises((pickle.PicklingError, AttributeError)):
+            pickle.dumps(ev)  # a lambda does not pickle; the evaluation is unchanged
+        P.array_problem(M.swap(1), ev).eval()
+        assert calls == [1, 1]
+
+    def test_native_callables_do_not_pickle_but_copy(self):
+        f = EVALUATE_C(lambda p, n, u: 1.5)
+        ev = E.custom(3, f)
+        with pytest.raises(ValueError, match="ctypes objects containing pointers cannot be pickled"):
+            pickle.dumps(ev)
+        assert P.array_problem(M.swap(1), copy.deepcopy(ev)).eval() == 1.5
+
+    @pytest.mark.parametrize("rebuild", [lambda o: pickle.loads(pickle.dumps(o)), copy.deepcopy], ids=["pickle", "deepcopy"])
+    def test_problems_and_searches_are_snapshots(self, rebuild):
+        # A module-level tour: picklable by name. The copy carries solutions, generator and
+        # search state, so it continues exactly as the original does.
+        ev = E.custom(len(TOUR), tour_of_module_matrix, delta_of_module_matrix)
+        p = P.array_problem(M.swap(3), ev)
+        LS.tabu_search(True, p, T.max_iterations(5), 4).run()
+        p2 = rebuild(p)
+        assert (p2.solution(), p2.best_solution(), p2.eval()) == (p.solution(), p.best_solution(), p.eval())
+        s = LS.tabu_search(True, p, T.max_iterations(6), 4)
+        s2 = rebuild(s)
+        assert [r[1:] for r in s2.run()] == [r[1:] for r in s.run()]
+        assert p2.solution() != p.solution()  # the rebuilt search brought its own problem
+
+    def test_native_problems_copy_but_do_not_pickle(self):
+        ev, keep = ctypes_tour(TOUR, True)
+        p = P.array_problem(M.reverse(1), ev)
+        s = LS.steepest_descent(True, p, T.max_iterations(3))
+        for obj in (p, s):
+            with pytest.raises(ValueError, match="ctypes objects containing pointers cannot be pickled"):
+                pickle.dumps(obj)
+        s2 = copy.deepcopy(s)
+        assert [r[1:] for r in s2.run()] == [r[1:] for r in s.run()]
+        del keep
+
+
+TOUR = random_matrix(random.Random(13), 7, True)
+
+
+def tour_of_module_matrix(s):
+    return tour_length(TOUR, s)
+
+
+def delta_of_module_matrix(s, kind, i, j):
+    return tour_delta(TOUR, True, s, kind, i, j)
+
+
+def test_grid_gives_the_benchmark_logs():
+    from concurrent.futures import ThreadPoolExecutor
+
+    from kestrum_tools import grid
+
+    p = P.array_problem(M.swap(2), E.custom(len(TOUR), tour_of_module_matrix, delta_of_module_matrix))
+    algorithms = [LS.steepest_descent(True, p, T.max_iterations(9)), LS.tabu_search(False, p, T.max_iterations(9), 3)]
+    with ThreadPoolExecutor(2) as pool:
+        got = grid(algorithms, [p], [1, 2], T.max_iterations(9), executor=pool, progress=False)
+    expected = kestrum.benchmark(algorithms, [p], T.max_iterations(9), None, [1, 2])
+    strip = lambda logs: [[[[r[1:] for r in log] for log in per_seed] for per_seed in per_problem] for per_problem in logs]  # noqa: E731
+    assert strip(got) == strip(expected)
+
+
+@pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+def test_a_failing_callback_fails_its_run_and_poisons_nothing(search, move):
+    d = random_matrix(random.Random(19), 7, True)
+    calls = []
+
+    def evaluate(s):
+        calls.append(1)
+        if len(calls) == 30:
+            raise KeyError("evaluate failed")
+        return tour_length(d, s)
+
+    p = P.array_problem(MOVES[move](), E.custom(7, evaluate))
+    s = searches(p, True, T.max_iterations(200))[search]
+    with pytest.raises(KeyError, match="evaluate failed"):
+        s.run()
+    assert sorted(p.solution()) == list(range(7))
+    p.set_eval_type(E.custom(7, lambda v: tour_length(d, v)))
+    assert p.eval() == tour_length(d, p.solution())
+    s.set_termination(T.max_iterations(2))
+    assert len(s.run()) >= 1
+    assert p.eval() == tour_length(d, p.solution())  # nothing pending from the failed run
+
+
+def test_saved_bytes_never_hold_a_custom_evaluation():
+    state = E.tsp([[0, 1], [1, 0]]).__reduce__()[1][1]
+    forged = state[:2] + bytes([5]) + state[3:]
+    with pytest.raises(ValueError, match="^invalid Evaluation state: an evaluation built from callables has no saved bytes$"):
+        E._from_state(forged)
