@@ -15,8 +15,10 @@
 
 #include "lib/args.hpp"
 #include "lib/dyn.hpp"
+#include "lib/run_host.hpp"
 #include "lib/saved_state.hpp"
 #include "lib/wrappers.hpp"
+#include "local_search/run_control.hpp"
 #include "problem/array_problem.hpp"
 #include "support/fatal.hpp"
 
@@ -48,12 +50,19 @@ void keep_pending() {
 }
 
 // A callback failed (its exception is set): inside a run the run takes the exception and
-// stops; elsewhere it waits on this thread for the entry point that called.
-void callback_failed() { keep_pending(); }
+// stops as a raising signal handler stops it; elsewhere it waits on this thread for the entry
+// point that called.
+void callback_failed() {
+  if (!stop_run_with_error()) keep_pending();
+}
 
 // Whether callbacks on this thread must no longer call Python: one has failed and its
-// exception has not been taken yet.
-bool callbacks_stopped() { return t_pending != nullptr; }
+// exception has not been taken yet, or the run they serve is stopping.
+bool callbacks_stopped() {
+  if (t_pending != nullptr) return true;
+  const RunControl* control = RunControl::current();
+  return control != nullptr && control->stop_requested();
+}
 
 // ---- the read-only view of a solution handed to Python callables
 

@@ -424,31 +424,74 @@ def test_grid_gives_the_benchmark_logs():
     assert strip(got) == strip(expected)
 
 
-@pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
-def test_a_failing_callback_fails_its_run_and_poisons_nothing(search, move):
-    d = random_matrix(random.Random(19), 7, True)
-    calls = []
+class TestFailuresInRuns:
+    """A callback that fails stops the run as a criterion would: the exception propagates with
+    the partial log, the problem keeps a whole solution and its best, nothing is poisoned."""
 
-    def evaluate(s):
-        calls.append(1)
-        if len(calls) == 30:
-            raise KeyError("evaluate failed")
-        return tour_length(d, s)
+    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    @pytest.mark.parametrize("with_delta", [False, True], ids=["evaluate", "delta"])
+    def test_the_run_stops_and_everything_stays_usable(self, search, move, with_delta):
+        d = random_matrix(random.Random(17), 8, True)
+        calls = []
 
-    p = P.array_problem(MOVES[move](), E.custom(7, evaluate))
-    s = searches(p, True, T.max_iterations(200))[search]
-    with pytest.raises(KeyError, match="evaluate failed"):
-        s.run()
-    assert sorted(p.solution()) == list(range(7))
-    p.set_eval_type(E.custom(7, lambda v: tour_length(d, v)))
-    assert p.eval() == tour_length(d, p.solution())
-    s.set_termination(T.max_iterations(2))
-    assert len(s.run()) >= 1
-    assert p.eval() == tour_length(d, p.solution())  # nothing pending from the failed run
+        def evaluate(s):
+            calls.append(1)
+            if not with_delta and len(calls) == 40:
+                raise KeyError("evaluate failed")
+            return tour_length(d, s)
+
+        def delta(s, kind, i, j):
+            calls.append(1)
+            if len(calls) == 40:
+                return "not a number"
+            return tour_delta(d, True, s, kind, i, j)
+
+        p = P.array_problem(MOVES[move](), E.custom(8, evaluate, delta if with_delta else None))
+        s = searches(p, True, T.always_true())[search]
+        exc = KeyError if not with_delta else TypeError
+        with pytest.raises(exc) as info:
+            s.run()
+        log = info.value.log
+        assert len(calls) == 40  # nothing called after the failure
+        best, current = log[-1][1], log[-1][2]
+        assert sorted(p.solution()) == list(range(8))
+        assert best == pytest.approx(tour_length(d, p.best_solution()))
+        if search != "descent":
+            assert current == pytest.approx(tour_length(d, p.solution()))
+        # Both objects still work: the evaluation is swapped for a sound one and run again.
+        p.set_eval_type(E.custom(8, lambda v: tour_length(d, v)))
+        assert p.eval() == pytest.approx(tour_length(d, p.solution()))
+        s.set_termination(T.max_iterations(3))
+        assert s.run()[-1][1] <= best + 1e-9
+
+    def test_a_callback_reaching_into_its_own_problem(self):
+        holder = []
+
+        def evaluate(s):
+            if len(holder) == 2:
+                holder[0].eval()  # the run holds this problem: refused, not a deadlock
+            holder.append(1)
+            return 0.0
+
+        p = P.array_problem(M.swap(1), E.custom(4, evaluate))
+        holder.insert(0, p)
+        with pytest.raises(RuntimeError, match="in use by a running search"):
+            LS.steepest_descent(True, p, T.max_iterations(2)).run()
+        assert p.eval() == 0.0
+
+    def test_benchmark_stops_with_the_callback_error(self):
+        def evaluate(s):
+            raise ZeroDivisionError("in evaluate")
+
+        p = P.array_problem(M.swap(1), E.custom(4, evaluate))
+        with pytest.raises(ZeroDivisionError):
+            kestrum.benchmark([LS.tabu_search(True, p, T.always_true())], [p], None, None, [1, 2])
+        p.set_eval_type(E.custom(4, lambda s: 1.0))
+        assert p.eval() == 1.0
 
 
 def test_saved_bytes_never_hold_a_custom_evaluation():
     state = E.tsp([[0, 1], [1, 0]]).__reduce__()[1][1]
-    forged = state[:2] + bytes([5]) + state[3:]
+    forged = state[:2] + bytes([6]) + state[3:]
     with pytest.raises(ValueError, match="^invalid Evaluation state: an evaluation built from callables has no saved bytes$"):
         E._from_state(forged)

@@ -79,6 +79,9 @@ RunLog SimulatedAnnealing::run(bool log) {
         if (!termination_.keep_running() || rows.stopping()) break;
         const Move m = moves.propose();
         const double delta = moves.delta(m);
+        // A delta that could not be scored (a caller's callback failed) stops the run before
+        // the move is judged: it is not applied.
+        if (rows.control().stop_requested()) break;
         // A zero delta is never worsening. A NaN is not worsening when minimising, and is
         // worsening (then rejected: p is NaN) when maximising.
         const bool worsening = minimize_ ? delta > 0.0 : !(delta >= 0.0);
