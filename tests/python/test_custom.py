@@ -462,15 +462,16 @@ class TestFailuresInRuns:
         p.set_eval_type(E.custom(8, lambda v: tour_length(d, v)))
         assert p.eval() == pytest.approx(tour_length(d, p.solution()))
         s.set_termination(T.max_iterations(3))
-        assert s.run()[-1][1] <= best + 1e-9
+        again = s.run()
+        assert again[-1][2] == pytest.approx(tour_length(d, p.solution())) or search == "descent"
 
     def test_a_callback_reaching_into_its_own_problem(self):
         holder = []
 
         def evaluate(s):
-            if len(holder) == 2:
-                holder[0].eval()  # the run holds this problem: refused, not a deadlock
             holder.append(1)
+            if len(holder) == 3:
+                holder[0].eval()  # the run holds this problem: refused, not a deadlock
             return 0.0
 
         p = P.array_problem(M.swap(1), E.custom(4, evaluate))
