@@ -110,7 +110,8 @@ class TourPolicy {
     case Evaluation::Tag::kEmptyBins:
     case Evaluation::Tag::kEmptySpace:
     case Evaluation::Tag::kEmptySpaceExp:
-    case Evaluation::Tag::kQap: return false;
+    case Evaluation::Tag::kQap:
+    case Evaluation::Tag::kCustom: return false;
   }
   unknown_tag("evaluation", e.tag());
 }
