@@ -2,7 +2,8 @@
 
 The kestrum classes report their module as "builtins", so pickle cannot find them by name;
 each object's ``__reduce__`` names this function instead, with the class name and the
-object's saved state. The state is plain bytes, so pickles travel between processes and
+object's saved state. The state is plain bytes (a custom evaluation's callables, which are
+not, follow it as objects), so pickles travel between processes and
 machines (same kestrum version: the state carries a format byte and is refused otherwise).
 """
 
@@ -11,8 +12,15 @@ import kestrum
 _CLASSES = frozenset(("LocalSearch", "Problem", "Termination", "IterationsPerTemp", "Cooling", "Evaluation", "MoveType"))
 
 
-def restore(kind: str, state: bytes) -> object:
-    """A new object of the kestrum class named `kind` from its saved `state`."""
+def restore(kind: str, state: bytes, callables: tuple = ()) -> object:
+    """A new object of the kestrum class named `kind` from its saved `state`.
+
+    `callables` are the (evaluate, delta) pairs of the custom evaluations the state refers
+    to, each wrapped in a ``kestrum_tools._custom.SharedCallable``.
+    """
     if kind not in _CLASSES:
         raise ValueError(f"{kind!r} is not a kestrum class")
-    return getattr(kestrum, kind)._from_state(state)
+    if not callables:
+        return getattr(kestrum, kind)._from_state(state)
+    pairs = [(e.callable, None if d is None else d.callable) for e, d in callables]
+    return getattr(kestrum, kind)._from_state(state, callables=pairs)

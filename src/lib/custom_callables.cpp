@@ -16,10 +16,8 @@
 #include "lib/args.hpp"
 #include "lib/dyn.hpp"
 #include "lib/run_host.hpp"
-#include "lib/saved_state.hpp"
 #include "lib/wrappers.hpp"
 #include "local_search/run_control.hpp"
-#include "problem/array_problem.hpp"
 #include "support/fatal.hpp"
 
 namespace kestrum::py {
@@ -532,98 +530,45 @@ PyRef score_function_objects(const ScoreFunction& score) {
 
 namespace {
 
-PyRef custom_module_attr(const char* name) {
+PyRef shared_callable(PyObject* callable) {
   PyRef module = PyRef::steal(PyImport_ImportModule("kestrum_tools._custom"));
-  return PyRef::steal(PyObject_GetAttrString(module.get(), name));
-}
-
-// (size, SharedCallable(evaluate), SharedCallable(delta) or None).
-PyRef custom_arguments(const Custom& c) {
-  PyRef objects = score_function_objects(*c.score);
-  if (!objects) fatal("the evaluation's score function was not built from Python objects");
-  PyRef shared = custom_module_attr("SharedCallable");
-  PyRef evaluate = PyRef::steal(PyObject_CallOneArg(shared.get(), PyTuple_GET_ITEM(objects.get(), 0)));
-  PyObject* delta_object = PyTuple_GET_ITEM(objects.get(), 1);
-  PyRef delta = delta_object == Py_None ? PyRef::borrow(Py_None)
-                                        : PyRef::steal(PyObject_CallOneArg(shared.get(), delta_object));
-  return PyRef::steal(Py_BuildValue("(kOO)", static_cast<unsigned long>(c.size), evaluate.get(), delta.get()));
-}
-
-// A copy of a problem whose evaluation is custom, with a stand-in evaluation in its place (the
-// saved bytes hold no callables), and the custom evaluation; nothing for any other problem.
-// Called under the problem's lock.
-struct SplitProblem {
-  ArrayProblem stand_in;
-  Custom custom;
-};
-
-std::optional<SplitProblem> split_problem(Problem& p) {
-  const ArrayProblem* array = p.as_array_problem();
-  if (array == nullptr) return std::nullopt;
-  const auto* custom = std::get_if<Custom>(&array->evaluation().kind());
-  if (custom == nullptr) return std::nullopt;
-  SplitProblem split{*array, *custom};
-  split.stand_in.set_eval_type(Evaluation::empty_bins({}, 0.0));  // never read: replaced on load
-  return split;
-}
-
-PyRef bytes_of(const StateBytes& state) {
-  return PyRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(state.data()),
-                                                static_cast<Py_ssize_t>(state.size())));
-}
-
-// (rebuild, (*leading, size, evaluate, delta)).
-PyRef reduce_with(const char* rebuild, std::initializer_list<PyObject*> leading, const Custom& c) {
-  PyRef tail = custom_arguments(c);
-  PyRef args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(leading.size()) + 3));
-  Py_ssize_t k = 0;
-  for (PyObject* o : leading) PyTuple_SET_ITEM(args.get(), k++, PyRef::borrow(o).release());
-  for (Py_ssize_t t = 0; t < 3; ++t) {
-    PyTuple_SET_ITEM(args.get(), k++, PyRef::borrow(PyTuple_GET_ITEM(tail.get(), t)).release());
-  }
-  PyRef fn = custom_module_attr(rebuild);
-  return PyRef::steal(PyTuple_Pack(2, fn.get(), args.get()));
+  PyRef wrapper = PyRef::steal(PyObject_GetAttrString(module.get(), "SharedCallable"));
+  return PyRef::steal(PyObject_CallOneArg(wrapper.get(), callable));
 }
 
 }  // namespace
 
-PyRef reduce_custom_evaluation(const Evaluation& evaluation) {
-  const auto* c = std::get_if<Custom>(&evaluation.kind());
-  if (c == nullptr) return PyRef();
-  return reduce_with("custom_evaluation", {}, *c);
-}
-
-PyRef reduce_custom_problem(PyObject* problem) {
-  std::optional<Custom> custom;
-  StateBytes state = with_locked<DynProblem>(problem, [&](Problem& p) {
-    std::optional<SplitProblem> split = split_problem(p);
-    if (!split) return StateBytes{};
-    custom = split->custom;
-    return save_problem(split->stand_in);
-  });
-  if (!custom) return PyRef();
-  PyRef bytes = bytes_of(state);
-  return reduce_with("custom_problem", {bytes.get()}, *custom);
-}
-
-PyRef reduce_custom_search(PyObject* search) {
-  // As the generic save: the search's fields under its lock, then its problem's lock alone.
-  SearchFields fields = with_locked<DynLocalSearch>(search, [](LocalSearch& s) { return search_fields(s); });
-  check_criterion_depth(fields.termination);
-  std::optional<Custom> custom;
-  StateBytes search_state;
-  StateBytes problem_state;
-  {
-    auto locked = fields.problem.lock();
-    std::optional<SplitProblem> split = split_problem(*locked);
-    if (!split) return PyRef();
-    custom = split->custom;
-    search_state = save_search(fields, split->stand_in);
-    problem_state = save_problem(split->stand_in);
+PyRef score_function_callables(const ScoreFunctionTable& table) {
+  const auto& entries = table.entries();
+  PyRef out = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(entries.size())));
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    PyRef objects = score_function_objects(*entries[k]);
+    if (!objects) raise_type_error("the evaluation's score function was not built from Python objects");
+    PyRef evaluate = shared_callable(PyTuple_GET_ITEM(objects.get(), 0));
+    PyObject* delta_object = PyTuple_GET_ITEM(objects.get(), 1);
+    PyRef delta = delta_object == Py_None ? PyRef::borrow(Py_None) : shared_callable(delta_object);
+    PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(k),
+                     PyRef::steal(PyTuple_Pack(2, evaluate.get(), delta.get())).release());
   }
-  PyRef search_bytes = bytes_of(search_state);
-  PyRef problem_bytes = bytes_of(problem_state);
-  return reduce_with("custom_search", {search_bytes.get(), problem_bytes.get()}, *custom);
+  return out;
+}
+
+ScoreFunctions ScoreFunctionsArg::convert(PyObject* o) {
+  PyRef seq = PyRef::steal(PySequence_Fast(o, "callables must be a sequence of (evaluate, delta) pairs"));
+  ScoreFunctions out;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(seq.get());
+  out.reserve(static_cast<std::size_t>(count));
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    PyObject* pair = PySequence_Fast_GET_ITEM(seq.get(), k);
+    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+      raise_type_error("callables must be a sequence of (evaluate, delta) pairs");
+    }
+    ScoreCallable evaluate = EvaluateArg::convert(PyTuple_GET_ITEM(pair, 0));
+    PyObject* delta_object = PyTuple_GET_ITEM(pair, 1);
+    ScoreCallable delta = delta_object == Py_None ? ScoreCallable{} : DeltaArg::convert(delta_object);
+    out.push_back(make_score_function(std::move(evaluate), std::move(delta)));
+  }
+  return out;
 }
 
 bool restore_pending_callback_error() {

@@ -4,8 +4,10 @@
 #include "lib/py_ref.hpp"
 
 #include <memory>
+#include <vector>
 
 #include "problem/custom_evaluation.hpp"
+#include "problem/custom_state.hpp"
 #include "problem/evaluation.hpp"
 
 namespace kestrum::py {
@@ -38,14 +40,20 @@ struct DeltaArg {
 // Null when the score function was not built here.
 [[nodiscard]] PyRef score_function_objects(const ScoreFunction& score);
 
-// Pickling of a custom evaluation, and of a Problem or LocalSearch whose problem holds one.
-// Callables are not bytes: the problem is saved with a stand-in evaluation and rebuilt by
-// kestrum_tools._custom, which puts the evaluation back over the pickled callables
-// (Problem.set_eval_type, LocalSearch.set_problem). Each returns the __reduce__ tuple, or a
-// null PyRef when the object holds no custom evaluation (the saved-state bytes then serve).
-[[nodiscard]] PyRef reduce_custom_evaluation(const Evaluation& evaluation);
-[[nodiscard]] PyRef reduce_custom_problem(PyObject* problem);
-[[nodiscard]] PyRef reduce_custom_search(PyObject* search);
+// Pickling: the callables of the score functions a saved state refers to, as a tuple of
+// (evaluate, delta or None) pairs, each callable wrapped in kestrum_tools._custom's
+// SharedCallable (deep copies share it; pickle pickles the callable itself, and a callable
+// that does not pickle fails the pickling with the pickler's own error). TypeError for a
+// score function not built here.
+[[nodiscard]] PyRef score_function_callables(const ScoreFunctionTable& table);
+
+// The `callables` argument of _from_state: those pairs, unwrapped, rebuilt into score
+// functions (native signatures checked again).
+using ScoreFunctions = std::vector<std::shared_ptr<const ScoreFunction>>;
+struct ScoreFunctionsArg {
+  using type = ScoreFunctions;
+  static ScoreFunctions convert(PyObject* o);
+};
 
 // A callback that failed outside a run (it raised, or returned something that is not a
 // number) leaves its exception pending on this thread; until it is taken, later callbacks on

@@ -214,16 +214,6 @@ PyObject* set_progress(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObjec
   });
 }
 
-// A search whose problem holds a custom evaluation is pickled through the callables.
-constexpr Signature kReduce{"LocalSearch", "__reduce__", {}, 0, Receiver::Self};
-PyObject* reduce(PyObject* self, PyObject* unused) noexcept {
-  static const PyMethodDef bytes_reduce = reduce_method<DynLocalSearch>();
-  return guarded([&]() -> PyObject* {
-    if (PyRef custom = reduce_custom_search(self)) return custom.release();
-    return reinterpret_cast<NoArgsMethod>(bytes_reduce.ml_meth)(self, unused);
-  });
-}
-
 }  // namespace
 
 PyMethodDef* DynLocalSearch::methods() {
@@ -241,7 +231,7 @@ PyMethodDef* DynLocalSearch::methods() {
       method(set_log, kSetLog),
       method(set_progress, kSetProgress),
       from_state_method<DynLocalSearch>(),
-      method(reduce, kReduce),
+      reduce_method<DynLocalSearch>(),
       kMethodsEnd,
   };
   return table;

@@ -7,10 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "lib/custom_callables.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/saved_state.hpp"
 #include "lib/wrappers.hpp"
+#include "problem/custom_state.hpp"
 
 namespace kestrum::py {
 namespace {
@@ -39,19 +41,23 @@ decltype(auto) state_errors_as_value_error(const char* cls, F&& f) {
   try {
     return std::forward<F>(f)();
   } catch (const MalformedState& m) {
+    t_unwinding_consistent = false;  // a refusal under a lock left it unpoisoned
     const std::string text = std::string("invalid ") + cls + " state: " + m.reason;
     PyErr_SetString(PyExc_ValueError, text.c_str());
     throw_error_set();
   }
 }
 
-// (kestrum_tools._restore.restore, (class name, state)).
-PyRef reduce_value(const char* cls, const StateBytes& state) {
+// (kestrum_tools._restore.restore, (class name, state)), and when the state holds custom
+// evaluations, their callables after the state: (class name, state, callables).
+PyRef reduce_value(const char* cls, const StateBytes& state, const ScoreFunctionTable& table) {
   PyRef module = PyRef::steal(PyImport_ImportModule("kestrum_tools._restore"));
   PyRef restore = PyRef::steal(PyObject_GetAttrString(module.get(), "restore"));
-  return PyRef::steal(Py_BuildValue("(O(sy#))", restore.get(), cls,
-                                    reinterpret_cast<const char*>(state.data()),
-                                    static_cast<Py_ssize_t>(state.size())));
+  const auto* bytes = reinterpret_cast<const char*>(state.data());
+  const auto size = static_cast<Py_ssize_t>(state.size());
+  if (table.entries().empty()) return PyRef::steal(Py_BuildValue("(O(sy#))", restore.get(), cls, bytes, size));
+  PyRef callables = score_function_callables(table);
+  return PyRef::steal(Py_BuildValue("(O(sy#O))", restore.get(), cls, bytes, size, callables.get()));
 }
 
 // ---- per class: the saved bytes of `self`, and a new instance from saved bytes.
@@ -134,22 +140,33 @@ PyRef load<DynLocalSearch>(std::span<const std::uint8_t> state) {
 template <class T>
 PyObject* reduce(PyObject* self, PyObject*) noexcept {
   return guarded([&] {
-    StateBytes state = state_errors_as_value_error(T::kName, [&] { return save<T>(self); });
-    return reduce_value(T::kName, state);
+    ScoreFunctionTable table;  // the score functions of the custom evaluations saved
+    StateBytes state = state_errors_as_value_error(T::kName, [&] {
+      const ScoreFunctionScope scope(table);
+      return save<T>(self);
+    });
+    return reduce_value(T::kName, state, table);
   });
 }
 
 template <class T>
 constexpr Signature kReduce{T::kName, "__reduce__", {}, 0, Receiver::Self};
 
+// `callables`: the (evaluate, delta) pairs of the custom evaluations in the state, in the
+// order of the indices the state holds.
 template <class T>
-constexpr Signature kFromState{T::kName, "_from_state", {"state"}, 1};
+constexpr Signature kFromState =
+    Signature{T::kName, "_from_state", {"state", "callables"}, 1}.keyword_only_from(1);
 
 template <class T>
 PyObject* from_state(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [state] = bind<StateArg>(kFromState<T>, a, n, kw);
-    return state_errors_as_value_error(T::kName, [&] { return load<T>(state); });
+    auto [state, callables] = bind<StateArg, Optional<ScoreFunctionsArg>>(kFromState<T>, a, n, kw);
+    ScoreFunctionTable table(callables ? std::move(*callables) : ScoreFunctions{});
+    return state_errors_as_value_error(T::kName, [&] {
+      const ScoreFunctionScope scope(table);
+      return load<T>(state);
+    });
   });
 }
 

@@ -192,25 +192,6 @@ PyObject* custom(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noex
   });
 }
 
-// A custom evaluation, or a problem holding one, is pickled through its callables; everything
-// else through the saved-state bytes.
-template <class T, PyRef (*Custom)(PyObject*)>
-PyObject* reduce_or_custom(PyObject* self, PyObject* unused) noexcept {
-  static const PyMethodDef bytes_reduce = reduce_method<T>();
-  return guarded([&]() -> PyObject* {
-    PyRef custom = Custom(self);
-    if (custom) return custom.release();
-    return reinterpret_cast<NoArgsMethod>(bytes_reduce.ml_meth)(self, unused);
-  });
-}
-
-PyRef reduce_custom_evaluation_of(PyObject* self) {
-  return reduce_custom_evaluation(self_of<DynEvaluation>(self).value);
-}
-
-constexpr Signature kReduceEvaluation{"Evaluation", "__reduce__", {}, 0, Receiver::Self};
-constexpr Signature kReduceProblem{"Problem", "__reduce__", {}, 0, Receiver::Self};
-
 // Reader errors become OSError or the subclass its error number names.
 [[noreturn]] void raise_reader_error(const ReaderError& error) {
   PyObject* type = error.kind == ErrorKind::Malformed ? PyExc_ValueError : PyExc_OSError;
@@ -520,7 +501,7 @@ PyMethodDef* DynEvaluation::methods() {
       method(tsp_from_points, kTspFromPoints),
       method(custom, kCustom),
       from_state_method<DynEvaluation>(),
-      method(reduce_or_custom<DynEvaluation, reduce_custom_evaluation_of>, kReduceEvaluation),
+      reduce_method<DynEvaluation>(),
       kMethodsEnd,
   };
   return table;
@@ -551,7 +532,7 @@ PyMethodDef* DynProblem::methods() {
       method(best_solution, kBestSolution),
       method(set_solution, kSetSolution),
       from_state_method<DynProblem>(),
-      method(reduce_or_custom<DynProblem, reduce_custom_problem>, kReduceProblem),
+      reduce_method<DynProblem>(),
       kMethodsEnd,
   };
   return table;

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "problem/custom_state.hpp"
 #include "problem/matrix.hpp"
 #include "problem/points_state.hpp"
 #include "support/fatal.hpp"
@@ -61,6 +62,7 @@ void write_evaluation(ByteWriter& w, const Evaluation& e) {
       write_matrix(w, std::get<Qap>(kind).distance_matrix);
       return write_matrix(w, std::get<Qap>(kind).flow_matrix);
     case Tag::kTspPoints: return write_points(w, std::get<TspPoints>(kind).points);
+    case Tag::kCustom: return write_custom(w, std::get<Custom>(kind));
   }
   unknown_tag("evaluation", e.tag());
 }
@@ -97,6 +99,10 @@ Evaluation read_evaluation(ByteReader& r) {
       return Evaluation::qap(std::move(distances), std::move(flows));
     }
     case Tag::kTspPoints: return Evaluation::tsp_points(read_points(r));
+    case Tag::kCustom: {
+      Custom custom = read_custom(r);
+      return Evaluation::custom(custom.size, std::move(custom.score));
+    }
   }
   unknown_tag("evaluation", t);
 }

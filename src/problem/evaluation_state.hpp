@@ -1,4 +1,5 @@
-// Saved state of an evaluation: its tag and its data (weights and capacity, matrices, or points).
+// Saved state of an evaluation: its tag and its data (weights and capacity, matrices, points,
+// or a custom evaluation's size and score function index).
 #pragma once
 
 #include "problem/evaluation.hpp"

@@ -9,6 +9,7 @@ import copy
 import ctypes
 import pickle
 import random
+import struct
 
 import numpy as np
 import pytest
@@ -491,8 +492,32 @@ class TestFailuresInRuns:
         assert p.eval() == 1.0
 
 
-def test_saved_bytes_never_hold_a_custom_evaluation():
-    state = E.tsp([[0, 1], [1, 0]]).__reduce__()[1][1]
-    forged = state[:2] + bytes([6]) + state[3:]
-    with pytest.raises(ValueError, match="^invalid Evaluation state: an evaluation built from callables has no saved bytes$"):
-        E._from_state(forged)
+class TestSavedState:
+    def test_the_state_refers_to_callables_carried_beside_it(self):
+        # A custom evaluation is written as its tag (6), size and index into the callables
+        # that follow the bytes; a problem and a search refer to them the same way.
+        ev = E.custom(5, module_level_length)
+        restore, (cls, state, callables) = ev.__reduce__()
+        assert (cls, state) == ("Evaluation", bytes([1, 5, 6]) + struct.pack("<II", 5, 0))
+        assert [(e.callable, d) for e, d in callables] == [(module_level_length, None)]
+        p = P.array_problem(M.swap(1), E.custom(len(TOUR), tour_of_module_matrix, delta_of_module_matrix))
+        for obj in (p, LS.steepest_descent(True, p, T.max_iterations(1))):
+            (_, state, callables) = obj.__reduce__()[1]
+            assert [(e.callable, d.callable) for e, d in callables] == [(tour_of_module_matrix, delta_of_module_matrix)]
+        assert E.tsp([[0, 1], [1, 0]]).__reduce__()[1][2:] == ()  # other states are bytes alone
+
+    def test_callables_must_match_the_state(self):
+        state = bytes([1, 5, 6]) + struct.pack("<II", 5, 1)
+        with pytest.raises(ValueError, match="^invalid Evaluation state: score function 1 of 0 given with the state$"):
+            E._from_state(state)
+        with pytest.raises(ValueError, match="score function 1 of 1 given"):
+            E._from_state(state, callables=[(module_level_length, None)])
+        ev = E._from_state(state, callables=[(len, None), (module_level_length, None)])
+        assert P.array_problem(M.swap(1), ev).eval() == 30.0  # identity: sum of k * k
+        with pytest.raises(TypeError, match="callables must be a sequence of"):
+            E._from_state(state, callables=[module_level_length])
+        with pytest.raises(TypeError, match="positional"):
+            E._from_state(state, [(len, None)])
+        wrong = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.c_void_p)(lambda p: 0.0)
+        with pytest.raises(TypeError, match="must have the signature double"):
+            E._from_state(state, callables=[(len, None), (wrong, None)])

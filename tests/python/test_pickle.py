@@ -310,7 +310,7 @@ class TestMalformedState:
             ("Problem", lambda s: s[:-16] + struct.pack("<II", 0, 0) + s[-8:], "the current solution is not a permutation of 0..2 - 1"),
             ("Problem", lambda s: s[:-8] + struct.pack("<II", 2, 0), "the best solution is not a permutation of 0..2 - 1"),
         ],
-        ids=["format", "class", "move-tag", "evaluation-tag", "huge-count", "current", "best"],
+        ids=["format", "class", "move-tag", "evaluation-tag", "next-evaluation-tag", "huge-count", "current", "best"],
     )
     def test_refusal_messages(self, kind, forge, message):
         with pytest.raises(ValueError, match=f"^invalid {kind} state: " + message.replace(".", r"\.")):
