@@ -13,10 +13,15 @@
 #include <span>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "problem/array_problem.hpp"
+#include "problem/custom_state.hpp"
+#include "problem/evaluation_state.hpp"
+#include "support/serialize.hpp"
+#include "support/shared.hpp"
 #include "problem/evaluation.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
@@ -213,6 +218,67 @@ TEST(CustomEvaluationTest, NativeEntryPointsAreCalledDirectly) {
                  [&](Move, double d) { best = std::min(best, d); });
   EXPECT_EQ(calls, 1 + 1 + 15);
   EXPECT_LT(best, 0.0);  // the identity is not the minimum of this weighting
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// A saved custom evaluation is its tag, size and table index; equal score functions share an
+// entry, and without an installed table nothing is written or read.
+TEST(CustomStateTest, RoundTripThroughTheTable) {
+  auto a = std::make_shared<const Weighted>(true);
+  auto b = std::make_shared<const Weighted>(false);
+  ScoreFunctionTable saved;
+  ByteWriter w;
+  {
+    const ScoreFunctionScope scope(saved);
+    write_evaluation(w, Evaluation::custom(4, a));
+    write_evaluation(w, Evaluation::custom(5, b));
+    write_evaluation(w, Evaluation::custom(6, a));
+  }
+  ASSERT_EQ(saved.entries().size(), 2U);
+  const std::vector<std::uint8_t> bytes = std::move(w).take();
+  EXPECT_EQ(bytes[0], 6);  // Evaluation::Tag::kCustom
+  EXPECT_EQ(bytes.size(), 3U * 9U);
+
+  ScoreFunctionTable loaded(saved.entries());
+  ByteReader r(bytes);
+  const ScoreFunctionScope scope(loaded);
+  for (const auto& [size, score] : {std::pair{4U, a.get()}, std::pair{5U, b.get()}, std::pair{6U, a.get()}}) {
+    const Evaluation e = read_evaluation(r);
+    const auto& c = std::get<Custom>(e.kind());
+    EXPECT_EQ(c.size, size);
+    EXPECT_EQ(c.score.get(), score);
+  }
+  r.expect_end();
+}
+
+TEST(CustomStateTest, RefusedWithoutATableOrAnEntry) {
+  ByteWriter w;
+  EXPECT_THROW(write_evaluation(w, Evaluation::custom(3, std::make_shared<const Weighted>(true))), MalformedState);
+  t_unwinding_consistent = false;
+  ByteWriter forged;
+  forged.u8(6);
+  forged.u32(3);
+  forged.u32(0);
+  const std::vector<std::uint8_t> bytes = std::move(forged).take();
+  {
+    ByteReader r(bytes);
+    EXPECT_THROW((void)read_evaluation(r), MalformedState);
+    t_unwinding_consistent = false;
+  }
+  ScoreFunctionTable empty;
+  const ScoreFunctionScope scope(empty);
+  ByteReader r(bytes);
+  try {
+    (void)read_evaluation(r);
+    FAIL() << "an index past the table was read";
+  } catch (const MalformedState& m) {
+    EXPECT_EQ(m.reason, "score function 0 of 0 given with the state");
+  }
 }
 
 }  // namespace
