@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "problem/move.hpp"
+#include "problem/scan/common.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -128,16 +129,6 @@ class CustomKernel {
   mutable double before_ = 0.0;
 };
 
-// A visitor may end a scan early: one that has stop_scan() is asked before each row of moves.
-template <class Visit>
-[[nodiscard]] bool custom_scan_stops(const Visit& visit) {
-  if constexpr (requires { visit.stop_scan(); }) {
-    return visit.stop_scan();
-  } else {
-    return false;
-  }
-}
-
 // Calls visit(Move{i, j}, delta) for every move i = first.., j = i+1..n-1 (the move types'
 // enumeration order), each delta what custom_delta would give and each failure where it would
 // stop. `s` is only read: without a delta function the moves are tried on `work`, a copy made
@@ -150,7 +141,7 @@ void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std:
   const std::size_t len = s.size();
   if (scorer.has_delta()) {
     for (std::size_t i = first; i + 1 < n; ++i) {
-      if (custom_scan_stops(visit)) return;
+      if (scan::scan_stop(visit, n - 1 - i)) return;
       for (std::size_t j = i + 1; j < n; ++j) {
         check_custom_move(r, len, i, j);
         visit(Move{static_cast<Word>(i), static_cast<Word>(j)}, scorer.delta(s, kind, i, j));
@@ -162,7 +153,7 @@ void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std:
   const std::span<Word> w(work);
   const double before = scorer.evaluate(s);
   for (std::size_t i = first; i + 1 < n; ++i) {
-    if (custom_scan_stops(visit)) return;
+    if (scan::scan_stop(visit, n - 1 - i)) return;
     for (std::size_t j = i + 1; j < n; ++j) {
       apply_custom_move(r, w, i, j);
       const double after = scorer.evaluate(w);

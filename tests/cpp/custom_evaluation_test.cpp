@@ -192,6 +192,29 @@ TEST(CustomEvaluationTest, ScanScoresTheStartOnceAndTriesMovesOnACopy) {
   EXPECT_EQ(work, s);  // every move undone on the copy
 }
 
+// A visitor that stops after its first row: told each row's move count, as the run control is.
+struct StopAfterOneRow {
+  std::vector<std::size_t> rows;
+  int visits = 0;
+  void operator()(Move, double) { ++visits; }
+  bool stop_scan(std::size_t moves) {
+    rows.push_back(moves);
+    return rows.size() > 1;
+  }
+};
+
+TEST(CustomEvaluationTest, ScansAreStoppedBetweenRowsAndCountEachRow) {
+  for (const bool with_delta : {false, true}) {
+    const Custom c{6, std::make_shared<Weighted>(with_delta)};
+    const Solution s = shuffled(6, 5);
+    Solution work;
+    StopAfterOneRow visit;
+    scan_custom(c, Rearrangement::kReverse, s, 0, 6, work, visit);
+    EXPECT_EQ(visit.rows, (std::vector<std::size_t>{5, 4}));
+    EXPECT_EQ(visit.visits, 5);
+  }
+}
+
 TEST(CustomEvaluationTest, KernelRescoresTheStartOnlyAfterTheSolutionChanged) {
   auto fn = std::make_shared<Weighted>(false);
   const CustomKernel kernel(Custom{5, fn}, Rearrangement::kReverse);
