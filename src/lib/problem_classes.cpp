@@ -332,6 +332,14 @@ PyObject* swap_tsp(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) no
   });
 }
 
+constexpr Signature kOrOpt{"MoveType", "or_opt", {"seed"}, 0};
+PyObject* or_opt(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seed] = bind<Seed>(kOrOpt, a, n, kw);
+    return new_instance<DynMoveType>(MoveType::or_opt(seed));
+  });
+}
+
 constexpr Signature kMultiNeighbor{"MoveType", "multi_neighbor", {"move_array", "weights"}, 1};
 PyObject* multi_neighbor(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
@@ -512,6 +520,7 @@ PyMethodDef* DynMoveType::methods() {
       method(swap, kSwap),
       method(reverse, kReverse),
       method(swap_tsp, kSwapTsp),
+      method(or_opt, kOrOpt),
       method(multi_neighbor, kMultiNeighbor),
       from_state_method<DynMoveType>(),
       reduce_method<DynMoveType>(),

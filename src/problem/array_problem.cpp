@@ -41,7 +41,7 @@ Move ArrayProblem::get_mov() { return move_type_.get_mov(); }
 std::vector<Move> ArrayProblem::get_all_mov() const { return move_type_.get_all_mov(); }
 
 void ArrayProblem::do_mov(Move m, const MoveType* move_type) {
-  (move_type != nullptr ? *move_type : move_type_).do_move(solution_, m.i, m.j);
+  (move_type != nullptr ? *move_type : move_type_).do_move(solution_, m);
 }
 
 double ArrayProblem::delta_eval(Move m, const MoveType* move_type) {

@@ -78,7 +78,7 @@ double bins_delta_of(const Bins& b, Move m, const MoveType& mt, std::span<const 
   switch (mt.tag()) {
     case MoveType::Tag::kSimple:
       return kernels::bins_delta<State>(b.weights, b.max_fill, geometry(*mt.simple()).rearrangement, s, m.i,
-                                        m.j);
+                                        m.j, m.shape);
     case MoveType::Tag::kMultiNeighbor:
       (void)bins_eval_of(b, s);
       multi_neighbor_cannot_move();
@@ -98,6 +98,8 @@ double tsp_delta_of(const D& d, bool symmetric, Move m, const MoveType& mt, std:
           return kernels::tsp_reverse<Checked>(d, symmetric, s, m.i, m.j);
         case Rearrangement::kExchange:
           return kernels::tsp_swap<Checked>(d, symmetric, s, m.i, m.j);
+        case Rearrangement::kSegment:
+          return kernels::tsp_segment<Checked>(d, symmetric, s, m.i, m.j, m.shape);
       }
       unknown_tag("rearrangement", r);
     }
@@ -114,7 +116,7 @@ double tsp_delta_of(const D& d, bool symmetric, Move m, const MoveType& mt, std:
 double qap_delta_of(const Qap& q, Move m, const MoveType& mt, std::span<const Word> s) {
   switch (mt.tag()) {
     case MoveType::Tag::kSimple:
-      return kernels::qap_delta(q, geometry(*mt.simple()).rearrangement, s, m.i, m.j);
+      return kernels::qap_delta(q, geometry(*mt.simple()).rearrangement, s, m.i, m.j, m.shape);
     case MoveType::Tag::kMultiNeighbor:
       return kernels::qap_delta(q, Rearrangement::kExchange, s, m.i, m.j);
   }

@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "problem/or_opt.hpp"
 #include "support/fatal.hpp"
 #include "support/tags.hpp"
 
@@ -86,14 +87,27 @@ void reverse_run(std::span<Word> array, Word i, Word j) {
 Move draw(Reverse& m) { return draw_any_pair(m.rng, m.size); }
 Move draw(Swap& m) { return draw_any_pair(m.rng, m.size); }
 Move draw(SwapTsp& m) { return draw_pair_after_start(m.rng, m.size); }
+// The run as reverse draws its pair, then a shape uniformly among the ten, redrawn until it
+// is one enumerated on the run (every run of two or more positions has front 1).
+Move draw(OrOpt& m) {
+  Move move = draw_any_pair(m.rng, m.size);
+  const std::size_t run = std::size_t{move.j} - move.i + 1;
+  do {
+    move.shape = or_opt::kShapes[m.rng.range(0, static_cast<std::uint32_t>(or_opt::kShapes.size()))];
+  } while (!or_opt::enumerated(move.shape, run));
+  return move;
+}
 
 std::vector<Move> all_moves(const Reverse& m) { return enumerate_pairs(0, m.size); }
 std::vector<Move> all_moves(const Swap& m) { return enumerate_pairs(0, m.size); }
 std::vector<Move> all_moves(const SwapTsp& m) { return enumerate_pairs(1, m.size); }
+std::vector<Move> all_moves(const OrOpt& m) { return or_opt::all_moves(m.size); }
 
-void apply(const Reverse&, std::span<Word> array, Word i, Word j) { reverse_run(array, i, j); }
-void apply(const Swap&, std::span<Word> array, Word i, Word j) { exchange(array, i, j); }
-void apply(const SwapTsp&, std::span<Word> array, Word i, Word j) { exchange(array, i, j); }
+// Pair moves carry shape 0; the shape is only read by the segment moves.
+void apply(const Reverse&, std::span<Word> array, Move m) { reverse_run(array, m.i, m.j); }
+void apply(const Swap&, std::span<Word> array, Move m) { exchange(array, m.i, m.j); }
+void apply(const SwapTsp&, std::span<Word> array, Move m) { exchange(array, m.i, m.j); }
+void apply(const OrOpt&, std::span<Word> array, Move m) { or_opt::apply(array, m.i, m.j, m.shape); }
 
 }  // namespace
 
@@ -106,6 +120,7 @@ MoveGeometry geometry(MoveKind kind) {
     case MoveKind::kReverse: return {Rearrangement::kReverse, 0};
     case MoveKind::kSwap: return {Rearrangement::kExchange, 0};
     case MoveKind::kSwapTsp: return {Rearrangement::kExchange, 1};
+    case MoveKind::kOrOpt: return {Rearrangement::kSegment, 0};
   }
   unknown_tag("move", kind);
 }
@@ -114,6 +129,7 @@ Move inverse(Rearrangement rearrangement, Move m) {
   switch (rearrangement) {
     case Rearrangement::kReverse:
     case Rearrangement::kExchange: return m;
+    case Rearrangement::kSegment: return Move{m.i, m.j, static_cast<std::uint8_t>(m.shape ^ or_opt::kBack)};
   }
   unknown_tag("rearrangement", rearrangement);
 }
@@ -130,8 +146,8 @@ std::vector<Move> get_all_mov(const SimpleMoveType& move_type) {
   return std::visit([](const auto& m) { return all_moves(m); }, move_type);
 }
 
-void do_move(const SimpleMoveType& move_type, std::span<Word> array, Word i, Word j) {
-  std::visit([&](const auto& m) { apply(m, array, i, j); }, move_type);
+void do_move(const SimpleMoveType& move_type, std::span<Word> array, Move move) {
+  std::visit([&](const auto& m) { apply(m, array, move); }, move_type);
 }
 
 void set_seed(SimpleMoveType& move_type, std::uint64_t seed) {
@@ -152,6 +168,10 @@ MoveType MoveType::swap(std::optional<std::uint64_t> seed) {
 
 MoveType MoveType::tsp(std::optional<std::uint64_t> seed) {
   return MoveType(SimpleMoveType(SwapTsp{make_rng(seed), 0}));
+}
+
+MoveType MoveType::or_opt(std::optional<std::uint64_t> seed) {
+  return MoveType(SimpleMoveType(OrOpt{make_rng(seed), 0}));
 }
 
 MoveType MoveType::multi_neighbor(std::vector<SimpleMoveType> move_array,
@@ -180,9 +200,9 @@ std::vector<Move> MoveType::get_all_mov() const {
   unknown_tag("move type", tag());
 }
 
-void MoveType::do_move(std::span<Word> array, Word i, Word j) const {
+void MoveType::do_move(std::span<Word> array, Move m) const {
   switch (tag()) {
-    case Tag::kSimple: return kestrum::do_move(std::get<SimpleMoveType>(kind_), array, i, j);
+    case Tag::kSimple: return kestrum::do_move(std::get<SimpleMoveType>(kind_), array, m);
     case Tag::kMultiNeighbor: fatal("MultiNeighbor doesn't support do_move");
   }
   unknown_tag("move type", tag());
@@ -213,7 +233,8 @@ void MoveType::set_size(Word n) {
 static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveKind::kReverse), SimpleMoveType>, Reverse> &&
               std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveKind::kSwap), SimpleMoveType>, Swap> &&
               std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveKind::kSwapTsp), SimpleMoveType>, SwapTsp> &&
-              std::variant_size_v<SimpleMoveType> == 3);
+              std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveKind::kOrOpt), SimpleMoveType>, OrOpt> &&
+              std::variant_size_v<SimpleMoveType> == 4);
 static_assert(std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveType::Tag::kSimple), MoveType::Kind>, SimpleMoveType> &&
               std::is_same_v<std::variant_alternative_t<static_cast<std::size_t>(MoveType::Tag::kMultiNeighbor), MoveType::Kind>, MultiNeighbor>);
 

@@ -1,5 +1,6 @@
 // Saved state of a move type. Tags are fixed forever: the simple kinds are saved as
-// 0 reverse, 1 swap, 2 swap_tsp, then 3 is a MultiNeighbor; a new simple kind takes 4, 5, ...
+// 0 reverse, 1 swap, 2 swap_tsp, then 3 is a MultiNeighbor; 4 or_opt; a new simple kind takes
+// 5, 6, ...
 #include "problem/move_state.hpp"
 
 #include <cstddef>
@@ -17,13 +18,14 @@ namespace kestrum {
 namespace {
 
 constexpr std::uint8_t kMultiNeighborTag = 3;
-constexpr std::uint8_t kSavedTags = 4;  // one past the largest saved tag
+constexpr std::uint8_t kSavedTags = 5;  // one past the largest saved tag
 
 std::uint8_t saved_tag(MoveKind kind) {
   switch (kind) {
     case MoveKind::kReverse: return 0;
     case MoveKind::kSwap: return 1;
     case MoveKind::kSwapTsp: return 2;
+    case MoveKind::kOrOpt: return 4;
   }
   unknown_tag("move", kind);
 }
@@ -66,6 +68,7 @@ SimpleMoveType read_simple_of(ByteReader& r, MoveKind kind) {
     case MoveKind::kReverse: return read_generator<Reverse>(r);
     case MoveKind::kSwap: return read_generator<Swap>(r);
     case MoveKind::kSwapTsp: return read_generator<SwapTsp>(r);
+    case MoveKind::kOrOpt: return read_generator<OrOpt>(r);
   }
   unknown_tag("move", kind);
 }

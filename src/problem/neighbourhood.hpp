@@ -17,7 +17,7 @@
 
 namespace kestrum {
 
-// Calls visit(Move{i, j}, delta) for every move of `mt` over `s`, in get_all_mov order, with
+// Calls visit(Move{i, j, shape}, delta) for every move of `mt` over `s`, in get_all_mov order, with
 // delta bit-identical to Evaluation::delta_eval. The evaluation kind and the move kind are
 // resolved once per call. The data is checked against the solution once; if it does not cover
 // it, the moves are scored with the checked routines and stop where delta_eval would. `s` is
@@ -69,6 +69,10 @@ decltype(auto) with_tour_kernel(const D& d, bool symmetric, Rearrangement kind, 
       const TspSwapKernel<R, D> k{&d, symmetric};
       return f(k);
     }
+    case Rearrangement::kSegment: {
+      const TspSegmentKernel<R, D> k{&d, symmetric};
+      return f(k);
+    }
   }
   unknown_tag("rearrangement", kind);
 }
@@ -76,7 +80,7 @@ decltype(auto) with_tour_kernel(const D& d, bool symmetric, Rearrangement kind, 
 }  // namespace scan
 
 // For random proposals: resolves the pair once and calls f with a const kernel whose
-// delta(s, i, j) is bit-identical to Evaluation::delta_eval of the move (i, j).
+// delta(s, i, j, shape) is bit-identical to Evaluation::delta_eval of the move (i, j, shape).
 template <class F>
 decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, F&& f) {
   const Rearrangement kind = geometry(mt).rearrangement;

@@ -85,7 +85,7 @@ void expect_scan_matches(const Evaluation& e, const SimpleMoveType& simple_mt, S
       const Move m = moves[k];
       ASSERT_EQ(seen[k].move, m) << where;
       const double reference = e.delta_eval(m, mt, s);
-      const double by_kernel = kernel.delta(s, m.i, m.j);
+      const double by_kernel = kernel.delta(s, m.i, m.j, m.shape);
       EXPECT_TRUE(same_bits(seen[k].delta, reference))
           << where << " (" << m.i << ", " << m.j << "): scan " << seen[k].delta << ", delta_eval "
           << reference;

@@ -43,10 +43,12 @@ TEST(ProblemState, EveryEvaluationRoundTrips) {
 }
 
 TEST(ProblemState, MoveTypeTagsAreFixed) {
-  // Saved tags: 0 reverse, 1 swap, 2 swap_tsp, 3 a MultiNeighbor; members use the simple tags.
+  // Saved tags: 0 reverse, 1 swap, 2 swap_tsp, 3 a MultiNeighbor, 4 or_opt; members use the
+  // simple tags.
   EXPECT_EQ(saved(MoveType::reverse(1), write_move_type).at(0), 0);
   EXPECT_EQ(saved(MoveType::swap(1), write_move_type).at(0), 1);
   EXPECT_EQ(saved(MoveType::tsp(1), write_move_type).at(0), 2);
+  EXPECT_EQ(saved(MoveType::or_opt(1), write_move_type).at(0), 4);
   const MoveType multi = MoveType::multi_neighbor({*MoveType::tsp(3).simple(), *MoveType::reverse(4).simple()}, {{0.25, 2}});
   const Bytes bytes = saved(multi, write_move_type);
   EXPECT_EQ(bytes.at(0), 3);
@@ -58,11 +60,17 @@ TEST(ProblemState, MoveTypeTagsAreFixed) {
   EXPECT_EQ(back.multi()->weights, (std::vector<double>{0.25, 2}));
   EXPECT_EQ(saved(back, write_move_type), bytes);
 
-  // A member cannot be a MultiNeighbor, and 4 is no kind yet.
+  // A member cannot be a MultiNeighbor, and 5 is no kind yet.
   Bytes nested = bytes;
   nested.at(9) = 3;
   EXPECT_EQ(reason_of(nested, read_move_type), "neighbourhood member tag 3 is unknown");
-  EXPECT_EQ(reason_of(Bytes{4}, read_move_type), "move type tag 4 is unknown");
+  EXPECT_EQ(reason_of(Bytes{5}, read_move_type), "move type tag 5 is unknown");
+  // An or_opt member reads back as itself.
+  const MoveType with_or_opt = MoveType::multi_neighbor({*MoveType::or_opt(5).simple()}, std::nullopt);
+  const Bytes member_bytes = saved(with_or_opt, write_move_type);
+  EXPECT_EQ(member_bytes.at(9), 4);
+  ByteReader member_reader(member_bytes);
+  EXPECT_EQ(saved(read_move_type(member_reader), write_move_type), member_bytes);
 }
 
 TEST(ProblemState, SolutionsMustBePermutationsOfOneLength) {

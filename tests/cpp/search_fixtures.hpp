@@ -69,7 +69,7 @@ class ScoredProblem final : public Problem {
 
   [[nodiscard]] Move get_mov() override { return move_type_.get_mov(); }
   [[nodiscard]] std::vector<Move> get_all_mov() const override { return move_type_.get_all_mov(); }
-  void do_mov(Move m, const MoveType* t) override { (t ? *t : move_type_).do_move(solution, m.i, m.j); }
+  void do_mov(Move m, const MoveType* t) override { (t ? *t : move_type_).do_move(solution, m); }
   [[nodiscard]] double delta_eval(Move m, const MoveType* t) override {
     if (delta_) return delta_(solution, m);
     const double before = score_(solution);

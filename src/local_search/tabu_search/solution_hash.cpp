@@ -1,6 +1,8 @@
 // Arithmetic modulo 2^61 - 1 and the prefix sums of the tabu search's solution hash.
 #include "local_search/tabu_search/solution_hash.hpp"
 
+#include "problem/or_opt.hpp"
+
 namespace kestrum {
 
 namespace {
@@ -77,6 +79,23 @@ std::uint64_t SolutionHash::after_swap(Word i, Word j) const noexcept {
 std::uint64_t SolutionHash::after_reverse(Word i, Word j) const noexcept {
   const std::uint64_t old_run = sub(prefix_[j + 1], prefix_[i]);
   const std::uint64_t new_run = mul(pow_[i + j], sub(inv_prefix_[j + 1], inv_prefix_[i]));
+  return add(sub(hash(), old_run), new_run);
+}
+
+std::uint64_t SolutionHash::after_segment(Word i, Word j, std::uint8_t shape) const noexcept {
+  const std::size_t l = or_opt::length(shape);
+  const bool back = or_opt::back(shape);
+  const std::size_t lo = back ? j + 1 - l : i;  // the segment's first position now
+  const std::size_t rest_lo = back ? i : i + l;
+  const std::size_t rest_hi = back ? j - l : j;
+  const std::uint64_t old_run = sub(prefix_[j + 1], prefix_[i]);
+  const std::uint64_t rest = sub(prefix_[rest_hi + 1], prefix_[rest_lo]);
+  std::uint64_t new_run = mul(rest, back ? pow_[l] : inv_pow_[l]);
+  const std::size_t to = back ? i : j + 1 - l;  // where the segment goes
+  for (std::size_t k = 0; k < l; ++k) {
+    const std::size_t from = or_opt::reversed(shape) ? lo + l - 1 - k : lo + k;
+    new_run = add(new_run, mul(g_[from], pow_[to + k]));
+  }
   return add(sub(hash(), old_run), new_run);
 }
 

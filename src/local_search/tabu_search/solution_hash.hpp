@@ -22,6 +22,9 @@ namespace kestrum {
 //                  sum_{q=i..j} g(s_q) * B^(i+j-q) = B^(i+j) * sum_{q=i..j} g(s_q) * B^-q;
 //                  with prefix sums P (of g(s_q) B^q) and Q (of g(s_q) B^-q):
 //                  H' = H - (P[j+1] - P[i]) + B^(i+j) * (Q[j+1] - Q[i])
+//   segment(i, j): the rest of the run shifts by l positions, so its part of the sum is
+//                  multiplied by B^-l (front segment) or B^l (back segment); the segment's
+//                  l <= 3 positions are summed directly at their new places.
 //
 // load() builds the prefix sums of one solution in O(n); every neighbour hash after that
 // is a handful of multiplications. Two different solutions of length n collide when a
@@ -45,11 +48,13 @@ class SolutionHash {
   [[nodiscard]] std::uint64_t hash() const noexcept { return prefix_[n_]; }
   [[nodiscard]] std::uint64_t after_swap(Word i, Word j) const noexcept;
   [[nodiscard]] std::uint64_t after_reverse(Word i, Word j) const noexcept;
-  // The neighbour's hash after a move that rearranges as `r` does.
-  [[nodiscard]] std::uint64_t after(Rearrangement r, Word i, Word j) const {
+  [[nodiscard]] std::uint64_t after_segment(Word i, Word j, std::uint8_t shape) const noexcept;
+  // The neighbour's hash after a move that rearranges as `r` does (shape: Move::shape).
+  [[nodiscard]] std::uint64_t after(Rearrangement r, Word i, Word j, std::uint8_t shape = 0) const {
     switch (r) {
       case Rearrangement::kExchange: return after_swap(i, j);
       case Rearrangement::kReverse: return after_reverse(i, j);
+      case Rearrangement::kSegment: return after_segment(i, j, shape);
     }
     unknown_tag("rearrangement", r);
   }

@@ -1,6 +1,8 @@
 // The edge-sum hash of closed tours and its O(1) neighbour updates.
 #include "local_search/tabu_search/tour_hash.hpp"
 
+#include "problem/or_opt.hpp"
+
 #include <algorithm>
 #include <array>
 
@@ -58,6 +60,24 @@ std::uint64_t TourHash::after_swap(std::size_t i, std::size_t j) const noexcept 
     h = h - edge(s_[p], s_[q]) + edge(after(p), after(q));
   }
   return h;
+}
+
+std::uint64_t TourHash::after_segment(std::size_t i, std::size_t j, std::uint8_t shape) const noexcept {
+  const std::size_t n = s_.size();
+  const std::size_t l = or_opt::length(shape);
+  // Edges by their starting position: where the segment meets the rest of the run, before
+  // the move and after it.
+  const std::size_t joint_before = or_opt::back(shape) ? j - l : i + l - 1;
+  const std::size_t joint_after = or_opt::back(shape) ? i + l - 1 : j - l;
+  const std::size_t outer = (i + n - 1) % n;
+  auto edges = [&](std::size_t joint, auto value) {
+    std::uint64_t h = edge(value(outer), value((outer + 1) % n)) + edge(value(joint), value(joint + 1));
+    if (j != outer) h += edge(value(j), value((j + 1) % n));  // unless the run is the whole tour
+    return h;
+  };
+  const std::uint64_t gone = edges(joint_before, [&](std::size_t p) { return s_[p]; });
+  const std::uint64_t come = edges(joint_after, [&](std::size_t p) { return or_opt::value_after(s_, i, j, shape, p); });
+  return hash_ - gone + come;
 }
 
 }  // namespace kestrum

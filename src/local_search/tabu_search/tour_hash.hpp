@@ -24,6 +24,9 @@ namespace kestrum {
 //                  H' = H - e(pred, s_i) - e(s_j, next) + e(pred, s_j) + e(s_i, next)
 //                  (reversing the whole array gives the same tour: H' = H)
 //   swap(i, j):    the edges at positions i - 1, i, j - 1 and j (cyclically, each once).
+//   segment(i, j): the three edges where the segment leaves and where it goes in, read as
+//                  the edges at positions i - 1, the segment's end and j before and after
+//                  (cyclically, each once); the segment's own edges stay the same pairs.
 //
 // Two different tours collide when their edge sums agree, a 1 in 2^64 event for a scrambled
 // e; the tabu list confirms a hit by comparing canonical forms (canonical_form below), so a
@@ -38,11 +41,14 @@ class TourHash {
   // Hashes of the neighbours of the loaded tour (i < j < n), in O(1).
   [[nodiscard]] std::uint64_t after_reverse(std::size_t i, std::size_t j) const noexcept;
   [[nodiscard]] std::uint64_t after_swap(std::size_t i, std::size_t j) const noexcept;
-  // The neighbour's hash after a move that rearranges as `r` does.
-  [[nodiscard]] std::uint64_t after(Rearrangement r, std::size_t i, std::size_t j) const {
+  [[nodiscard]] std::uint64_t after_segment(std::size_t i, std::size_t j, std::uint8_t shape) const noexcept;
+  // The neighbour's hash after a move that rearranges as `r` does (shape: Move::shape).
+  [[nodiscard]] std::uint64_t after(Rearrangement r, std::size_t i, std::size_t j,
+                                    std::uint8_t shape = 0) const {
     switch (r) {
       case Rearrangement::kExchange: return after_swap(i, j);
       case Rearrangement::kReverse: return after_reverse(i, j);
+      case Rearrangement::kSegment: return after_segment(i, j, shape);
     }
     unknown_tag("rearrangement", r);
   }

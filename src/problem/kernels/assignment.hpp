@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "problem/evaluation.hpp"
 #include "problem/kernels/common.hpp"
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
+#include "problem/or_opt.hpp"
 #include "support/word.hpp"
 
 namespace kestrum::kernels {
@@ -112,6 +114,54 @@ template <class R>
   return total;
 }
 
+// Exact change of the assignment cost when the run i..j is rearranged and position p gets
+// after(p): every pair with an end in the run contributes D[pair] * (F[new pair] - F[old pair]).
+// For verified data (qap_verified) and i < j < m; O((j - i + 1) * m).
+template <class After>
+[[nodiscard]] double qap_run_exact(const Matrix& d, const Matrix& f, std::span<const Word> s,
+                                   std::size_t i, std::size_t j, After after) noexcept {
+  const std::size_t m = d.rows();
+  double total = 0.0;
+  for (std::size_t p = i; p <= j; ++p) {
+    const Word u = s[p];
+    const Word v = after(p);
+    if (u == v) continue;
+    for (std::size_t k = 0; k < i; ++k) {
+      const Word w = s[k];
+      total = total + d.fast(k, p) * (f.fast(w, v) - f.fast(w, u));
+    }
+    for (std::size_t k = j + 1; k < m; ++k) {
+      const Word w = s[k];
+      total = total + d.fast(p, k) * (f.fast(v, w) - f.fast(u, w));
+    }
+  }
+  for (std::size_t a = i; a <= j; ++a) {
+    const Word na = after(a);
+    for (std::size_t b = a + 1; b <= j; ++b) {
+      const double now = f.fast(s[a], s[b]);
+      const double then = f.fast(na, after(b));
+      total = total + d.fast(a, b) * (then - now);
+    }
+  }
+  return total;
+}
+
+// delta_eval of the segment move on an assignment: the exact local change on verified data,
+// otherwise two checked evaluations (which stop where a read fails).
+[[nodiscard]] inline double qap_segment(const Qap& q, std::span<const Word> s, std::size_t i,
+                                        std::size_t j, std::uint8_t shape) {
+  const Matrix& d = q.distance_matrix;
+  const Matrix& f = q.flow_matrix;
+  or_opt::check(s.size(), i, j, shape);
+  auto after = [&](std::size_t p) { return or_opt::value_after(s, i, j, shape, p); };
+  if (j < d.rows() && qap_verified(q, s)) return qap_run_exact(d, f, s, i, j, after);
+  const double before = qap_cost<Checked>(d, f, [&](std::size_t p) { return at(s, p); });
+  const double moved = qap_cost<Checked>(d, f, [&](std::size_t p) {
+    return after_move<Checked>(Rearrangement::kSegment, s, i, j, p, shape);
+  });
+  return moved - before;
+}
+
 // Whether move (i, j) changes the assignment as an exchange of two positions does: every
 // exchange, and a reversal of two or three positions (an exchange of the run's ends). An
 // inverted run is refused here, before anything is read.
@@ -121,6 +171,7 @@ template <class R>
     case Rearrangement::kReverse:
       if (i > j) refuse_inverted_run(i, j);
       return j - i <= 2;
+    case Rearrangement::kSegment: return false;
   }
   unknown_tag("rearrangement", kind);
 }
@@ -129,8 +180,10 @@ template <class R>
 // for exchanges and for reversals of two or three positions (an exchange of the run's ends).
 // Otherwise, and for longer reversals, the exact change: by the local routines when the data
 // is verified, by two checked evaluations when it is not.
+// A segment move (shape: Move::shape) goes to qap_segment.
 [[nodiscard]] inline double qap_delta(const Qap& q, Rearrangement kind, std::span<const Word> s,
-                                      std::size_t i, std::size_t j) {
+                                      std::size_t i, std::size_t j, std::uint8_t shape = 0) {
+  if (kind == Rearrangement::kSegment) return qap_segment(q, s, i, j, shape);
   const Matrix& d = q.distance_matrix;
   const Matrix& f = q.flow_matrix;
   const bool exchange = qap_as_exchange(kind, i, j);

@@ -9,13 +9,15 @@
 
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
+#include "problem/or_opt.hpp"
 #include "support/fatal.hpp"
 #include "support/tags.hpp"
 #include "support/word.hpp"
 
 // None of these routines applies the move. The values the array would hold after it are read
 // from the unchanged array (after a reversal of i..j, position p holds s[i + j - p]; after an
-// exchange, p = i holds s[j] and p = j holds s[i]), and every sum is formed with the same
+// exchange, p = i holds s[j] and p = j holds s[i]; after a segment move, or_opt::value_after),
+// and every sum is formed with the same
 // operations in the same order as applying the move, measuring and undoing it would. The
 // results are therefore the same bit for bit, and a failed read leaves the array untouched.
 //
@@ -48,8 +50,11 @@ struct Unchecked {
 };
 
 // The checks applying the move would make, in its order, before anything is exchanged.
-inline void check_move(Rearrangement kind, std::size_t len, std::size_t i, std::size_t j) {
+// `shape` is read by segment moves only (Move::shape).
+inline void check_move(Rearrangement kind, std::size_t len, std::size_t i, std::size_t j,
+                       std::uint8_t shape = 0) {
   switch (kind) {
+    case Rearrangement::kSegment: return or_opt::check(len, i, j, shape);
     case Rearrangement::kReverse:
       if (i > j) refuse_inverted_run(i, j);
       if (i == j) return;  // an empty pair walk checks nothing
@@ -64,11 +69,12 @@ inline void check_move(Rearrangement kind, std::size_t len, std::size_t i, std::
 // read (and checked) first, as reading the changed array would.
 template <class R>
 [[nodiscard]] Word after_move(Rearrangement kind, std::span<const Word> s, std::size_t i, std::size_t j,
-                              std::size_t p) {
+                              std::size_t p, std::uint8_t shape = 0) {
   const Word v = R::pos(s, p);
   switch (kind) {
     case Rearrangement::kExchange: return p == i ? s[j] : (p == j ? s[i] : v);
     case Rearrangement::kReverse: return (i <= p && p <= j) ? s[i + j - p] : v;
+    case Rearrangement::kSegment: return or_opt::value_after(s, i, j, shape, p);
   }
   unknown_tag("rearrangement", kind);
 }

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "problem/kernels/common.hpp"
 #include "problem/matrix.hpp"
+#include "problem/or_opt.hpp"
 #include "support/fatal.hpp"
 #include "support/word.hpp"
 
@@ -33,12 +35,12 @@ template <class R, class D, class Value>
 // asymmetric matrix, where the local formulas would count the closing edge twice.
 template <class R, class D>
 [[nodiscard]] double tsp_full_delta(const D& d, Rearrangement kind, std::span<const Word> s,
-                                    std::size_t i, std::size_t j) {
+                                    std::size_t i, std::size_t j, std::uint8_t shape = 0) {
   const std::size_t len = s.size();
   const double before = tour_length<R>(d, len, [&](std::size_t p) { return R::pos(s, p); });
-  check_move(kind, len, i, j);
+  check_move(kind, len, i, j, shape);
   const double after =
-      tour_length<R>(d, len, [&](std::size_t p) { return after_move<R>(kind, s, i, j, p); });
+      tour_length<R>(d, len, [&](std::size_t p) { return after_move<R>(kind, s, i, j, p, shape); });
   return after - before;
 }
 
@@ -118,6 +120,66 @@ template <class R, class D>
     return after_move<R>(Rearrangement::kReverse, s, i, j, p);
   });
   return after - before;
+}
+
+// Tour change of the segment move (i, j, shape) when the run i..j is not the whole tour, with
+// pred and next the cities just outside it (which the move leaves in place). Moving the front
+// segment a..b behind the rest c..e of the run:
+//   pred a..b c..e next  ->  pred c..e a..b next   (a..b walked as b..a when reversed)
+//   before = (D[pred][a] + D[b][c]) + D[e][next],  after = (D[pred][c] + D[e][a']) + D[b'][next]
+// and the back segment g..e in front of the rest a..c mirrors it:
+//   pred a..c g..e next  ->  pred g..e a..c next
+//   before = (D[pred][a] + D[c][g]) + D[e][next],  after = (D[pred][g'] + D[e'][a]) + D[c][next]
+// On an asymmetric matrix a reversed segment's inner edges are added to both sums, forwards
+// before and backwards after. O(1): at most seven reads of the array.
+template <class R, class D>
+[[nodiscard]] double tsp_segment_local(const D& d, bool symmetric, std::span<const Word> s,
+                                       std::size_t i, std::size_t j, std::uint8_t shape,
+                                       Word pred, Word next) {
+  const std::size_t l = or_opt::length(shape);
+  const bool reversed = or_opt::reversed(shape);
+  // The segment runs from position lo to hi; the rest of the run from rest_lo to rest_hi.
+  const bool back = or_opt::back(shape);
+  const std::size_t lo = back ? j + 1 - l : i;
+  const std::size_t hi = lo + l - 1;
+  const Word seg_first = R::pos(s, lo);
+  const Word seg_last = R::pos(s, hi);
+  const Word rest_first = R::pos(s, back ? i : i + l);
+  const Word rest_last = R::pos(s, back ? j - l : j);
+  const Word new_first = reversed ? seg_last : seg_first;  // where the segment now starts
+  const Word new_last = reversed ? seg_first : seg_last;
+  double before = 0.0;
+  double after = 0.0;
+  if (!back) {
+    before = (R::dist(d, pred, seg_first) + R::dist(d, seg_last, rest_first)) + R::dist(d, rest_last, next);
+    after = (R::dist(d, pred, rest_first) + R::dist(d, rest_last, new_first)) + R::dist(d, new_last, next);
+  } else {
+    before = (R::dist(d, pred, rest_first) + R::dist(d, rest_last, seg_first)) + R::dist(d, seg_last, next);
+    after = (R::dist(d, pred, new_first) + R::dist(d, new_last, rest_first)) + R::dist(d, rest_last, next);
+  }
+  if (!symmetric && reversed) {
+    for (std::size_t k = lo; k < hi; ++k) {
+      const Word from = R::pos(s, k);
+      const Word to = R::pos(s, k + 1);
+      before = before + R::dist(d, from, to);
+      after = after + R::dist(d, to, from);
+    }
+  }
+  return after - before;
+}
+
+// delta_eval of the segment move (i, j, shape) on a tour. The move is checked first. When the
+// run is the whole tour its two outer edges are one edge, and the change is measured on the
+// whole tour (a handful of moves per scan).
+template <class R, class D>
+[[nodiscard]] double tsp_segment(const D& d, bool symmetric, std::span<const Word> s, std::size_t i,
+                                 std::size_t j, std::uint8_t shape) {
+  const std::size_t len = s.size();
+  or_opt::check(len, i, j, shape);
+  if (closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kSegment, s, i, j, shape);
+  const Word pred = R::pos(s, i > 0 ? i - 1 : len - 1);
+  const Word next = R::pos(s, j + 1 < len ? j + 1 : 0);
+  return tsp_segment_local<R>(d, symmetric, s, i, j, shape, pred, next);
 }
 
 }  // namespace kestrum::kernels

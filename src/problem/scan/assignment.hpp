@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "problem/evaluation.hpp"
@@ -17,8 +18,9 @@ namespace kestrum::scan {
 struct QapKernel {
   const Qap* qap;
   Rearrangement kind;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
-    return kernels::qap_delta(*qap, kind, s, i, j);
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
+                             std::uint8_t shape = 0) const {
+    return kernels::qap_delta(*qap, kind, s, i, j, shape);
   }
 };
 
@@ -42,7 +44,19 @@ void scan_qap(const Qap& q, Rearrangement kind, std::span<const Word> s, std::si
   const Matrix& f = q.flow_matrix;
   const std::size_t m = d.rows();
   if (n > m || !kernels::qap_verified(q, s)) {
+    if (kind == Rearrangement::kSegment) {
+      return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
+        return kernels::qap_segment(q, s, i, j, shape);
+      });
+    }
     return scan_checked(QapKernel{&q, kind}, s, first, n, visit);
+  }
+  if (kind == Rearrangement::kSegment) {
+    // The exact change over the run, as qap_segment gives it on verified data.
+    return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
+      return kernels::qap_run_exact(d, f, s, i, j,
+                                    [&](std::size_t p) { return or_opt::value_after(s, i, j, shape, p); });
+    });
   }
   const double* permuted = nullptr;
   if (q.symmetric) {

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <type_traits>
 
@@ -10,6 +11,7 @@
 #include "problem/kernels/bins.hpp"
 #include "problem/scan/common.hpp"
 #include "problem/scan_scratch.hpp"
+#include "support/tags.hpp"
 #include "support/word.hpp"
 
 namespace kestrum::scan {
@@ -19,9 +21,10 @@ template <class Bins>
 struct BinsKernel {
   const Bins* bins;
   Rearrangement kind;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
+                             std::uint8_t shape = 0) const {
     return kernels::bins_delta<typename kernels::BinsOf<Bins>::State>(bins->weights, bins->max_fill,
-                                                                      kind, s, i, j);
+                                                                      kind, s, i, j, shape);
   }
 };
 
@@ -48,22 +51,44 @@ struct BinsKernel {
   return per_bin * static_cast<double>(len + 1) < kLimit;
 }
 
-template <class State, bool FillDecides, class Visit>
-void bins_moves(const double* ws, const double* totals, const double* fills, std::size_t len,
-                double max_fill, Rearrangement kind, std::size_t first, std::size_t n, Visit& visit) {
-  auto rejoins = [&](const State& t, std::size_t p) {
+// The original run's states: totals[p] and fills[p] before position p, p = 0..len.
+template <class State, bool FillDecides>
+struct Rejoin {
+  const double* totals;
+  const double* fills;
+  std::size_t len;
+  double max_fill;
+  [[nodiscard]] bool rejoins(const State& t, std::size_t p) const {
     return kernels::same_bits(t.fill, fills[p]) &&
            (FillDecides || kernels::same_bits(t.total, totals[p]));
-  };
+  }
   // The moved run's state at q, given that it rejoined the original at p <= q.
-  auto jump = [&](const State& t, std::size_t p, std::size_t q) {
+  [[nodiscard]] State jump(const State& t, std::size_t p, std::size_t q) const {
     if constexpr (FillDecides) {
       return State{t.total + (totals[q] - totals[p]), fills[q]};
     } else {
       return State{totals[q], fills[q]};
     }
-  };
-  const double before = State{totals[len], fills[len]}.finish(max_fill);
+  }
+  [[nodiscard]] double before() const { return State{totals[len], fills[len]}.finish(max_fill); }
+  // The score of the moved solution whose state before position p is t, positions p.. holding
+  // their original weights.
+  [[nodiscard]] double finish_from(State t, std::size_t p, const double* ws) const {
+    for (;; ++p) {
+      if (p == len) return t.finish(max_fill);
+      if (rejoins(t, p)) return jump(t, p, len).finish(max_fill);
+      t.step(ws[p], max_fill);
+    }
+  }
+};
+
+template <class State, bool FillDecides, class Visit>
+void bins_moves(const double* ws, const double* totals, const double* fills, std::size_t len,
+                double max_fill, Rearrangement kind, std::size_t first, std::size_t n, Visit& visit) {
+  const Rejoin<State, FillDecides> original{totals, fills, len, max_fill};
+  auto rejoins = [&](const State& t, std::size_t p) { return original.rejoins(t, p); };
+  auto jump = [&](const State& t, std::size_t p, std::size_t q) { return original.jump(t, p, q); };
+  const double before = original.before();
   for (std::size_t i = first; i + 1 < n; ++i) {
     if (scan_stop(visit, n - 1 - i)) return;
     for (std::size_t j = i + 1; j < n; ++j) {
@@ -83,22 +108,37 @@ void bins_moves(const double* ws, const double* totals, const double* fills, std
         case Rearrangement::kReverse:
           for (std::size_t p = j + 1; p-- > i;) t.step(ws[p], max_fill);
           break;
+        case Rearrangement::kSegment: unknown_tag("pair rearrangement", kind);  // bins_segment_moves
       }
-      double after = 0.0;
-      for (std::size_t p = j + 1;; ++p) {
-        if (p == len) {
-          after = t.finish(max_fill);
-          break;
-        }
-        if (rejoins(t, p)) {
-          after = jump(t, p, len).finish(max_fill);
-          break;
-        }
-        t.step(ws[p], max_fill);
-      }
+      const double after = original.finish_from(t, j + 1, ws);
       visit(move_at(i, j), after - before);
     }
   }
+}
+
+// Segment moves: the run i..j is stepped through in its new order from the state before i,
+// then the rest as for the pair moves.
+template <class State, bool FillDecides, class Visit>
+void bins_segment_moves(const double* ws, const double* totals, const double* fills, std::size_t len,
+                        double max_fill, std::size_t n, Visit& visit) {
+  const Rejoin<State, FillDecides> original{totals, fills, len, max_fill};
+  const double before = original.before();
+  scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
+    const std::size_t l = or_opt::length(shape);
+    const bool reversed = or_opt::reversed(shape);
+    // The segment's positions lo..lo+l-1, the rest's rest_lo..rest_hi, in the new order.
+    const std::size_t lo = or_opt::back(shape) ? j + 1 - l : i;
+    const std::size_t rest_lo = or_opt::back(shape) ? i : i + l;
+    const std::size_t rest_hi = or_opt::back(shape) ? j - l : j;
+    State t{totals[i], fills[i]};
+    auto segment = [&] {
+      for (std::size_t k = 0; k < l; ++k) t.step(ws[reversed ? lo + l - 1 - k : lo + k], max_fill);
+    };
+    if (or_opt::back(shape)) segment();
+    for (std::size_t p = rest_lo; p <= rest_hi; ++p) t.step(ws[p], max_fill);
+    if (!or_opt::back(shape)) segment();
+    return original.finish_from(t, j + 1, ws) - before;
+  });
 }
 
 template <class Bins, class Visit>
@@ -107,7 +147,13 @@ void scan_bins(const Bins& b, Rearrangement kind, std::span<const Word> s, std::
   using State = typename kernels::BinsOf<Bins>::State;
   const std::size_t len = s.size();
   if (n > len || !values_below(s, b.weights.size())) {
-    return scan_checked(BinsKernel<Bins>{&b, kind}, s, first, n, visit);
+    const BinsKernel<Bins> k{&b, kind};
+    if (kind == Rearrangement::kSegment) {
+      return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
+        return k.delta(s, i, j, shape);
+      });
+    }
+    return scan_checked(k, s, first, n, visit);
   }
   const double max_fill = b.max_fill;
   scratch.values.resize(len);
@@ -124,12 +170,26 @@ void scan_bins(const Bins& b, Rearrangement kind, std::span<const Word> s, std::
   }
   totals[len] = st.total;
   fills[len] = st.fill;
-  if (State::kFillDecides ||
-      whole_number_run(ws, len, max_fill, std::is_same_v<State, kernels::SpaceExpState>)) {
-    bins_moves<State, true>(ws, totals, fills, len, max_fill, kind, first, n, visit);
-  } else {
-    bins_moves<State, false>(ws, totals, fills, len, max_fill, kind, first, n, visit);
+  const bool fill_decides =
+      State::kFillDecides || whole_number_run(ws, len, max_fill, std::is_same_v<State, kernels::SpaceExpState>);
+  switch (kind) {
+    case Rearrangement::kReverse:
+    case Rearrangement::kExchange:
+      if (fill_decides) {
+        bins_moves<State, true>(ws, totals, fills, len, max_fill, kind, first, n, visit);
+      } else {
+        bins_moves<State, false>(ws, totals, fills, len, max_fill, kind, first, n, visit);
+      }
+      return;
+    case Rearrangement::kSegment:
+      if (fill_decides) {
+        bins_segment_moves<State, true>(ws, totals, fills, len, max_fill, n, visit);
+      } else {
+        bins_segment_moves<State, false>(ws, totals, fills, len, max_fill, n, visit);
+      }
+      return;
   }
+  unknown_tag("rearrangement", kind);
 }
 
 }  // namespace kestrum::scan

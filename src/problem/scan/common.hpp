@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "problem/move.hpp"
+#include "problem/or_opt.hpp"
 #include "support/word.hpp"
 
 namespace kestrum::scan {
@@ -13,8 +15,8 @@ namespace kestrum::scan {
 [[nodiscard]] inline bool values_below(std::span<const Word> s, std::size_t bound) noexcept {
   return std::all_of(s.begin(), s.end(), [bound](Word v) { return v < bound; });
 }
-[[nodiscard]] inline Move move_at(std::size_t i, std::size_t j) noexcept {
-  return Move{static_cast<Word>(i), static_cast<Word>(j)};
+[[nodiscard]] inline Move move_at(std::size_t i, std::size_t j, std::uint8_t shape = 0) noexcept {
+  return Move{static_cast<Word>(i), static_cast<Word>(j), shape};
 }
 
 // A visitor may end a scan early: one that has stop_scan(moves) is asked before each row,
@@ -36,6 +38,21 @@ void scan_checked(const Kernel& k, std::span<const Word> s, std::size_t first, s
   for (std::size_t i = first; i + 1 < n; ++i) {
     if (scan_stop(visit, n - 1 - i)) return;
     for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), k.delta(s, i, j));
+  }
+}
+
+// The segment moves over n positions in get_all_mov order (i, then j, then the shapes), each
+// scored by score(i, j, shape); a stop is asked before each row.
+template <class Visit, class Score>
+void scan_segments(std::size_t n, Visit& visit, Score&& score) {
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    if (scan_stop(visit)) return;
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const std::size_t run = j - i + 1;
+      for (const std::uint8_t shape : or_opt::kShapes) {
+        if (or_opt::enumerated(shape, run)) visit(move_at(i, j, shape), score(i, j, shape));
+      }
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -23,7 +24,8 @@ template <class R = kernels::Checked, class D = Matrix>
 struct TspSwapKernel {
   const D* d;
   bool symmetric;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
+                             std::uint8_t /*shape*/ = 0) const {
     return kernels::tsp_swap<R>(*d, symmetric, s, i, j);
   }
 };
@@ -31,8 +33,17 @@ template <class R = kernels::Checked, class D = Matrix>
 struct TspReverseKernel {
   const D* d;
   bool symmetric;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
+                             std::uint8_t /*shape*/ = 0) const {
     return kernels::tsp_reverse<R>(*d, symmetric, s, i, j);
+  }
+};
+template <class R = kernels::Checked, class D = Matrix>
+struct TspSegmentKernel {
+  const D* d;
+  bool symmetric;
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j, std::uint8_t shape) const {
+    return kernels::tsp_segment<R>(*d, symmetric, s, i, j, shape);
   }
 };
 
@@ -173,6 +184,41 @@ void scan_tsp_swap(const D& d, bool symmetric, std::span<const Word> s, std::siz
   }
 }
 
+// Segment moves: the cities just outside the run are read once per run, and each shape costs
+// its three edges before and after (tsp_segment_local); runs over the whole tour go through
+// tsp_segment.
+template <class D, class Visit>
+void scan_tsp_segment(const D& d, bool symmetric, std::span<const Word> s, std::size_t n, Visit& visit) {
+  const std::size_t len = s.size();
+  if (!tour_covered(d, s, n)) {
+    const TspSegmentKernel<kernels::Checked, D> k{&d, symmetric};
+    return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
+      return k.delta(s, i, j, shape);
+    });
+  }
+  using kernels::Unchecked;
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    if (scan_stop(visit)) return;
+    const Word pred = i > 0 ? s[i - 1] : s[len - 1];
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const std::size_t run = j - i + 1;
+      if (kernels::closes_tour(len, i, j)) {
+        for (const std::uint8_t shape : or_opt::kShapes) {
+          if (!or_opt::enumerated(shape, run)) continue;
+          visit(move_at(i, j, shape), kernels::tsp_segment<Unchecked>(d, symmetric, s, i, j, shape));
+        }
+        continue;
+      }
+      const Word next = j + 1 < len ? s[j + 1] : s[0];
+      for (const std::uint8_t shape : or_opt::kShapes) {
+        if (!or_opt::enumerated(shape, run)) continue;
+        visit(move_at(i, j, shape),
+              kernels::tsp_segment_local<Unchecked>(d, symmetric, s, i, j, shape, pred, next));
+      }
+    }
+  }
+}
+
 // The tour scan of a rearrangement over distances d (a Matrix or PointDistances).
 template <class D, class Visit>
 void scan_tour(const D& d, bool symmetric, Rearrangement kind, std::span<const Word> s,
@@ -182,6 +228,7 @@ void scan_tour(const D& d, bool symmetric, Rearrangement kind, std::span<const W
       // Reversals start at position 0 (their geometry), as this scan does.
       return scan_tsp_reverse(d, symmetric, s, n, scratch, visit);
     case Rearrangement::kExchange: return scan_tsp_swap(d, symmetric, s, first, n, scratch, visit);
+    case Rearrangement::kSegment: return scan_tsp_segment(d, symmetric, s, n, visit);
   }
   unknown_tag("rearrangement", kind);
 }
