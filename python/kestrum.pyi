@@ -240,6 +240,20 @@ class MoveType:
             seed: an unsigned 64-bit seed for the random moves; None draws one from the OS.
         """
     @staticmethod
+    def or_opt(seed: int | None = None) -> MoveType:
+        """Move a segment of 1 to 3 positions elsewhere, as it was or reversed (Or-opt).
+
+        A move (i, j) takes the segment from one end of the run i..j and puts it at the other
+        end: for a segment moved later, i is its first position and j the last position it
+        crosses; for one moved earlier, i is the first position it crosses and j its last
+        position. Each pair has up to ten moves (lengths 1, 2, 3 from either end, lengths 2
+        and 3 also reversed), scanned in that order after (i, j); moves that would give the
+        same array are listed once. Segments do not wrap around the end of the array.
+
+        Args:
+            seed: an unsigned 64-bit seed for the random moves; None draws one from the OS.
+        """
+    @staticmethod
     def multi_neighbor(move_array: Sequence[MoveType], weights: _Floats | None = None) -> MoveType:
         """An ordered list of simple move types, the neighbourhoods of variable neighbourhood search.
 

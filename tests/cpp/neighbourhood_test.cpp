@@ -32,7 +32,8 @@ SimpleMoveType simple(int kind, Word n) {
   switch (kind) {
     case 0: return Reverse{rng, n};
     case 1: return Swap{rng, n};
-    default: return SwapTsp{rng, n};
+    case 2: return SwapTsp{rng, n};
+    default: return OrOpt{rng, n};
   }
 }
 
@@ -127,7 +128,7 @@ TEST_P(ScanPropertyTest, ScansAndKernelsGiveTheBitsOfDeltaEval) {
   for (int trial = 0; trial < 2; ++trial) {
     const Solution s = random_permutation(gen, n);
     for (const auto& [name, e] : subjects) {
-      for (int kind = 0; kind < 3; ++kind) {
+      for (int kind = 0; kind < 4; ++kind) {
         const std::string where = name + " kind " + std::to_string(kind) + " n " + std::to_string(n);
         expect_scan_matches(e, simple(kind, static_cast<Word>(n)), s, scratch, where);
         // A move type smaller than the solution scans a prefix of the positions.
@@ -156,11 +157,11 @@ TEST(ScanTest, DeltasAreTheChangeOfEvalForEveryKindAndMoveType) {
   Solution s = random_permutation(gen, n);
   for (const Evaluation& e : evaluations) {
     const double score = e.eval(s);
-    for (int kind = 0; kind < 3; ++kind) {
+    for (int kind = 0; kind < 4; ++kind) {
       const MoveType mt(simple(kind, static_cast<Word>(n)));
       for_each_delta(e, simple(kind, static_cast<Word>(n)), s, scratch, [&](Move m, double d) {
         Solution moved = s;
-        mt.do_move(moved, m.i, m.j);
+        mt.do_move(moved, m);
         const double change = e.eval(moved) - score;
         EXPECT_NEAR(d, change, 1e-9 * std::max(1.0, std::fabs(change))) << kind << " " << m.i << " " << m.j;
       });
@@ -198,7 +199,7 @@ TEST(ScanTest, NegativeZeroDistancesGiveAPositiveZeroDelta) {
     Solution s(n);
     for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<Word>(n - 1 - k);
     ScanScratch scratch;
-    for (int kind = 0; kind < 3; ++kind) {
+    for (int kind = 0; kind < 4; ++kind) {
       for (const Visited& v : scan_all(e, simple(kind, static_cast<Word>(n)), s, scratch)) {
         // Moves that touch the one non-zero entry change the length; every other is +0.0.
         if (v.delta == 0.0) {
