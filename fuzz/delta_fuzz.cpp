@@ -116,7 +116,9 @@ bool same_outcome(const Outcome& a, const Outcome& b) {
   return same_delta(a.delta, b.delta);
 }
 
-std::string describe(Move m) { return "(" + std::to_string(m.i) + ", " + std::to_string(m.j) + ")"; }
+std::string describe(Move m) {
+  return "(" + std::to_string(m.i) + ", " + std::to_string(m.j) + ", shape " + std::to_string(m.shape) + ")";
+}
 
 std::string describe(Move m, double got, double want) {
   char text[96];
@@ -154,8 +156,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<Word> original = s;
 
-  const int move_kind = in.ConsumeIntegralInRange(0, 2);
-  MoveType built = move_kind == 0 ? MoveType::reverse(1) : move_kind == 1 ? MoveType::swap(1) : MoveType::tsp(1);
+  const int move_kind = in.ConsumeIntegralInRange(0, 3);
+  MoveType built = move_kind == 0   ? MoveType::reverse(1)
+                   : move_kind == 1 ? MoveType::swap(1)
+                   : move_kind == 2 ? MoveType::tsp(1)
+                                    : MoveType::or_opt(1);
   built.set_size(static_cast<Word>(len));
   const SimpleMoveType simple = *built.simple();
   const MoveType move_type(simple);
@@ -174,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (values.tame && !before.stop) {
     for (std::size_t k = 0; k < moves.size(); ++k) {
       std::vector<Word> moved = s;
-      move_type.do_move(moved, moves[k].i, moves[k].j);
+      move_type.do_move(moved, moves[k]);
       const Outcome after = outcome_of([&] { return e.eval(moved); });
       if (after.stop || expected[k].stop) continue;
       const double change = after.delta - before.delta;

@@ -302,26 +302,40 @@ TEST(SimpleMoveType, FreeOperationsMatchTheWrappedMoveType) {
 }
 
 // Each kind's geometry, checked against what its moves do to an array: the positions a
-// move of the kind never touches, the rearrangement, and that applying a move twice (its
-// inverse) gives the array back.
+// move of the kind never touches, the rearrangement, and that its inverse gives the array
+// back.
 TEST(MoveGeometry, DescribesWhatTheMovesDo) {
-  for (const MoveKind kind : {MoveKind::kReverse, MoveKind::kSwap, MoveKind::kSwapTsp}) {
+  for (const MoveKind kind : {MoveKind::kReverse, MoveKind::kSwap, MoveKind::kSwapTsp, MoveKind::kOrOpt}) {
     MoveType mt = kind == MoveKind::kReverse ? MoveType::reverse(1)
                   : kind == MoveKind::kSwap  ? MoveType::swap(1)
-                                             : MoveType::tsp(1);
+                  : kind == MoveKind::kSwapTsp ? MoveType::tsp(1)
+                                               : MoveType::or_opt(1);
     mt.set_size(7);
     const MoveGeometry g = geometry(kind);
     for (const Move m : mt.get_all_mov()) {
       EXPECT_GE(m.i, g.first_position);
       auto a = iota_array(7);
-      mt.do_move(a, m.i, m.j);
+      mt.do_move(a, m);
       for (Word p = 0; p < 7; ++p) {
+        if (g.rearrangement == Rearrangement::kSegment) {
+          // Segment moves keep every position outside the run and change both of its ends
+          // (or_opt_test.cpp has the worked examples).
+          const bool end = p == m.i || p == m.j;
+          const bool outside = p < m.i || p > m.j;
+          if (outside) {
+            EXPECT_EQ(a[p], p);
+          }
+          if (end) {
+            EXPECT_NE(a[p], p);
+          }
+          continue;
+        }
         const bool inside = g.rearrangement == Rearrangement::kReverse ? (m.i <= p && p <= m.j) : (p == m.i || p == m.j);
         const Word expected = inside ? m.i + m.j - p : p;  // both read their partner position
         EXPECT_EQ(a[p], expected) << static_cast<int>(kind) << " " << m.i << "," << m.j << " at " << p;
       }
       const Move back = inverse(g.rearrangement, m);
-      mt.do_move(a, back.i, back.j);
+      mt.do_move(a, back);
       EXPECT_EQ(a, iota_array(7));
     }
   }
