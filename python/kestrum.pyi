@@ -214,7 +214,8 @@ class MoveType:
     """A neighbourhood with its own random generator (seeded, or from the OS without a seed).
 
     A move is a pair of positions i < j. A scan enumerates the moves in the order (0, 1),
-    (0, 2), ..., (n - 2, n - 1); tie rules of the searches refer to this order. A value: a
+    (0, 2), ..., (n - 2, n - 1); tie rules of the searches refer to this order. An `or_opt`
+    pair carries up to ten moves, scanned in a fixed order after the pair. A value: a
     problem keeps its own copy, generator state included.
     """
 
@@ -240,6 +241,17 @@ class MoveType:
             seed: an unsigned 64-bit seed for the random moves; None draws one from the OS.
         """
     @staticmethod
+    def multi_neighbor(move_array: Sequence[MoveType], weights: _Floats | None = None) -> MoveType:
+        """An ordered list of simple move types, the neighbourhoods of variable neighbourhood search.
+
+        The other searches refuse it. Each member keeps its own generator.
+
+        Args:
+            move_array: the simple move types, in the order the search visits them; a
+                multi-neighbour member is refused.
+            weights: stored with the list (1/k each by default); no search reads them.
+        """
+    @staticmethod
     def or_opt(seed: int | None = None) -> MoveType:
         """Move a segment of 1 to 3 positions elsewhere, as it was or reversed (Or-opt).
 
@@ -252,17 +264,6 @@ class MoveType:
 
         Args:
             seed: an unsigned 64-bit seed for the random moves; None draws one from the OS.
-        """
-    @staticmethod
-    def multi_neighbor(move_array: Sequence[MoveType], weights: _Floats | None = None) -> MoveType:
-        """An ordered list of simple move types, the neighbourhoods of variable neighbourhood search.
-
-        The other searches refuse it. Each member keeps its own generator.
-
-        Args:
-            move_array: the simple move types, in the order the search visits them; a
-                multi-neighbour member is refused.
-            weights: stored with the list (1/k each by default); no search reads them.
         """
 
 @final

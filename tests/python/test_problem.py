@@ -184,7 +184,7 @@ class TestBindingMessages:
         assert [n for n in vars(P) if not n.startswith("_")] == [
             "array_problem", "set_eval_type", "set_move_type", "reset", "eval", "set_seed",
             "solution", "best_solution", "set_solution"]
-        assert [n for n in vars(M) if not n.startswith("_")] == ["swap", "reverse", "swap_tsp", "multi_neighbor"]
+        assert [n for n in vars(M) if not n.startswith("_")] == ["swap", "reverse", "swap_tsp", "multi_neighbor", "or_opt"]
         assert [n for n in vars(E) if not n.startswith("_")][:5] == ["empty_bins", "empty_space", "empty_space_exp", "tsp", "qap"]
 
     def test_sequences_are_read_by_iteration(self):
