@@ -72,6 +72,17 @@ inline constexpr std::array<std::uint8_t, 10> kShapes{
   return count;
 }
 
+// The moves enumerated with first position i over n positions: one row of a scan.
+[[nodiscard]] constexpr std::size_t moves_in_row(std::size_t i, std::size_t n) noexcept {
+  const std::size_t longest = n - i;  // the runs i..j are 2 to n - i positions long
+  constexpr std::size_t kEveryShape = 7;  // from this run length on, every shape is listed
+  std::size_t count = 0;
+  for (std::size_t run = 2; run <= longest && run < kEveryShape; ++run) count += shapes_on(run);
+  if (longest >= kEveryShape) count += (longest - kEveryShape + 1) * kShapes.size();
+  return count;
+}
+static_assert(shapes_on(6) == 9 && shapes_on(7) == 10 && shapes_on(100) == 10);
+
 // Value at position p after the move, read from the unchanged array at positions that the
 // caller has checked (i < j < s.size(), the segment shorter than the run).
 [[nodiscard]] inline Word value_after(std::span<const Word> s, std::size_t i, std::size_t j,

@@ -128,6 +128,11 @@ TEST(OrOpt, EnumerationListsEveryNeighbourOnceInOrder) {
       EXPECT_TRUE(seen.insert(applied(s, m)).second) << "duplicate " << m.i << " " << m.j << " " << int(m.shape);
     }
     EXPECT_EQ(seen, brute_force_neighbours(s)) << n;
+    // The scans count their work a row at a time.
+    for (Word i = 0; i + 1U < n; ++i) {
+      const auto in_row = std::count_if(moves.begin(), moves.end(), [i](Move m) { return m.i == i; });
+      EXPECT_EQ(static_cast<std::size_t>(in_row), or_opt::moves_in_row(i, n)) << n << " row " << i;
+    }
   }
 }
 

@@ -46,7 +46,7 @@ void scan_checked(const Kernel& k, std::span<const Word> s, std::size_t first, s
 template <class Visit, class Score>
 void scan_segments(std::size_t n, Visit& visit, Score&& score) {
   for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (scan_stop(visit)) return;
+    if (scan_stop(visit, or_opt::moves_in_row(i, n))) return;
     for (std::size_t j = i + 1; j < n; ++j) {
       const std::size_t run = j - i + 1;
       for (const std::uint8_t shape : or_opt::kShapes) {

@@ -198,7 +198,7 @@ void scan_tsp_segment(const D& d, bool symmetric, std::span<const Word> s, std::
   }
   using kernels::Unchecked;
   for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (scan_stop(visit)) return;
+    if (scan_stop(visit, or_opt::moves_in_row(i, n))) return;
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
     for (std::size_t j = i + 1; j < n; ++j) {
       const std::size_t run = j - i + 1;
