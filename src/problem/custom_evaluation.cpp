@@ -5,25 +5,32 @@
 #include <utility>
 
 #include "problem/kernels/common.hpp"
+#include "problem/or_opt.hpp"
 #include "support/tags.hpp"
 
 namespace kestrum {
 
-CustomMove custom_move_of(Rearrangement r) {
+std::optional<CustomMove> custom_move_of(Rearrangement r) {
   switch (r) {
     case Rearrangement::kReverse: return CustomMove::kReverse;
     case Rearrangement::kExchange: return CustomMove::kSwap;
+    case Rearrangement::kSegment: return std::nullopt;
   }
   unknown_tag("rearrangement", r);
 }
 
-void check_custom_move(Rearrangement r, std::size_t len, std::size_t i, std::size_t j) {
-  kernels::check_move(r, len, i, j);
+void check_custom_move(Rearrangement r, std::size_t len, std::size_t i, std::size_t j,
+                       std::uint8_t shape) {
+  kernels::check_move(r, len, i, j, shape);
 }
 
-void apply_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j) {
-  check_custom_move(r, s.size(), i, j);
+void apply_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
+                       std::uint8_t shape) {
+  check_custom_move(r, s.size(), i, j, shape);
   switch (r) {
+    case Rearrangement::kSegment:
+      or_opt::apply(s, static_cast<Word>(i), static_cast<Word>(j), shape);
+      return;
     case Rearrangement::kReverse:
       std::reverse(s.begin() + static_cast<std::ptrdiff_t>(i), s.begin() + static_cast<std::ptrdiff_t>(j) + 1);
       return;
@@ -32,25 +39,33 @@ void apply_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::s
   unknown_tag("rearrangement", r);
 }
 
+void undo_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
+                      std::uint8_t shape) {
+  const Move back = inverse(r, Move{static_cast<Word>(i), static_cast<Word>(j), shape});
+  apply_custom_move(r, s, back.i, back.j, back.shape);
+}
+
 double custom_eval(const Custom& c, std::span<const Word> s) { return CustomScorer(c).evaluate(s); }
 
-double custom_delta(const Custom& c, Rearrangement r, std::span<Word> s, Word i, Word j) {
+double custom_delta(const Custom& c, Rearrangement r, std::span<Word> s, Word i, Word j,
+                    std::uint8_t shape) {
   const CustomScorer scorer(c);
-  if (scorer.has_delta()) {
-    check_custom_move(r, s.size(), i, j);
-    return scorer.delta(s, custom_move_of(r), i, j);
+  const std::optional<CustomMove> kind = custom_move_of(r);
+  if (scorer.delta_scores(kind)) {
+    check_custom_move(r, s.size(), i, j, shape);
+    return scorer.delta(s, *kind, i, j);
   }
   const double before = scorer.evaluate(s);
-  apply_custom_move(r, s, i, j);
+  apply_custom_move(r, s, i, j, shape);
   const double after = scorer.evaluate(s);
-  apply_custom_move(r, s, i, j);
+  undo_custom_move(r, s, i, j, shape);
   return after - before;
 }
 
-double CustomKernel::delta(std::span<const Word> s, std::size_t i, std::size_t j) const {
-  if (scorer_.has_delta()) {
-    check_custom_move(rearrangement_, s.size(), i, j);
-    return scorer_.delta(s, kind_, i, j);
+double CustomKernel::delta(std::span<const Word> s, std::size_t i, std::size_t j, std::uint8_t shape) const {
+  if (scorer_.delta_scores(kind_)) {
+    check_custom_move(rearrangement_, s.size(), i, j, shape);
+    return scorer_.delta(s, *kind_, i, j);
   }
   // The copy equals the solution unless a move was applied since the last proposal (or this
   // is the first): only then is it refreshed and its score taken again.
@@ -59,9 +74,9 @@ double CustomKernel::delta(std::span<const Word> s, std::size_t i, std::size_t j
     before_ = scorer_.evaluate(s);
   }
   const std::span<Word> w(work_);
-  apply_custom_move(rearrangement_, w, i, j);
+  apply_custom_move(rearrangement_, w, i, j, shape);
   const double after = scorer_.evaluate(w);
-  apply_custom_move(rearrangement_, w, i, j);
+  undo_custom_move(rearrangement_, w, i, j, shape);
   return after - before_;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -60,13 +61,18 @@ struct Custom {
   std::shared_ptr<const ScoreFunction> score;
 };
 
-// The number a caller's delta is told for a rearrangement.
-[[nodiscard]] CustomMove custom_move_of(Rearrangement r);
+// The number a caller's delta is told for a rearrangement, or nothing for a segment move:
+// those are always scored on a copy, so a delta only ever meets the two numbers above.
+[[nodiscard]] std::optional<CustomMove> custom_move_of(Rearrangement r);
 
 // Applies move (i, j) of `r` to `s` after the checks applying a move makes (a reversal needs
 // i <= j; both positions below the length), with their fatal stops. Both rearrangements undo
 // themselves: applying the same move again restores `s`.
-void apply_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j);
+// A segment move (shape: Move::shape) is undone by undo_custom_move.
+void apply_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
+                       std::uint8_t shape = 0);
+void undo_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
+                      std::uint8_t shape = 0);
 
 // The score function resolved once per scan or per run: native entry points are called
 // directly, the others through the interface. Holds no ownership; the Custom outlives it.
@@ -76,6 +82,10 @@ class CustomScorer {
       : fn_(custom.score.get()), native_(fn_->native()), has_delta_(fn_->has_delta()) {}
 
   [[nodiscard]] bool has_delta() const noexcept { return has_delta_; }
+  // Whether a move of this kind is scored by the delta function (otherwise on a copy).
+  [[nodiscard]] bool delta_scores(const std::optional<CustomMove>& kind) const noexcept {
+    return has_delta_ && kind.has_value();
+  }
   [[nodiscard]] double evaluate(std::span<const Word> s) const {
     if (native_.evaluate != nullptr) {
       return native_.evaluate(s.data(), static_cast<std::intptr_t>(s.size()), native_.evaluate_data);
@@ -100,7 +110,8 @@ class CustomScorer {
 };
 
 // The checks of apply_custom_move without applying anything.
-void check_custom_move(Rearrangement r, std::size_t len, std::size_t i, std::size_t j);
+void check_custom_move(Rearrangement r, std::size_t len, std::size_t i, std::size_t j,
+                       std::uint8_t shape = 0);
 
 // Score of a whole solution.
 [[nodiscard]] double custom_eval(const Custom& c, std::span<const Word> s);
@@ -108,7 +119,7 @@ void check_custom_move(Rearrangement r, std::size_t len, std::size_t i, std::siz
 // delta_eval of one move. Without a delta function the move is applied to `s`, the result
 // evaluated and the move applied again, which undoes it: `s` is the same on return.
 [[nodiscard]] double custom_delta(const Custom& c, Rearrangement r, std::span<Word> s, Word i,
-                                  Word j);
+                                  Word j, std::uint8_t shape = 0);
 
 // Random proposals (one kernel per run): delta(s, i, j) gives what custom_delta gives, but
 // without a delta function works on a private copy of `s`, and scores the copy's starting
@@ -117,12 +128,13 @@ class CustomKernel {
  public:
   CustomKernel(const Custom& c, Rearrangement r) : scorer_(c), rearrangement_(r), kind_(custom_move_of(r)) {}
 
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j) const;
+  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
+                             std::uint8_t shape = 0) const;
 
  private:
   CustomScorer scorer_;
   Rearrangement rearrangement_;
-  CustomMove kind_;
+  std::optional<CustomMove> kind_;
   // The copy the moves are tried on, and its score; `work_` is empty until the first
   // proposal. Kept between proposals (mutable: the kernel is handed out as const).
   mutable std::vector<Word> work_;
@@ -137,14 +149,26 @@ template <class Visit>
 void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std::size_t first,
                  std::size_t n, std::vector<Word>& work, Visit& visit) {
   const CustomScorer scorer(c);
-  const CustomMove kind = custom_move_of(r);
+  const std::optional<CustomMove> kind = custom_move_of(r);
   const std::size_t len = s.size();
-  if (scorer.has_delta()) {
+  if (r == Rearrangement::kSegment) {
+    // Segment moves, on the copy whether or not there is a delta function.
+    work.assign(s.begin(), s.end());
+    const std::span<Word> w(work);
+    const double before = scorer.evaluate(s);
+    return scan::scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
+      apply_custom_move(r, w, i, j, shape);
+      const double after = scorer.evaluate(w);
+      undo_custom_move(r, w, i, j, shape);
+      return after - before;
+    });
+  }
+  if (scorer.delta_scores(kind)) {
     for (std::size_t i = first; i + 1 < n; ++i) {
       if (scan::scan_stop(visit, n - 1 - i)) return;
       for (std::size_t j = i + 1; j < n; ++j) {
         check_custom_move(r, len, i, j);
-        visit(Move{static_cast<Word>(i), static_cast<Word>(j)}, scorer.delta(s, kind, i, j));
+        visit(Move{static_cast<Word>(i), static_cast<Word>(j)}, scorer.delta(s, *kind, i, j));
       }
     }
     return;

@@ -126,7 +126,7 @@ double qap_delta_of(const Qap& q, Move m, const MoveType& mt, std::span<const Wo
 // A caller's delta is told the move's rearrangement; a MultiNeighbor cannot move.
 double custom_delta_of(const Custom& c, Move m, const MoveType& mt, std::span<Word> s) {
   switch (mt.tag()) {
-    case MoveType::Tag::kSimple: return custom_delta(c, geometry(*mt.simple()).rearrangement, s, m.i, m.j);
+    case MoveType::Tag::kSimple: return custom_delta(c, geometry(*mt.simple()).rearrangement, s, m.i, m.j, m.shape);
     case MoveType::Tag::kMultiNeighbor: multi_neighbor_cannot_move();
   }
   unknown_tag("move type", mt.tag());

@@ -164,12 +164,12 @@ TEST_P(CustomScanTest, ScansAndKernelsMatchTheChangeOfEval) {
         const Move m = all[k];
         EXPECT_EQ(scanned[k].first, m);
         Solution after = s;
-        mt.do_move(after, m.i, m.j);
+        mt.do_move(after, m);
         const double expected = e.eval(after) - e.eval(s);
         EXPECT_EQ(scanned[k].second, expected);
         EXPECT_EQ(e.delta_eval(m, mt, s), expected);
         with_delta_kernel(e, simple, s, [&](const auto& kernel) {
-          EXPECT_EQ(kernel.delta(s, m.i, m.j), expected);
+          EXPECT_EQ(kernel.delta(s, m.i, m.j, m.shape), expected);
         });
       }
       EXPECT_EQ(s, before);

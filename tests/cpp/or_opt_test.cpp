@@ -15,7 +15,9 @@
 #include "fatal_message.hpp"
 #include "local_search/tabu_search/solution_hash.hpp"
 #include "local_search/tabu_search/tour_hash.hpp"
+#include "problem/custom_evaluation.hpp"
 #include "problem/evaluation.hpp"
+#include "problem/neighbourhood.hpp"
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/points.hpp"
@@ -247,6 +249,56 @@ TEST(OrOpt, NeighbourHashesAreTheHashesOfTheMovedArrays) {
       EXPECT_EQ(tours.after(r, m.i, m.j, m.shape), TourHash::of(t)) << n << ": " << m.i << " " << m.j;
     }
   }
+}
+
+// A custom tour length whose delta function counts its calls and answers nonsense: segment
+// moves must never reach it.
+class CountingTour final : public ScoreFunction {
+ public:
+  explicit CountingTour(Rows d) : d_(std::move(d)) {}
+  [[nodiscard]] double evaluate(std::span<const Word> s) const override {
+    double total = 0.0;
+    for (std::size_t p = 0; p < s.size(); ++p) total += d_[s[p]][s[(p + 1) % s.size()]];
+    return total;
+  }
+  [[nodiscard]] bool has_delta() const noexcept override { return true; }
+  [[nodiscard]] double delta(std::span<const Word>, CustomMove, Word, Word) const override {
+    ++calls;
+    return 1e9;
+  }
+  mutable int calls = 0;
+
+ private:
+  Rows d_;
+};
+
+TEST(OrOpt, CustomEvaluationsScoreSegmentMovesOnACopy) {
+  std::mt19937_64 gen(13);
+  const std::size_t n = 9;
+  const auto fn = std::make_shared<CountingTour>(random_rows(gen, n, false));
+  const Evaluation e = Evaluation::custom(static_cast<Word>(n), fn);
+  const MoveType mt = or_opt_of(static_cast<Word>(n));
+  Solution s = iota_array(n);
+  std::shuffle(s.begin(), s.end(), gen);
+  const Solution original = s;
+  const double score = e.eval(s);
+  std::vector<std::pair<Move, double>> scanned;
+  ScanScratch scratch;
+  for_each_delta(e, *mt.simple(), s, scratch, [&](Move m, double d) { scanned.emplace_back(m, d); });
+  const std::vector<Move> moves = mt.get_all_mov();
+  ASSERT_EQ(scanned.size(), moves.size());
+  with_delta_kernel(e, *mt.simple(), s, [&](const auto& kernel) {
+    for (std::size_t k = 0; k < moves.size(); ++k) {
+      const Move m = moves[k];
+      const double change = e.eval(applied(s, m)) - score;
+      EXPECT_EQ(scanned[k].first, m);
+      EXPECT_EQ(scanned[k].second, change);
+      EXPECT_EQ(e.delta_eval(m, mt, s), change);
+      EXPECT_EQ(kernel.delta(s, m.i, m.j, m.shape), change);
+    }
+  });
+  EXPECT_EQ(s, original);
+  EXPECT_EQ(fn->calls, 0);
 }
 
 }  // namespace
