@@ -1,6 +1,9 @@
 // The benchmark runner.
 #include "aidfunc/benchmark.hpp"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "support/fatal.hpp"
 
 namespace kestrum {
@@ -27,7 +30,9 @@ BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
     for (const Shared<Problem>& problem : problems) {
       search.lock()->set_problem(problem);
       auto& per_problem = per_search.emplace_back();
-      per_problem.reserve(static_cast<std::size_t>(seed_count));
+      // Room for the seeds the caller listed, but not for a large default count: runs=10**8
+      // would reserve gigabytes up front (and a stop may come long before they are run).
+      per_problem.reserve(static_cast<std::size_t>(seeds ? seed_count : std::min<std::uint64_t>(seed_count, 1024)));
       for (std::uint64_t k = 0; k < seed_count; ++k) {
         // A stop (a signal handler or a callback that raised) ends the call between runs or
         // inside one; what ran so far is returned, the stopped run with its final row.

@@ -368,23 +368,30 @@ class TestDeepCriteria:
     def test_small_stack_thread(self):
         code = textwrap.dedent(
             """
+            import os
             import threading
             import kestrum
             # 999 levels of multi_crit_and around max_iterations(2)
             leaf = bytes([1]) + (2).to_bytes(4, "little") + (0).to_bytes(4, "little")
             state = bytes([1, 2]) + (bytes([4]) + (1).to_bytes(8, "little")) * 999 + leaf
-            threading.stack_size(128 * 1024)
             out = []
-            def work():
+            def load():
                 t = kestrum.Termination._from_state(state)
                 out.append(t.__reduce__()[1][1] == state)
+                del t
+            def run():
+                t = kestrum.Termination._from_state(state)
                 tour = kestrum.Evaluation.tsp([[0, 1, 2], [1, 0, 1], [2, 1, 0]])
                 problem = kestrum.Problem.array_problem(kestrum.MoveType.swap(), tour)
                 out.append(len(kestrum.LocalSearch.tabu_search(True, problem, t, 3).run()))
-                del t
-            worker = threading.Thread(target=work)
-            worker.start()
-            worker.join()
+            # A run walks the criterion by recursion, a few small frames per level; under
+            # AddressSanitizer every frame is several times larger.
+            asan = "libasan" in os.environ.get("LD_PRELOAD", "")
+            for work, kib in ((load, 128), (run, 1024 if asan else 128)):
+                threading.stack_size(kib * 1024)
+                worker = threading.Thread(target=work)
+                worker.start()
+                worker.join()
             print(out)
             """
         )
