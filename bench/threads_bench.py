@@ -12,6 +12,9 @@ median shown):
    kestrum_bench, written by `make bench`), the 2-opt scan with the work counter against the
    bare scan, and annealing under a watched run control against an idle one (goal: at most
    1% slower).
+4. How long Ctrl-C takes: a SIGINT sent into an endless run of each search (always_true), the
+   time from the signal to the KeyboardInterrupt (median of --rounds; the run looks for
+   signals about every 50 ms of work).
 
 Run: python bench/threads_bench.py [--proposals 3000000] [--rounds 3] [--native native.json]
 """
@@ -21,6 +24,7 @@ import json
 import math
 import os
 import random
+import signal
 import statistics
 import threading
 import time
@@ -126,6 +130,37 @@ def signal_check(path):
               f"{bare['time_unit']})")
 
 
+def stop_latency(args):
+    kinds = {
+        "steepest_descent": lambda p, t: LocalSearch.steepest_descent(True, p, t),
+        "tabu_search": lambda p, t: LocalSearch.tabu_search(True, p, t),
+        "simulated_annealing": lambda p, t: LocalSearch.simulated_annealing(
+            100, True, p, t, Cooling.geometric_cooling(0.99), IterationsPerTemp.cnst_iter_temp(10000)),
+        "vns": lambda p, t: LocalSearch.vns(True, p, t),
+        "iterated_local_search": lambda p, t: LocalSearch.iterated_local_search(True, p, t, seed=1),
+    }
+    for kind, make in kinds.items():
+        delays = []
+        for _ in range(args.rounds):
+            p = tour_problem(1500 if kind in ("steepest_descent", "vns") else 300, 5)
+            if kind == "vns":
+                p.set_move_type(MoveType.multi_neighbor([MoveType.swap(1), MoveType.reverse(1)]))
+            s = make(p, Termination.always_true())
+            sent = []
+
+            def fire():
+                sent.append(time.monotonic())
+                os.kill(os.getpid(), signal.SIGINT)
+
+            threading.Timer(0.3, fire).start()
+            try:
+                s.run()
+            except KeyboardInterrupt:
+                delays.append(time.monotonic() - sent[0])
+        print(f"Ctrl-C into {kind}: {statistics.median(delays) * 1000:.1f} ms (median), "
+              f"{max(delays) * 1000:.1f} ms (worst of {len(delays)})")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--proposals", type=int, default=3_000_000)
@@ -137,6 +172,7 @@ def main():
     print(f"kestrum {getattr(kestrum, '__version__', '?')}, {cores} usable cores, load {os.getloadavg()[0]:.2f}")
     two_threads(args)
     grid_against_benchmark(args)
+    stop_latency(args)
     if args.native:
         signal_check(args.native)
 
