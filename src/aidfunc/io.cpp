@@ -183,8 +183,9 @@ std::vector<std::vector<double>> SquareMatrix::rows() const {
 }
 
 void ValueStore::add_block() {
+  // The first block grows as it fills, so a short file costs a few bytes, not a whole block.
   blocks_.emplace_back();
-  blocks_.back().reserve(kBlock);
+  if (blocks_.size() > 1) blocks_.back().reserve(kBlock);
 }
 
 void ValueStore::truncate(std::size_t size) {
