@@ -15,12 +15,13 @@ _CLASSES = frozenset(("LocalSearch", "Problem", "Termination", "IterationsPerTem
 def restore(kind: str, state: bytes, callables: tuple = ()) -> object:
     """A new object of the kestrum class named `kind` from its saved `state`.
 
-    `callables` are the (evaluate, delta) pairs of the custom evaluations the state refers
-    to, each wrapped in a ``kestrum_tools._custom.SharedCallable``.
+    `callables` are the (evaluate, delta) pairs, or (evaluate, delta, delta_row) triples, of
+    the custom evaluations the state refers to, each callable wrapped in a
+    ``kestrum_tools._custom.SharedCallable``.
     """
     if kind not in _CLASSES:
         raise ValueError(f"{kind!r} is not a kestrum class")
     if not callables:
         return getattr(kestrum, kind)._from_state(state)
-    pairs = [(e.callable, None if d is None else d.callable) for e, d in callables]
-    return getattr(kestrum, kind)._from_state(state, callables=pairs)
+    entries = [tuple(None if c is None else c.callable for c in entry) for entry in callables]
+    return getattr(kestrum, kind)._from_state(state, callables=entries)

@@ -1,7 +1,9 @@
 // Score functions from Python: solution views, the callbacks, native signatures, failures.
 #include "lib/custom_callables.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
@@ -30,6 +32,11 @@ constexpr const char* kDeltaSignature =
 // The same signatures with every spelling reduced to one word per type (see canonical()).
 constexpr std::string_view kEvaluateCanonical = "double(uint32*,intptr,void*)";
 constexpr std::string_view kDeltaCanonical = "double(uint32*,intptr,int,intptr,intptr,void*)";
+constexpr const char* kDeltaRowSignature =
+    "void (const uint32_t *solution, intptr_t n, int kind, intptr_t i, intptr_t j_begin, "
+    "intptr_t j_end, double *out, void *user_data)";
+constexpr std::string_view kDeltaRowCanonical =
+    "void(uint32*,intptr,int,intptr,intptr,intptr,double*,void*)";
 
 // ---- the pending failure of a callback, per thread
 
@@ -206,6 +213,55 @@ double score_of(PyObject* result, const char* role) {
 }
 
 constexpr double kNoScore = std::numeric_limits<double>::quiet_NaN();
+
+// The scores a row callable returned into `out`: a buffer of doubles (a numpy float64 array)
+// is copied as it is, any other sequence is read number by number. Its length must be the
+// row's.
+void scores_of(PyObject* result, std::span<double> out) {
+  auto refuse_length = [&](Py_ssize_t got) {
+    std::string message = "delta_row must return ";
+    message += std::to_string(out.size());
+    message += " numbers (one per j in range(j_begin, j_end)), not ";
+    message += std::to_string(got);
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    throw_error_set();
+  };
+  if (PyObject_CheckBuffer(result)) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(result, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
+      const bool doubles = view.ndim == 1 && view.itemsize == sizeof(double) && view.format != nullptr &&
+                           (std::string_view(view.format) == "d" || std::string_view(view.format) == "@d" ||
+                            std::string_view(view.format) == "=d");
+      if (doubles) {
+        const Py_ssize_t got = view.shape[0];
+        if (got != static_cast<Py_ssize_t>(out.size())) {
+          PyBuffer_Release(&view);
+          refuse_length(got);
+        }
+        std::memcpy(out.data(), view.buf, out.size() * sizeof(double));
+        PyBuffer_Release(&view);
+        return;
+      }
+      PyBuffer_Release(&view);
+    } else {
+      PyErr_Clear();  // read as a sequence below
+    }
+  }
+  PyRef seq = PyRef::steal_or_null(PySequence_Fast(result, ""));
+  if (!seq) {
+    PyErr_Clear();
+    std::string message = "delta_row must return a sequence of numbers, not '";
+    message += type_name(result);
+    message += "'";
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+    throw_error_set();
+  }
+  const Py_ssize_t got = PySequence_Fast_GET_SIZE(seq.get());
+  if (got != static_cast<Py_ssize_t>(out.size())) refuse_length(got);
+  for (Py_ssize_t k = 0; k < got; ++k) {
+    out[static_cast<std::size_t>(k)] = score_of(PySequence_Fast_GET_ITEM(seq.get(), k), "delta_row");
+  }
+}
 
 // ---- native signatures
 
@@ -433,13 +489,14 @@ class Gil {
 
 class CallableScore final : public ScoreFunction {
  public:
-  CallableScore(ScoreCallable evaluate, ScoreCallable delta)
-      : evaluate_(std::move(evaluate)), delta_(std::move(delta)) {}
+  CallableScore(ScoreCallable evaluate, ScoreCallable delta, ScoreCallable delta_row)
+      : evaluate_(std::move(evaluate)), delta_(std::move(delta)), delta_row_(std::move(delta_row)) {}
   ~CallableScore() override {
     // The last copy of an evaluation may go on a thread that does not hold the lock.
     Gil gil;
     evaluate_.owner = PyRef();
     delta_.owner = PyRef();
+    delta_row_.owner = PyRef();
   }
 
   double evaluate(std::span<const Word> s) const override {
@@ -485,6 +542,37 @@ class CallableScore final : public ScoreFunction {
     }
   }
 
+  bool has_delta_row() const noexcept override { return static_cast<bool>(delta_row_.owner); }
+
+  void delta_row(std::span<const Word> s, CustomMove kind, Word i, Word j_begin, Word j_end,
+                 std::span<double> out) const override {
+    if (delta_row_.native != nullptr) {
+      reinterpret_cast<NativeDeltaRow>(delta_row_.native)(
+          s.data(), static_cast<std::intptr_t>(s.size()), static_cast<int>(kind),
+          static_cast<std::intptr_t>(i), static_cast<std::intptr_t>(j_begin),
+          static_cast<std::intptr_t>(j_end), out.data(), delta_row_.user_data);
+      return;
+    }
+    Gil gil;
+    if (!callbacks_stopped()) {
+      try {
+        SolutionView view(s);
+        PyRef k = PyRef::steal(PyLong_FromLong(static_cast<long>(kind)));
+        PyRef pi = PyRef::steal(PyLong_FromUnsignedLong(i));
+        PyRef pb = PyRef::steal(PyLong_FromUnsignedLong(j_begin));
+        PyRef pe = PyRef::steal(PyLong_FromUnsignedLong(j_end));
+        PyObject* args[] = {view.get(), k.get(), pi.get(), pb.get(), pe.get()};
+        PyRef result = PyRef::steal(PyObject_Vectorcall(delta_row_.owner.get(), args, 5, nullptr));
+        if (!view.close()) throw_error_set();
+        scores_of(result.get(), out);
+        return;
+      } catch (const ErrorSet&) {
+        callback_failed();
+      }
+    }
+    std::fill(out.begin(), out.end(), kNoScore);
+  }
+
   NativeEntries native() const noexcept override {
     NativeEntries entries;
     if (evaluate_.native != nullptr) {
@@ -495,17 +583,23 @@ class CallableScore final : public ScoreFunction {
       entries.delta = reinterpret_cast<NativeDelta>(delta_.native);
       entries.delta_data = delta_.user_data;
     }
+    if (delta_row_.native != nullptr) {
+      entries.delta_row = reinterpret_cast<NativeDeltaRow>(delta_row_.native);
+      entries.delta_row_data = delta_row_.user_data;
+    }
     return entries;
   }
 
   PyRef objects() const {
     PyObject* delta = delta_.owner ? delta_.owner.get() : Py_None;
-    return PyRef::steal(PyTuple_Pack(2, evaluate_.owner.get(), delta));
+    PyObject* delta_row = delta_row_.owner ? delta_row_.owner.get() : Py_None;
+    return PyRef::steal(PyTuple_Pack(3, evaluate_.owner.get(), delta, delta_row));
   }
 
  private:
   ScoreCallable evaluate_;
   ScoreCallable delta_;
+  ScoreCallable delta_row_;
 };
 
 }  // namespace
@@ -518,8 +612,14 @@ ScoreCallable DeltaArg::convert(PyObject* o) {
   return score_callable(o, kDeltaSignature, kDeltaCanonical);
 }
 
-std::shared_ptr<const ScoreFunction> make_score_function(ScoreCallable evaluate, ScoreCallable delta) {
-  return std::make_shared<const CallableScore>(std::move(evaluate), std::move(delta));
+ScoreCallable DeltaRowArg::convert(PyObject* o) {
+  return score_callable(o, kDeltaRowSignature, kDeltaRowCanonical);
+}
+
+std::shared_ptr<const ScoreFunction> make_score_function(ScoreCallable evaluate, ScoreCallable delta,
+                                                         ScoreCallable delta_row) {
+  return std::make_shared<const CallableScore>(std::move(evaluate), std::move(delta),
+                                               std::move(delta_row));
 }
 
 PyRef score_function_objects(const ScoreFunction& score) {
@@ -544,29 +644,36 @@ PyRef score_function_callables(const ScoreFunctionTable& table) {
   for (std::size_t k = 0; k < entries.size(); ++k) {
     PyRef objects = score_function_objects(*entries[k]);
     if (!objects) raise_type_error("the evaluation's score function was not built from Python objects");
-    PyRef evaluate = shared_callable(PyTuple_GET_ITEM(objects.get(), 0));
-    PyObject* delta_object = PyTuple_GET_ITEM(objects.get(), 1);
-    PyRef delta = delta_object == Py_None ? PyRef::borrow(Py_None) : shared_callable(delta_object);
-    PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(k),
-                     PyRef::steal(PyTuple_Pack(2, evaluate.get(), delta.get())).release());
+    // (evaluate, delta), with delta_row after them only when there is one.
+    const Py_ssize_t count = PyTuple_GET_ITEM(objects.get(), 2) == Py_None ? 2 : 3;
+    PyRef entry = PyRef::steal(PyTuple_New(count));
+    for (Py_ssize_t m = 0; m < count; ++m) {
+      PyObject* callable = PyTuple_GET_ITEM(objects.get(), m);
+      PyRef wrapped = callable == Py_None ? PyRef::borrow(Py_None) : shared_callable(callable);
+      PyTuple_SET_ITEM(entry.get(), m, wrapped.release());
+    }
+    PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(k), entry.release());
   }
   return out;
 }
 
 ScoreFunctions ScoreFunctionsArg::convert(PyObject* o) {
-  PyRef seq = PyRef::steal(PySequence_Fast(o, "callables must be a sequence of (evaluate, delta) pairs"));
+  constexpr const char* kShape = "callables must be a sequence of (evaluate, delta) pairs or (evaluate, delta, delta_row) triples";
+  PyRef seq = PyRef::steal(PySequence_Fast(o, kShape));
   ScoreFunctions out;
   const Py_ssize_t count = PySequence_Fast_GET_SIZE(seq.get());
   out.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t k = 0; k < count; ++k) {
-    PyObject* pair = PySequence_Fast_GET_ITEM(seq.get(), k);
-    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
-      raise_type_error("callables must be a sequence of (evaluate, delta) pairs");
+    PyObject* entry = PySequence_Fast_GET_ITEM(seq.get(), k);
+    if (!PyTuple_Check(entry) || PyTuple_GET_SIZE(entry) < 2 || PyTuple_GET_SIZE(entry) > 3) {
+      raise_type_error(kShape);
     }
-    ScoreCallable evaluate = EvaluateArg::convert(PyTuple_GET_ITEM(pair, 0));
-    PyObject* delta_object = PyTuple_GET_ITEM(pair, 1);
+    ScoreCallable evaluate = EvaluateArg::convert(PyTuple_GET_ITEM(entry, 0));
+    PyObject* delta_object = PyTuple_GET_ITEM(entry, 1);
     ScoreCallable delta = delta_object == Py_None ? ScoreCallable{} : DeltaArg::convert(delta_object);
-    out.push_back(make_score_function(std::move(evaluate), std::move(delta)));
+    PyObject* row_object = PyTuple_GET_SIZE(entry) == 3 ? PyTuple_GET_ITEM(entry, 2) : Py_None;
+    ScoreCallable delta_row = row_object == Py_None ? ScoreCallable{} : DeltaRowArg::convert(row_object);
+    out.push_back(make_score_function(std::move(evaluate), std::move(delta), std::move(delta_row)));
   }
   return out;
 }

@@ -31,23 +31,30 @@ struct DeltaArg {
   using type = ScoreCallable;
   static ScoreCallable convert(PyObject* o);
 };
+struct DeltaRowArg {
+  using type = ScoreCallable;
+  static ScoreCallable convert(PyObject* o);
+};
 
-// The score function over the two callables (`delta` may be absent: owner null).
+// The score function over the callables (`delta` and `delta_row` may be absent: owner null).
 [[nodiscard]] std::shared_ptr<const ScoreFunction> make_score_function(ScoreCallable evaluate,
-                                                                       ScoreCallable delta);
+                                                                       ScoreCallable delta,
+                                                                       ScoreCallable delta_row = {});
 
-// The objects a custom evaluation was built from, for pickling: (evaluate, delta or None).
+// The objects a custom evaluation was built from, for pickling: (evaluate, delta or None,
+// delta_row or None).
 // Null when the score function was not built here.
 [[nodiscard]] PyRef score_function_objects(const ScoreFunction& score);
 
 // Pickling: the callables of the score functions a saved state refers to, as a tuple of
-// (evaluate, delta or None) pairs, each callable wrapped in kestrum_tools._custom's
+// (evaluate, delta or None) pairs, or (evaluate, delta or None, delta_row) triples when there
+// is a row function, each callable wrapped in kestrum_tools._custom's
 // SharedCallable (deep copies share it; pickle pickles the callable itself, and a callable
 // that does not pickle fails the pickling with the pickler's own error). TypeError for a
 // score function not built here.
 [[nodiscard]] PyRef score_function_callables(const ScoreFunctionTable& table);
 
-// The `callables` argument of _from_state: those pairs, unwrapped, rebuilt into score
+// The `callables` argument of _from_state: those pairs or triples, unwrapped, rebuilt into score
 // functions (native signatures checked again).
 using ScoreFunctions = std::vector<std::shared_ptr<const ScoreFunction>>;
 struct ScoreFunctionsArg {

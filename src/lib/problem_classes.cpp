@@ -183,12 +183,15 @@ PyObject* qap(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcep
   });
 }
 
-constexpr Signature kCustom{"Evaluation", "custom", {"size", "evaluate", "delta"}, 2};
+constexpr Signature kCustom =
+    Signature{"Evaluation", "custom", {"size", "evaluate", "delta", "delta_row"}, 2}.keyword_only_from(3);
 PyObject* custom(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [size, evaluate, delta] = bind<U32, EvaluateArg, Optional<DeltaArg>>(kCustom, a, n, kw);
+    auto [size, evaluate, delta, delta_row] =
+        bind<U32, EvaluateArg, Optional<DeltaArg>, Optional<DeltaRowArg>>(kCustom, a, n, kw);
     return new_instance<DynEvaluation>(Evaluation::custom(
-        size, make_score_function(std::move(evaluate), delta ? std::move(*delta) : ScoreCallable{})));
+        size, make_score_function(std::move(evaluate), delta ? std::move(*delta) : ScoreCallable{},
+                                  delta_row ? std::move(*delta_row) : ScoreCallable{})));
   });
 }
 

@@ -10,6 +10,11 @@
 
 namespace kestrum {
 
+void ScoreFunction::delta_row(std::span<const Word> s, CustomMove kind, Word i, Word j_begin,
+                              Word j_end, std::span<double> out) const {
+  for (Word j = j_begin; j < j_end; ++j) out[j - j_begin] = delta(s, kind, i, j);
+}
+
 std::optional<CustomMove> custom_move_of(Rearrangement r) {
   switch (r) {
     case Rearrangement::kReverse: return CustomMove::kReverse;

@@ -10,6 +10,7 @@
 
 #include "problem/move.hpp"
 #include "problem/scan/common.hpp"
+#include "problem/scan_scratch.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -27,12 +28,18 @@ enum class CustomMove : int {
 using NativeEvaluate = double (*)(const std::uint32_t* solution, std::intptr_t n, void* user_data);
 using NativeDelta = double (*)(const std::uint32_t* solution, std::intptr_t n, int kind,
                                std::intptr_t i, std::intptr_t j, void* user_data);
+// The changes of the moves (i, j) of `kind` for j = j_begin..j_end-1, written to out[0..].
+using NativeDeltaRow = void (*)(const std::uint32_t* solution, std::intptr_t n, int kind,
+                                std::intptr_t i, std::intptr_t j_begin, std::intptr_t j_end,
+                                double* out, void* user_data);
 
 struct NativeEntries {
   NativeEvaluate evaluate = nullptr;
   void* evaluate_data = nullptr;
   NativeDelta delta = nullptr;
   void* delta_data = nullptr;
+  NativeDeltaRow delta_row = nullptr;
+  void* delta_row_data = nullptr;
 };
 
 // A caller's objective. Immutable once built and shared by every copy of the evaluation that
@@ -50,6 +57,12 @@ class ScoreFunction {
   // The score after move (i, j) of `kind` minus the score before, without applying it.
   [[nodiscard]] virtual double delta(std::span<const Word> s, CustomMove kind, Word i,
                                      Word j) const = 0;
+  // Whether delta_row() may be called: full scans then score a row of moves per call.
+  [[nodiscard]] virtual bool has_delta_row() const noexcept { return false; }
+  // The changes of the moves (i, j) of `kind` for j in [j_begin, j_end) into `out` (one value
+  // per move, j_begin < j_end). A failure fills `out` with quiet NaNs, as delta() returns one.
+  virtual void delta_row(std::span<const Word> s, CustomMove kind, Word i, Word j_begin,
+                         Word j_end, std::span<double> out) const;
   // Entry points that are plain native code, which the scans call directly instead of
   // through the virtual functions; null members go through the virtual functions.
   [[nodiscard]] virtual NativeEntries native() const noexcept { return {}; }
@@ -79,13 +92,22 @@ void undo_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::si
 class CustomScorer {
  public:
   explicit CustomScorer(const Custom& custom) noexcept
-      : fn_(custom.score.get()), native_(fn_->native()), has_delta_(fn_->has_delta()) {}
+      : fn_(custom.score.get()),
+        native_(fn_->native()),
+        has_move_delta_(fn_->has_delta()),
+        has_row_delta_(fn_->has_delta_row()) {}
 
-  [[nodiscard]] bool has_delta() const noexcept { return has_delta_; }
+  // Whether moves can be scored without applying them: by the delta function or, without
+  // one, by the row function over a single move.
+  [[nodiscard]] bool has_delta() const noexcept { return has_move_delta_ || has_row_delta_; }
+  [[nodiscard]] bool has_delta_row() const noexcept { return has_row_delta_; }
   // Whether a move of this kind is scored by the delta function (otherwise on a copy).
   [[nodiscard]] bool delta_scores(const std::optional<CustomMove>& kind) const noexcept {
-    return has_delta_ && kind.has_value();
+    return has_delta() && kind.has_value();
   }
+  [[nodiscard]] const NativeEntries& native() const noexcept { return native_; }
+  [[nodiscard]] const ScoreFunction& function() const noexcept { return *fn_; }
+
   [[nodiscard]] double evaluate(std::span<const Word> s) const {
     if (native_.evaluate != nullptr) {
       return native_.evaluate(s.data(), static_cast<std::intptr_t>(s.size()), native_.evaluate_data);
@@ -100,13 +122,29 @@ class CustomScorer {
                            static_cast<std::intptr_t>(i), static_cast<std::intptr_t>(j),
                            native_.delta_data);
     }
-    return fn_->delta(s, kind, static_cast<Word>(i), static_cast<Word>(j));
+    if (has_move_delta_) return fn_->delta(s, kind, static_cast<Word>(i), static_cast<Word>(j));
+    double out = 0.0;
+    delta_row(s, kind, i, j, j + 1, &out);
+    return out;
+  }
+  // Only with has_delta_row(); every move (i, j), j in [j_begin, j_end), has been checked.
+  void delta_row(std::span<const Word> s, CustomMove kind, std::size_t i, std::size_t j_begin,
+                 std::size_t j_end, double* out) const {
+    if (native_.delta_row != nullptr) {
+      native_.delta_row(s.data(), static_cast<std::intptr_t>(s.size()), static_cast<int>(kind),
+                        static_cast<std::intptr_t>(i), static_cast<std::intptr_t>(j_begin),
+                        static_cast<std::intptr_t>(j_end), out, native_.delta_row_data);
+      return;
+    }
+    fn_->delta_row(s, kind, static_cast<Word>(i), static_cast<Word>(j_begin),
+                   static_cast<Word>(j_end), std::span<double>(out, j_end - j_begin));
   }
 
  private:
   const ScoreFunction* fn_;
   NativeEntries native_;
-  bool has_delta_;
+  bool has_move_delta_;
+  bool has_row_delta_;
 };
 
 // The checks of apply_custom_move without applying anything.
@@ -143,14 +181,17 @@ class CustomKernel {
 
 // Calls visit(Move{i, j}, delta) for every move i = first.., j = i+1..n-1 (the move types'
 // enumeration order), each delta what custom_delta would give and each failure where it would
-// stop. `s` is only read: without a delta function the moves are tried on `work`, a copy made
-// once per scan, and the solution is scored once per scan.
+// stop. `s` is only read. The way moves are scored is chosen once per scan: a row function
+// scores each row in one call (into scratch.values); a native delta function is called
+// directly, with nothing else done per move; without a delta function the moves are tried on
+// scratch.words, a copy made once per scan, and the solution is scored once per scan.
 template <class Visit>
 void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std::size_t first,
-                 std::size_t n, std::vector<Word>& work, Visit& visit) {
+                 std::size_t n, ScanScratch& scratch, Visit& visit) {
   const CustomScorer scorer(c);
   const std::optional<CustomMove> kind = custom_move_of(r);
   const std::size_t len = s.size();
+  std::vector<Word>& work = scratch.words;
   if (r == Rearrangement::kSegment) {
     // Segment moves, on the copy whether or not there is a delta function.
     work.assign(s.begin(), s.end());
@@ -164,12 +205,45 @@ void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std:
     });
   }
   if (scorer.delta_scores(kind)) {
+    if (n > len) {
+      // Some moves reach past the solution: each is checked, and the first of those stops.
+      for (std::size_t i = first; i + 1 < n; ++i) {
+        if (scan::scan_stop(visit, n - 1 - i)) return;
+        for (std::size_t j = i + 1; j < n; ++j) {
+          check_custom_move(r, len, i, j);
+          visit(scan::move_at(i, j), scorer.delta(s, *kind, i, j));
+        }
+      }
+      return;
+    }
+    // From here on every move has i < j < len: nothing to check per move.
+    if (scorer.has_delta_row()) {
+      std::vector<double>& row = scratch.values;
+      if (row.size() < n) row.resize(n);
+      for (std::size_t i = first; i + 1 < n; ++i) {
+        if (scan::scan_stop(visit, n - 1 - i)) return;
+        scorer.delta_row(s, *kind, i, i + 1, n, row.data());
+        for (std::size_t j = i + 1; j < n; ++j) visit(scan::move_at(i, j), row[j - i - 1]);
+      }
+      return;
+    }
+    if (const NativeDelta fn = scorer.native().delta; fn != nullptr) {
+      void* const data = scorer.native().delta_data;
+      const std::uint32_t* const words = s.data();
+      const auto size = static_cast<std::intptr_t>(len);
+      const int k = static_cast<int>(*kind);
+      for (std::size_t i = first; i + 1 < n; ++i) {
+        if (scan::scan_stop(visit, n - 1 - i)) return;
+        const auto ii = static_cast<std::intptr_t>(i);
+        for (std::size_t j = i + 1; j < n; ++j) {
+          visit(scan::move_at(i, j), fn(words, size, k, ii, static_cast<std::intptr_t>(j), data));
+        }
+      }
+      return;
+    }
     for (std::size_t i = first; i + 1 < n; ++i) {
       if (scan::scan_stop(visit, n - 1 - i)) return;
-      for (std::size_t j = i + 1; j < n; ++j) {
-        check_custom_move(r, len, i, j);
-        visit(Move{static_cast<Word>(i), static_cast<Word>(j)}, scorer.delta(s, *kind, i, j));
-      }
+      for (std::size_t j = i + 1; j < n; ++j) visit(scan::move_at(i, j), scorer.delta(s, *kind, i, j));
     }
     return;
   }
@@ -182,7 +256,7 @@ void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std:
       apply_custom_move(r, w, i, j);
       const double after = scorer.evaluate(w);
       apply_custom_move(r, w, i, j);
-      visit(Move{static_cast<Word>(i), static_cast<Word>(j)}, after - before);
+      visit(scan::move_at(i, j), after - before);
     }
   }
 }

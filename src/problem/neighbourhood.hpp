@@ -50,7 +50,7 @@ void for_each_delta(const Evaluation& e, const SimpleMoveType& mt, std::span<Wor
         scan::scan_tour(d, true, kind, cs, first, n, scratch, visit);
       });
     case Tag::kCustom:
-      return scan_custom(std::get<Custom>(e.kind()), kind, cs, first, n, scratch.words, visit);
+      return scan_custom(std::get<Custom>(e.kind()), kind, cs, first, n, scratch, visit);
   }
   unknown_tag("evaluation", e.tag());
 }

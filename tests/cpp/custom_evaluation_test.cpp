@@ -183,13 +183,13 @@ TEST(CustomEvaluationTest, ScanScoresTheStartOnceAndTriesMovesOnACopy) {
   auto fn = std::make_shared<Weighted>(false);
   const Custom c{5, fn};
   const Solution s = shuffled(5, 3);
-  Solution work;
+  ScanScratch scratch;
   int visits = 0;
   auto visit = [&](Move, double) { ++visits; };
-  scan_custom(c, Rearrangement::kExchange, s, 0, 5, work, visit);
+  scan_custom(c, Rearrangement::kExchange, s, 0, 5, scratch, visit);
   EXPECT_EQ(visits, 10);
   EXPECT_EQ(fn->evaluations, 1 + 10);
-  EXPECT_EQ(work, s);  // every move undone on the copy
+  EXPECT_EQ(scratch.words, s);  // every move undone on the copy
 }
 
 // A visitor that stops after its first row: told each row's move count, as the run control is.
@@ -207,9 +207,9 @@ TEST(CustomEvaluationTest, ScansAreStoppedBetweenRowsAndCountEachRow) {
   for (const bool with_delta : {false, true}) {
     const Custom c{6, std::make_shared<Weighted>(with_delta)};
     const Solution s = shuffled(6, 5);
-    Solution work;
+    ScanScratch scratch;
     StopAfterOneRow visit;
-    scan_custom(c, Rearrangement::kReverse, s, 0, 6, work, visit);
+    scan_custom(c, Rearrangement::kReverse, s, 0, 6, scratch, visit);
     EXPECT_EQ(visit.rows, (std::vector<std::size_t>{5, 4}));
     EXPECT_EQ(visit.visits, 5);
   }
