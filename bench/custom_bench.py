@@ -4,7 +4,8 @@
    (the same function called on a memoryview in a Python loop).
 2. A numba cfunc `delta` with the tour formula against the built-in tour kernel: time per
    move of the same steepest-descent scans and of the same annealing proposals (the logs
-   are identical, so both do exactly the same work).
+   are identical, so both do exactly the same work); and the same scans with a cfunc
+   `delta_row`, which scores a whole row of moves per call.
 3. A numba cfunc `evaluate` without a delta (apply, evaluate, undo on a copy) against a
    hand-written C++ loop doing the same scans on a flow shop; the same C++ evaluate passed to
    kestrum as a ctypes pointer separates the engine's share from numba's code.
@@ -113,7 +114,44 @@ def tour_cfuncs(d):
             return ((d[si, sj] + 0.0) + d[si, sj]) - before
         return ((d[pred, sj] + 0.0) + d[si, nxt]) - before
 
+    @cfunc(types.void(types.CPointer(types.uint32), types.intp, types.intc, types.intp, types.intp, types.intp, types.CPointer(types.float64), types.voidptr))
+    def delta_row(solution, size, kind, i, j_begin, j_end, out, user_data):
+        # The same formulas for the moves (i, j), j in [j_begin, j_end): one call per row of
+        # a scan, with what depends on i alone read once.
+        s = carray(solution, (size,))
+        o = carray(out, (j_end - j_begin,))
+        pred = s[i - 1] if i > 0 else s[size - 1]
+        si = s[i]
+        if kind == 1:  # exchange
+            si1 = s[i + 1]
+            head = (d[pred, si] + 0.0) + d[si, si1]
+            for j in range(j_begin, j_end):
+                sj = s[j]
+                nxt = s[j + 1] if j + 1 < size else s[0]
+                if j == i + 1:
+                    before = ((d[pred, si] + 0.0) + d[si, sj]) + d[sj, nxt]
+                    after = ((d[pred, sj] + 0.0) + d[sj, si]) + d[si, nxt]
+                elif i == 0 and j == size - 1:
+                    sj1 = s[j - 1]
+                    before = (((d[sj, si] + 0.0) + d[si, si1]) + d[sj1, sj]) + d[sj, si]
+                    after = (((d[si, sj] + 0.0) + d[sj, si1]) + d[sj1, si]) + d[si, sj]
+                else:
+                    sj1 = s[j - 1]
+                    before = (head + d[sj1, sj]) + d[sj, nxt]
+                    after = (((d[pred, sj] + 0.0) + d[sj, si1]) + d[sj1, si]) + d[si, nxt]
+                o[j - j_begin] = after - before
+            return
+        for j in range(j_begin, j_end):
+            sj = s[j]
+            nxt = s[j + 1] if j + 1 < size else s[0]
+            before = (d[pred, si] + 0.0) + d[sj, nxt]
+            if i == 0 and j == size - 1:
+                o[j - j_begin] = ((d[si, sj] + 0.0) + d[si, sj]) - before
+            else:
+                o[j - j_begin] = ((d[pred, sj] + 0.0) + d[si, nxt]) - before
+
     assert n == d.shape[0]
+    tour_cfuncs.delta_row = delta_row
     return evaluate, delta
 
 
@@ -123,6 +161,7 @@ def tour_delta_ratio(rounds, n, sweeps, proposals):
     d = np.round(np.sqrt(((pts[:, None, :] - pts[None, :, :]) ** 2).sum(-1)))
     evaluate, delta = tour_cfuncs(d)
     builtin, custom = E.tsp(d), E.custom(n, evaluate, delta)
+    rows_custom = E.custom(n, evaluate, delta, delta_row=tour_cfuncs.delta_row)
 
     def descent(ev, move):
         def job():
@@ -141,14 +180,18 @@ def tour_delta_ratio(rounds, n, sweeps, proposals):
 
     rows = []
     moves = n * (n - 1) // 2
-    for label, a, b, per in (
-        ("swap scan", descent(builtin, M.swap), descent(custom, M.swap), sweeps * moves),
-        ("reversal scan", descent(builtin, M.reverse), descent(custom, M.reverse), sweeps * moves),
-        ("annealing proposals", annealing(builtin), annealing(custom), proposals),
-    ):
-        t_builtin, t_custom = best_of(rounds, a, b)
-        same = "same log" if a.rows == b.rows else "LOGS DIFFER"
-        rows.append((f"tour delta, {label} ({same})", f"{t_custom / per * 1e9:.2f} ns", f"{t_builtin / per * 1e9:.2f} ns", f"{t_custom / t_builtin:.2f}x", GOALS["delta"]))
+    # The built-in scan, the per-move delta and the row function run in turn in each round.
+    for label, move in (("swap scan", M.swap), ("reversal scan", M.reverse)):
+        a, b, c = descent(builtin, move), descent(custom, move), descent(rows_custom, move)
+        t_builtin, t_custom, t_rows = best_of(rounds, a, b, c)
+        per = sweeps * moves
+        for name, job, t in (("delta", b, t_custom), ("delta_row", c, t_rows)):
+            same = "same log" if job.rows == a.rows else "LOGS DIFFER"
+            rows.append((f"tour {name}, {label} ({same})", f"{t / per * 1e9:.2f} ns", f"{t_builtin / per * 1e9:.2f} ns", f"{t / t_builtin:.2f}x", GOALS["delta"]))
+    a, b = annealing(builtin), annealing(custom)
+    t_builtin, t_custom = best_of(rounds, a, b)
+    same = "same log" if a.rows == b.rows else "LOGS DIFFER"
+    rows.append((f"tour delta, annealing proposals ({same})", f"{t_custom / proposals * 1e9:.2f} ns", f"{t_builtin / proposals * 1e9:.2f} ns", f"{t_custom / t_builtin:.2f}x", GOALS["delta"]))
     return rows
 
 
