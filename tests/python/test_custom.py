@@ -148,7 +148,7 @@ def run_of(evaluation, search, move, minimize, iterations=40):
 
 class TestConstruction:
     def test_signature_and_kinds(self):
-        assert E.custom.__text_signature__ == "(size, evaluate, delta=None)"
+        assert E.custom.__text_signature__ == "(size, evaluate, delta=None, *, delta_row=None)"
         assert (kestrum.MOVE_REVERSE, kestrum.MOVE_SWAP) == (0, 1)
         assert "MOVE_SWAP" not in kestrum.__all__
         assert P.array_problem(M.swap(1), E.custom(4, lambda s: len(s))).solution() == [0, 1, 2, 3]

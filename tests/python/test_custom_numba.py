@@ -10,12 +10,13 @@ import kestrum
 from test_custom import SEARCH_MOVES, random_matrix, run_of
 
 numba = pytest.importorskip("numba")
-from numba import carray, cfunc, types  # noqa: E402
+from numba import carray, cfunc, njit, types  # noqa: E402
 
 E, M, P = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem
 
 EVALUATE = types.float64(types.CPointer(types.uint32), types.intp, types.voidptr)
 DELTA = types.float64(types.CPointer(types.uint32), types.intp, types.intc, types.intp, types.intp, types.voidptr)
+DELTA_ROW = types.void(types.CPointer(types.uint32), types.intp, types.intc, types.intp, types.intp, types.intp, types.CPointer(types.float64), types.voidptr)
 
 
 def tour_cfuncs(d):
@@ -30,9 +31,8 @@ def tour_cfuncs(d):
             total = total + d[s[k], s[k + 1]]
         return total + d[s[n - 1], s[0]]
 
-    @cfunc(DELTA)
-    def delta(solution, n, kind, i, j, user_data):
-        s = carray(solution, (n,))
+    @njit
+    def move_delta(s, n, kind, i, j):
         t = s.copy()
         before = 0.0
         after = 0.0
@@ -56,6 +56,18 @@ def tour_cfuncs(d):
                 after = total
         return after - before
 
+    @cfunc(DELTA)
+    def delta(solution, n, kind, i, j, user_data):
+        return move_delta(carray(solution, (n,)), n, kind, i, j)
+
+    @cfunc(DELTA_ROW)
+    def delta_row(solution, n, kind, i, j_begin, j_end, out, user_data):
+        s = carray(solution, (n,))
+        o = carray(out, (j_end - j_begin,))
+        for j in range(j_begin, j_end):
+            o[j - j_begin] = move_delta(s, n, kind, i, j)
+
+    tour_cfuncs.delta_row = delta_row
     return evaluate, delta
 
 
@@ -73,6 +85,20 @@ def test_cfunc_tour_logs_are_the_builtin_logs(tour, search, move):
         got, p_custom = run_of(E.custom(9, evaluate, delta), search, move, minimize)
         assert got == expected
         assert p_custom.best_solution() == p_tsp.best_solution()
+        rows, _ = run_of(E.custom(9, evaluate, delta_row=tour_cfuncs.delta_row), search, move, minimize)
+        assert rows == expected
+
+
+def test_every_form_of_a_row_cfunc_is_accepted(tour):
+    from scipy import LowLevelCallable
+
+    d, (evaluate, delta) = tour
+    row = tour_cfuncs.delta_row
+    expected = run_of(E.tsp(d), "descent", "reverse", True)[0]
+    for form in (row, row.ctypes, LowLevelCallable(row.ctypes)):
+        assert run_of(E.custom(9, evaluate, delta, delta_row=form), "descent", "reverse", True)[0] == expected
+    with pytest.raises(TypeError, match=r"^argument 'delta_row': .*double \*out, void \*user_data\), not 'double \(unsigned int \*, long, int, long, long, void \*\)'$"):
+        E.custom(9, evaluate, delta_row=delta)
 
 
 def test_every_form_of_a_cfunc_is_accepted(tour):

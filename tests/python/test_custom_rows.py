@@ -1,0 +1,178 @@
+"""Row functions of custom evaluations (`delta_row`): full scans score a row of moves per call
+and give the logs of the per-move delta and of Evaluation.tsp; failures stop the run; the
+function travels through pickles."""
+
+import ctypes
+import pickle
+import random
+
+import numpy as np
+import pytest
+
+import kestrum
+from test_custom import MOVES, SEARCH_MOVES, TOUR, random_matrix, run_of, searches, tour_delta, tour_length, tour_of_module_matrix
+
+E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
+
+DELTA_ROW_C = ctypes.CFUNCTYPE(
+    None,
+    ctypes.POINTER(ctypes.c_uint32),
+    ctypes.c_ssize_t,
+    ctypes.c_int,
+    ctypes.c_ssize_t,
+    ctypes.c_ssize_t,
+    ctypes.c_ssize_t,
+    ctypes.POINTER(ctypes.c_double),
+    ctypes.c_void_p,
+)
+
+
+def row_of(d, symmetric, calls=None, as_array=False):
+    def delta_row(s, kind, i, j_begin, j_end):
+        if calls is not None:
+            calls.append((kind, i, j_begin, j_end))
+        out = [tour_delta(d, symmetric, s, kind, i, j) for j in range(j_begin, j_end)]
+        return np.array(out) if as_array else out
+
+    return delta_row
+
+
+def module_row(s, kind, i, j_begin, j_end):
+    return [tour_delta(TOUR, True, s, kind, i, j) for j in range(j_begin, j_end)]
+
+
+class TestConstruction:
+    def test_keyword_only_and_refusals(self):
+        with pytest.raises(TypeError, match=r"^Evaluation.custom\(\) takes from 2 to 3 positional arguments but 4 were given$"):
+            E.custom(3, len, None, len)
+        with pytest.raises(TypeError, match="^argument 'delta_row': 'int' object is not callable$"):
+            E.custom(3, len, delta_row=5)
+        delta_c = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.POINTER(ctypes.c_uint32), ctypes.c_ssize_t, ctypes.c_int, ctypes.c_ssize_t, ctypes.c_ssize_t, ctypes.c_void_p)
+        per_move = delta_c(lambda *a: 0.0)
+        with pytest.raises(TypeError) as info:
+            E.custom(3, len, delta_row=per_move)
+        assert str(info.value) == (
+            "argument 'delta_row': a native function must have the signature void (const uint32_t *solution, "
+            "intptr_t n, int kind, intptr_t i, intptr_t j_begin, intptr_t j_end, double *out, void *user_data), "
+            "not 'double (unsigned int *, long, int, long, long, void *)'"
+        )
+        # A row function where a per-move delta belongs is refused the same way.
+        row = DELTA_ROW_C(lambda *a: None)
+        with pytest.raises(TypeError, match=r"^argument 'delta': .*, not 'void \(unsigned int \*, long, int, long, long, long, double \*, void \*\)'$"):
+            E.custom(3, len, row)
+
+
+class TestTourEquivalence:
+    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    @pytest.mark.parametrize("with_delta", [True, False], ids=["with-delta", "row-only"])
+    def test_python_rows(self, search, move, with_delta):
+        d = random_matrix(random.Random(5), 9, False)
+        delta = (lambda s, kind, i, j: tour_delta(d, False, s, kind, i, j)) if with_delta else None
+        evaluation = E.custom(9, lambda s: tour_length(d, s), delta, delta_row=row_of(d, False, as_array=not with_delta))
+        for minimize in (True, False):
+            expected, p_tsp = run_of(E.tsp(d), search, move, minimize)
+            got, p_custom = run_of(evaluation, search, move, minimize)
+            assert got == expected
+            assert p_custom.best_solution() == p_tsp.best_solution()
+
+    def test_scans_call_the_row_function_once_per_row(self):
+        d = random_matrix(random.Random(9), 7, True)
+        rows, deltas = [], []
+
+        def delta(s, kind, i, j):
+            deltas.append((i, j))
+            return tour_delta(d, True, s, kind, i, j)
+
+        evaluation = E.custom(7, lambda s: tour_length(d, s), delta, delta_row=row_of(d, True, rows))
+        p = P.array_problem(M.swap_tsp(7), evaluation)
+        LS.steepest_descent(True, p, T.max_iterations(1)).run()
+        # swap_tsp keeps position 0: rows i = 1..5, each of j = i+1..6; the delta is not called.
+        assert rows == [(kestrum.MOVE_SWAP, i, i + 1, 7) for i in range(1, 6)]
+        assert deltas == []
+        # Moves scored one at a time (annealing proposals) use the delta, or without one a
+        # row of one move.
+        annealing = searches(p, True, T.max_iterations(30))["annealing"]
+        annealing.run()
+        assert len(deltas) == 30 and len(rows) == 5
+        p.set_eval_type(E.custom(7, lambda s: tour_length(d, s), delta_row=row_of(d, True, rows)))
+        rows.clear()
+        annealing.run()
+        assert len(rows) == 30 and all(b + 1 == e for _, _, b, e in rows)
+
+    def test_native_rows(self):
+        d = random_matrix(random.Random(3), 8, True)
+
+        @DELTA_ROW_C
+        def delta_row(p, n, kind, i, j_begin, j_end, out, _):
+            for j in range(j_begin, j_end):
+                out[j - j_begin] = tour_delta(d, True, p[:n], kind, i, j)
+
+        evaluation = E.custom(8, lambda s: tour_length(d, s), delta_row=delta_row)
+        for search in ("descent", "tabu", "annealing"):
+            for move in ("swap", "reverse"):
+                assert run_of(evaluation, search, move, True)[0] == run_of(E.tsp(d), search, move, True)[0]
+
+
+class TestFailures:
+    @pytest.mark.parametrize(
+        "result, exc, message",
+        [
+            ([1.0, 2.0], ValueError, r"^delta_row must return 3 numbers \(one per j in range\(j_begin, j_end\)\), not 2$"),
+            (np.zeros(4), ValueError, "not 4$"),
+            ([1.0, "x", 2.0], TypeError, "^delta_row must return a number, not 'str'$"),
+            (7.0, TypeError, "^delta_row must return a sequence of numbers, not 'float'$"),
+        ],
+        ids=["short", "long-array", "not-a-number", "not-a-sequence"],
+    )
+    def test_bad_rows_stop_the_run(self, result, exc, message):
+        p = P.array_problem(M.swap(4), E.custom(4, lambda s: float(s[0]), delta_row=lambda *a: result))
+        with pytest.raises(exc, match=message):
+            LS.steepest_descent(True, p, T.max_iterations(2)).run()
+        assert sorted(p.solution()) == [0, 1, 2, 3]
+
+    def test_rows_of_other_numbers_are_read(self):
+        for result in ([1, 2, 3], (1.0, 2, np.float32(3)), np.arange(3, dtype=np.int64), np.arange(6.0)[::2]):
+            p = P.array_problem(M.swap(4), E.custom(4, lambda s: 0.0, delta_row=lambda s, k, i, b, e, r=result: r[: e - b]))
+            assert LS.steepest_descent(False, p, T.max_iterations(1)).run()[-1][1] in (0.0, 1.0, 2.0, 3.0, 4.0)
+
+    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    def test_an_exception_stops_the_run_and_nothing_is_poisoned(self, search, move):
+        d = random_matrix(random.Random(17), 8, True)
+        calls = []
+
+        def delta_row(s, kind, i, j_begin, j_end):
+            calls.append(1)
+            if len(calls) == 12:
+                raise KeyError("row failed")
+            return [tour_delta(d, True, s, kind, i, j) for j in range(j_begin, j_end)]
+
+        p = P.array_problem(MOVES[move](), E.custom(8, lambda s: tour_length(d, s), delta_row=delta_row))
+        s = searches(p, True, T.always_true())[search]
+        with pytest.raises(KeyError) as info:
+            s.run()
+        assert len(calls) == 12  # nothing called after the failure
+        assert info.value.log[-1][1] == pytest.approx(tour_length(d, p.best_solution()))
+        assert sorted(p.solution()) == list(range(8))
+        p.set_eval_type(E.custom(8, lambda v: tour_length(d, v), delta_row=row_of(d, True)))
+        s.set_termination(T.max_iterations(3))
+        s.run()
+        assert p.eval() == pytest.approx(tour_length(d, p.solution()))
+
+
+class TestPickling:
+    def test_the_row_function_travels_with_the_state(self):
+        ev = E.custom(len(TOUR), tour_of_module_matrix, delta_row=module_row)
+        _, (cls, state, callables) = ev.__reduce__()
+        assert [tuple(c and c.callable for c in entry) for entry in callables] == [(tour_of_module_matrix, None, module_row)]
+        p = P.array_problem(M.reverse(2), ev)
+        s = LS.steepest_descent(True, p, T.max_iterations(4))
+        s2 = pickle.loads(pickle.dumps(s))
+        assert [r[1:] for r in s2.run()] == [r[1:] for r in s.run()] == [r[1:] for r in LS.steepest_descent(True, P.array_problem(M.reverse(2), E.tsp(TOUR)), T.max_iterations(4)).run()]
+        # Without a row function the callables stay pairs; _from_state takes either.
+        assert len(E.custom(3, tour_of_module_matrix).__reduce__()[1][2][0]) == 2
+        rebuilt = E._from_state(state, callables=[(tour_of_module_matrix, None, module_row)])
+        assert P.array_problem(M.swap(1), rebuilt).eval() == tour_length(TOUR, list(range(len(TOUR))))
+        with pytest.raises(TypeError, match="argument 'delta_row'|must have the signature void"):
+            E._from_state(state, callables=[(tour_of_module_matrix, None, ctypes.CFUNCTYPE(ctypes.c_double)(lambda: 0.0))])
+        with pytest.raises(TypeError, match="triples"):
+            E._from_state(state, callables=[(tour_of_module_matrix, None, None, None)])
