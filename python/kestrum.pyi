@@ -55,6 +55,10 @@ _Path = str | PathLike[str] | PathLike[bytes]
 # double (const uint32_t *, intptr_t, int, intptr_t, intptr_t, void *).
 _Evaluate = Callable[[memoryview], float] | object
 _Delta = Callable[[memoryview, int, int, int], float] | object
+# delta_row(solution, kind, i, j_begin, j_end): the changes of the moves (i, j) for j in
+# range(j_begin, j_end); natively void (const uint32_t *, intptr_t, int, intptr_t, intptr_t,
+# intptr_t, double *out, void *).
+_DeltaRow = Callable[[memoryview, int, int, int, int], Sequence[float] | Buffer] | object
 
 # The move kinds a custom delta is told: reversal of positions i..j, exchange of i and j.
 MOVE_REVERSE: Final = 0
@@ -186,7 +190,7 @@ class Evaluation:
             ValueError: a wrong shape, a coordinate that is not finite, or an unknown metric.
         """
     @staticmethod
-    def custom(size: int, evaluate: _Evaluate, delta: _Delta | None = None) -> Evaluation:
+    def custom(size: int, evaluate: _Evaluate, delta: _Delta | None = None, *, delta_row: _DeltaRow | None = None) -> Evaluation:
         """Your own objective over permutations of `size` positions, searched by the native loops.
 
         `evaluate(solution)` returns the score of a permutation. `delta(solution, kind, i, j)`,
@@ -202,6 +206,13 @@ class Evaluation:
         `double (const uint32_t *solution, intptr_t n, void *user_data)` and
         `double (const uint32_t *solution, intptr_t n, int kind, intptr_t i, intptr_t j, void *user_data)`,
         called without the interpreter lock.
+
+        `delta_row(solution, kind, i, j_begin, j_end)`, when given, scores the moves (i, j) for
+        j in range(j_begin, j_end) in one call and is used by full scans: a Python callable
+        returns the changes as a sequence of numbers (ValueError for another length), a native
+        one has the signature `void (const uint32_t *solution, intptr_t n, int kind,
+        intptr_t i, intptr_t j_begin, intptr_t j_end, double *out, void *user_data)` and
+        writes them to `out`. Without `delta`, single moves are scored by it too.
 
         Pickles and copies through its callables (when they pickle).
 
