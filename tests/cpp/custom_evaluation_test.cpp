@@ -39,10 +39,11 @@ double weighted(const Word* s, std::size_t n) {
 }
 
 // The score function a caller would write, counting its calls; `with_delta` adds a delta that
-// recomputes only the touched positions.
+// recomputes only the touched positions, `with_rows` a row function giving the same deltas.
 class Weighted final : public ScoreFunction {
  public:
-  explicit Weighted(bool with_delta) : with_delta_(with_delta) {}
+  explicit Weighted(bool with_delta, bool with_rows = false)
+      : with_delta_(with_delta), with_rows_(with_rows) {}
   double evaluate(std::span<const Word> s) const override {
     ++evaluations;
     seen.assign(s.begin(), s.end());
@@ -63,13 +64,22 @@ class Weighted final : public ScoreFunction {
     }
     return change;
   }
+  bool has_delta_row() const noexcept override { return with_rows_; }
+  void delta_row(std::span<const Word> s, CustomMove kind, Word i, Word j_begin, Word j_end,
+                 std::span<double> out) const override {
+    ++rows;
+    EXPECT_EQ(out.size(), j_end - j_begin);
+    ScoreFunction::delta_row(s, kind, i, j_begin, j_end, out);
+  }
 
   mutable int evaluations = 0;
   mutable int deltas = 0;
+  mutable int rows = 0;
   mutable Solution seen;
 
  private:
   bool with_delta_;
+  bool with_rows_;
 };
 
 double native_weighted(const std::uint32_t* s, std::intptr_t n, void* user_data) {
@@ -91,6 +101,41 @@ class NativeOnly final : public ScoreFunction {
 
  private:
   int* calls_;
+};
+
+void native_weighted_row(const std::uint32_t* s, std::intptr_t n, int kind, std::intptr_t i,
+                         std::intptr_t j_begin, std::intptr_t j_end, double* out, void* user_data) {
+  const Weighted& reference = *static_cast<const Weighted*>(user_data);
+  const std::span<const Word> solution(s, static_cast<std::size_t>(n));
+  for (std::intptr_t j = j_begin; j < j_end; ++j) {
+    out[j - j_begin] = reference.delta(solution, static_cast<CustomMove>(kind), static_cast<Word>(i),
+                                       static_cast<Word>(j));
+  }
+}
+
+// A row function reached only through its native entry point.
+class NativeRowOnly final : public ScoreFunction {
+ public:
+  explicit NativeRowOnly(const Weighted* reference) : reference_(reference) {}
+  double evaluate(std::span<const Word> s) const override { return weighted(s.data(), s.size()); }
+  bool has_delta() const noexcept override { return false; }
+  double delta(std::span<const Word>, CustomMove, Word, Word) const override {
+    ADD_FAILURE() << "a move should have been scored by the row function";
+    return 0.0;
+  }
+  bool has_delta_row() const noexcept override { return true; }
+  void delta_row(std::span<const Word>, CustomMove, Word, Word, Word, std::span<double>) const override {
+    ADD_FAILURE() << "the native entry point should have been called";
+  }
+  NativeEntries native() const noexcept override {
+    NativeEntries entries;
+    entries.delta_row = &native_weighted_row;
+    entries.delta_row_data = const_cast<Weighted*>(reference_);
+    return entries;
+  }
+
+ private:
+  const Weighted* reference_;
 };
 
 Swap swap_of_size(Word n) { return Swap{Xoshiro128pp::from_seed(1), n}; }
@@ -147,8 +192,9 @@ class CustomScanTest : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(CustomScanTest, ScansAndKernelsMatchTheChangeOfEval) {
   const Word n = 7;
-  for (const bool with_delta : {false, true}) {
-    auto fn = std::make_shared<Weighted>(with_delta);
+  for (const auto [with_delta, with_rows] : {std::pair{false, false}, std::pair{true, false},
+                                             std::pair{false, true}, std::pair{true, true}}) {
+    auto fn = std::make_shared<Weighted>(with_delta, with_rows);
     const Evaluation e = Evaluation::custom(n, fn);
     for (MoveType mt : {MoveType::swap(1), MoveType::reverse(1), MoveType::tsp(1)}) {
       mt.set_size(n);
@@ -157,7 +203,11 @@ TEST_P(CustomScanTest, ScansAndKernelsMatchTheChangeOfEval) {
       const Solution before = s;
       std::vector<std::pair<Move, double>> scanned;
       ScanScratch scratch;
+      fn->rows = 0;
       for_each_delta(e, simple, s, scratch, [&](Move m, double d) { scanned.emplace_back(m, d); });
+      // A row function scores each row of a scan in one call.
+      const std::size_t first = geometry(simple).first_position;
+      EXPECT_EQ(fn->rows, with_rows ? static_cast<int>(n - 1 - first) : 0);
       const std::vector<Move> all = mt.get_all_mov();
       ASSERT_EQ(scanned.size(), all.size());
       for (std::size_t k = 0; k < all.size(); ++k) {
@@ -178,6 +228,43 @@ TEST_P(CustomScanTest, ScansAndKernelsMatchTheChangeOfEval) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, CustomScanTest, ::testing::Range(0u, 6u));
+
+TEST(CustomEvaluationTest, NativeRowsScoreScansAndSingleMoves) {
+  const Weighted reference(true);
+  const Evaluation e = Evaluation::custom(6, std::make_shared<NativeRowOnly>(&reference));
+  const Solution s = shuffled(6, 8);
+  for (MoveType mt : {MoveType::swap(1), MoveType::reverse(1)}) {
+    mt.set_size(6);
+    ScanScratch scratch;
+    std::vector<double> scanned;
+    Solution scanned_solution = s;
+    for_each_delta(e, *mt.simple(), scanned_solution, scratch, [&](Move, double d) { scanned.push_back(d); });
+    std::vector<double> expected;
+    for (const Move m : mt.get_all_mov()) {
+      Solution after = s;
+      mt.do_move(after, m);
+      expected.push_back(e.eval(after) - e.eval(s));
+      Solution t = s;
+      EXPECT_EQ(e.delta_eval(m, mt, t), expected.back());  // a row of one move
+    }
+    EXPECT_EQ(scanned, expected);
+  }
+}
+
+TEST(CustomEvaluationTest, ScansPastTheSolutionStopBeforeTheFirstMoveOutside) {
+  // A move type longer than the solution: rows are not scored whole, the first move reaching
+  // past the end stops where delta_eval would, after the moves before it were visited.
+  auto fn = std::make_shared<Weighted>(false, true);
+  const Custom c{4, fn};
+  const Solution s{2, 0, 3, 1};
+  ScanScratch scratch;
+  std::vector<Move> visited;
+  auto visit = [&](Move m, double) { visited.push_back(m); };
+  EXPECT_EQ(fatal_message_of([&] { scan_custom(c, Rearrangement::kExchange, s, 0, 5, scratch, visit); }),
+            "index out of bounds: the len is 4 but the index is 4");
+  EXPECT_EQ(visited, (std::vector<Move>{{0, 1}, {0, 2}, {0, 3}}));
+  EXPECT_EQ(fn->rows, 3);
+}
 
 TEST(CustomEvaluationTest, ScanScoresTheStartOnceAndTriesMovesOnACopy) {
   auto fn = std::make_shared<Weighted>(false);
