@@ -4,12 +4,14 @@
 // bytes that load and save again unchanged, and must survive being used: a loaded problem is
 // scored and reset, a loaded search runs a few steps over its own loaded problem.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "fuzz_support.hpp"
 #include "lib/saved_state.hpp"
+#include "problem/custom_state.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "support/fatal.hpp"
 #include "support/serialize.hpp"
@@ -23,6 +25,30 @@ using kestrum::py::StateBytes;
 namespace py = kestrum::py;
 
 using State = std::span<const std::uint8_t>;
+
+// Custom evaluations are saved as an index into a table of score functions kept beside the
+// bytes. Every input is read with a table of one, this function: index 0 loads, any other is
+// refused. It scores any array (values need not be below the size), and scans reach it a row
+// at a time; single moves are a row of one.
+class FuzzScore final : public kestrum::ScoreFunction {
+ public:
+  double evaluate(std::span<const kestrum::Word> s) const override {
+    double total = 0.0;
+    for (std::size_t k = 0; k < s.size(); ++k) total += static_cast<double>((k % 7) + 1) * s[k];
+    return total;
+  }
+  bool has_delta() const noexcept override { return false; }
+  double delta(std::span<const kestrum::Word> s, kestrum::CustomMove kind, kestrum::Word i,
+               kestrum::Word j) const override {
+    check(i <= j && j < s.size(), "a delta told a move outside the solution");
+    std::vector<kestrum::Word> t(s.begin(), s.end());
+    kestrum::apply_custom_move(kind == kestrum::CustomMove::kSwap ? kestrum::Rearrangement::kExchange
+                                                                  : kestrum::Rearrangement::kReverse,
+                               t, i, j);
+    return evaluate(t) - evaluate(s);
+  }
+  bool has_delta_row() const noexcept override { return true; }
+};
 
 StateBytes save_search_of(const kestrum::Shared<kestrum::LocalSearch>& search) {
   const kestrum::SearchSnapshot snapshot = search.lock()->snapshot();
@@ -105,6 +131,9 @@ void exercise(int which, State state) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const State state(data + 1, size - 1);
+  static const std::shared_ptr<const kestrum::ScoreFunction> score = std::make_shared<FuzzScore>();
+  kestrum::ScoreFunctionTable table({score});
+  const kestrum::ScoreFunctionScope scope(table);
   try {
     exercise(data[0] % 7, state);
   } catch (const MalformedState& m) {

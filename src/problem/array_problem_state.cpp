@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "problem/evaluation_state.hpp"
@@ -56,8 +57,14 @@ ArrayProblem read_array_problem(ByteReader& r) {
   }
   // The constructor sizes the solution to the evaluation; the saved solution may differ in
   // length (set_eval_type does not resize), so both solutions are put back explicitly and
-  // the move type is sized again to the restored length (which it already has).
-  ArrayProblem problem(move_type, evaluation);
+  // the move type is sized again to the restored length (which it already has). A custom
+  // evaluation's size is a number in the bytes, not data they hold: the problem is built over
+  // the same score function at the saved length, then given the saved evaluation, so a forged
+  // size allocates nothing.
+  const Custom* custom = std::get_if<Custom>(&evaluation.kind());
+  ArrayProblem problem(move_type, custom == nullptr ? evaluation
+                                                    : Evaluation::custom(static_cast<Word>(n), custom->score));
+  problem.set_eval_type(std::move(evaluation));
   problem.restore_solutions(std::move(current), std::move(best));
   problem.set_move_type(std::move(move_type));
   return problem;

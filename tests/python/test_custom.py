@@ -521,3 +521,27 @@ class TestSavedState:
         wrong = ctypes.CFUNCTYPE(ctypes.c_double, ctypes.c_void_p)(lambda p: 0.0)
         with pytest.raises(TypeError, match="must have the signature double"):
             E._from_state(state, callables=[(len, None), (wrong, None)])
+
+    def test_a_forged_size_in_a_saved_problem_allocates_nothing(self):
+        # A custom evaluation's size is a number in the state, not data it holds: a problem state
+        # of a few bytes naming a huge size loads at its saved length without sizing anything to
+        # that number (measured in a fresh process: its peak memory).
+        import os
+        import subprocess
+        import sys
+
+        code = """
+import resource, struct, sys, kestrum
+from test_custom import module_level_length as f
+p = kestrum.Problem.array_problem(kestrum.MoveType.swap(1), kestrum.Evaluation.custom(3, f))
+state = p.__reduce__()[1][1]
+k = state.index(bytes([6]) + struct.pack("<II", 3, 0))
+forged = state[:k] + bytes([6]) + struct.pack("<II", int(sys.argv[1]), 0) + state[k + 9:]
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+q = kestrum.Problem._from_state(forged, callables=[(f, None)])
+assert q.solution() == [0, 1, 2] and q.eval() == 5.0
+print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) // 1024)
+"""
+        here = os.path.dirname(os.path.abspath(__file__))
+        grown = subprocess.run([sys.executable, "-c", code, str(1 << 27)], capture_output=True, text=True, check=True, cwd=here)
+        assert int(grown.stdout) < 64  # MB; sizing the solutions to the forged size takes 1 GB

@@ -176,3 +176,4 @@ class TestPickling:
             E._from_state(state, callables=[(tour_of_module_matrix, None, ctypes.CFUNCTYPE(ctypes.c_double)(lambda: 0.0))])
         with pytest.raises(TypeError, match="triples"):
             E._from_state(state, callables=[(tour_of_module_matrix, None, None, None)])
+
