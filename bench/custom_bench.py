@@ -125,21 +125,25 @@ def tour_cfuncs(d):
         if kind == 1:  # exchange
             si1 = s[i + 1]
             head = (d[pred, si] + 0.0) + d[si, si1]
+            from_pred, from_si = d[pred], d[si]  # rows of the matrix, read along j
+            edge = d[s[j_begin - 1], s[j_begin]]  # (j - 1, j), carried from one j to the next
             for j in range(j_begin, j_end):
                 sj = s[j]
                 nxt = s[j + 1] if j + 1 < size else s[0]
+                next_edge = d[sj, nxt]
                 if j == i + 1:
-                    before = ((d[pred, si] + 0.0) + d[si, sj]) + d[sj, nxt]
-                    after = ((d[pred, sj] + 0.0) + d[sj, si]) + d[si, nxt]
+                    before = ((from_pred[si] + 0.0) + from_si[sj]) + next_edge
+                    after = ((from_pred[sj] + 0.0) + d[sj, si]) + from_si[nxt]
                 elif i == 0 and j == size - 1:
                     sj1 = s[j - 1]
-                    before = (((d[sj, si] + 0.0) + d[si, si1]) + d[sj1, sj]) + d[sj, si]
-                    after = (((d[si, sj] + 0.0) + d[sj, si1]) + d[sj1, si]) + d[si, sj]
+                    before = (((d[sj, si] + 0.0) + d[si, si1]) + edge) + d[sj, si]
+                    after = (((from_si[sj] + 0.0) + d[sj, si1]) + d[sj1, si]) + from_si[sj]
                 else:
                     sj1 = s[j - 1]
-                    before = (head + d[sj1, sj]) + d[sj, nxt]
-                    after = (((d[pred, sj] + 0.0) + d[sj, si1]) + d[sj1, si]) + d[si, nxt]
+                    before = (head + edge) + next_edge
+                    after = (((from_pred[sj] + 0.0) + d[sj, si1]) + d[sj1, si]) + from_si[nxt]
                 o[j - j_begin] = after - before
+                edge = next_edge
             return
         for j in range(j_begin, j_end):
             sj = s[j]

@@ -192,8 +192,8 @@ class CustomScanTest : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(CustomScanTest, ScansAndKernelsMatchTheChangeOfEval) {
   const Word n = 7;
-  for (const auto [with_delta, with_rows] : {std::pair{false, false}, std::pair{true, false},
-                                             std::pair{false, true}, std::pair{true, true}}) {
+  for (const auto& [with_delta, with_rows] : {std::pair{false, false}, std::pair{true, false},
+                                              std::pair{false, true}, std::pair{true, true}}) {
     auto fn = std::make_shared<Weighted>(with_delta, with_rows);
     const Evaluation e = Evaluation::custom(n, fn);
     for (MoveType mt : {MoveType::swap(1), MoveType::reverse(1), MoveType::tsp(1)}) {
