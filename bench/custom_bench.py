@@ -12,7 +12,8 @@
 4. kestrum against simanneal (pure Python) on the same flow-shop instance and the same number
    of annealing proposals: proposals per second.
 
-Each figure is the best of --rounds alternating rounds. Usage:
+Each figure is the best of --rounds alternating rounds; the tour scans report medians over
+the rounds, and each ratio is the median of the per-round ratios. Usage:
     python bench/custom_bench.py [--rounds 3] [--quick]
 """
 
@@ -20,6 +21,7 @@ import argparse
 import ctypes
 import random
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -47,6 +49,21 @@ def best_of(rounds, *jobs):
             job()
             best[k] = min(best[k], time.perf_counter() - t0)
     return best
+
+
+def median_ratios(rounds, reference, *jobs):
+    """Runs the reference and each job once per round, alternating. Returns the median time
+    of the reference, and for each job its median time and the median over the rounds of its
+    time over the reference's in the same round (so a slow moment of a shared machine counts
+    against both sides of a ratio)."""
+    times = [[] for _ in range(len(jobs) + 1)]
+    for _ in range(rounds):
+        for k, job in enumerate((reference, *jobs)):
+            t0 = time.perf_counter()
+            job()
+            times[k].append(time.perf_counter() - t0)
+    ratios = [statistics.median(t / r for t, r in zip(own, times[0])) for own in times[1:]]
+    return statistics.median(times[0]), [(statistics.median(own), ratio) for own, ratio in zip(times[1:], ratios)]
 
 
 # ---- 1. Python callables
@@ -125,7 +142,10 @@ def tour_cfuncs(d):
         if kind == 1:  # exchange
             si1 = s[i + 1]
             head = (d[pred, si] + 0.0) + d[si, si1]
-            from_pred, from_si = d[pred], d[si]  # rows of the matrix, read along j
+            # Rows of the matrix, read along j; the matrix is symmetric, so D[s_j][s_i+1] and
+            # D[s_j-1][s_i] are read as their mirrors along the rows of s_i+1 and s_i (equal
+            # values, as the built-in symmetric scan reads them).
+            from_pred, from_si, from_si1 = d[pred], d[si], d[si1]
             edge = d[s[j_begin - 1], s[j_begin]]  # (j - 1, j), carried from one j to the next
             for j in range(j_begin, j_end):
                 sj = s[j]
@@ -141,7 +161,7 @@ def tour_cfuncs(d):
                 else:
                     sj1 = s[j - 1]
                     before = (head + edge) + next_edge
-                    after = (((from_pred[sj] + 0.0) + d[sj, si1]) + d[sj1, si]) + from_si[nxt]
+                    after = (((from_pred[sj] + 0.0) + from_si1[sj]) + from_si[sj1]) + from_si[nxt]
                 o[j - j_begin] = after - before
                 edge = next_edge
             return
@@ -159,7 +179,7 @@ def tour_cfuncs(d):
     return evaluate, delta
 
 
-def tour_delta_ratio(rounds, n, sweeps, proposals):
+def tour_delta_ratio(rounds, n, sweeps, proposals, repeats):
     rng = np.random.default_rng(3)
     pts = rng.uniform(0, 1000, size=(n, 2))
     d = np.round(np.sqrt(((pts[:, None, :] - pts[None, :, :]) ** 2).sum(-1)))
@@ -168,9 +188,12 @@ def tour_delta_ratio(rounds, n, sweeps, proposals):
     rows_custom = E.custom(n, evaluate, delta, delta_row=tour_cfuncs.delta_row)
 
     def descent(ev, move):
+        # The same short descent `repeats` times from the start: one timing covers enough
+        # moves for a scheduler's pause on a shared machine to be a small part of it.
         def job():
-            p = P.array_problem(move(1), ev)
-            log = LS.steepest_descent(True, p, T.max_iterations(sweeps)).run()
+            for _ in range(repeats):
+                p = P.array_problem(move(1), ev)
+                log = LS.steepest_descent(True, p, T.max_iterations(sweeps)).run()
             job.rows = [r[1:] for r in log]
         return job
 
@@ -184,14 +207,15 @@ def tour_delta_ratio(rounds, n, sweeps, proposals):
 
     rows = []
     moves = n * (n - 1) // 2
-    # The built-in scan, the per-move delta and the row function run in turn in each round.
+    # The built-in scan, the per-move delta and the row function run in turn in each round;
+    # times and ratios are medians over the rounds.
     for label, move in (("swap scan", M.swap), ("reversal scan", M.reverse)):
         a, b, c = descent(builtin, move), descent(custom, move), descent(rows_custom, move)
-        t_builtin, t_custom, t_rows = best_of(rounds, a, b, c)
-        per = sweeps * moves
-        for name, job, t in (("delta", b, t_custom), ("delta_row", c, t_rows)):
+        t_builtin, measured = median_ratios(rounds, a, b, c)
+        per = repeats * sweeps * moves
+        for name, job, (t, ratio) in (("delta", b, measured[0]), ("delta_row", c, measured[1])):
             same = "same log" if job.rows == a.rows else "LOGS DIFFER"
-            rows.append((f"tour {name}, {label} ({same})", f"{t / per * 1e9:.2f} ns", f"{t_builtin / per * 1e9:.2f} ns", f"{t / t_builtin:.2f}x", GOALS["delta"]))
+            rows.append((f"tour {name}, {label} ({same})", f"{t / per * 1e9:.2f} ns", f"{t_builtin / per * 1e9:.2f} ns", f"{ratio:.2f}x", GOALS["delta"]))
     a, b = annealing(builtin), annealing(custom)
     t_builtin, t_custom = best_of(rounds, a, b)
     same = "same log" if a.rows == b.rows else "LOGS DIFFER"
@@ -390,7 +414,7 @@ def main():
     except ImportError:
         rows.append(("native rows", "-", "-", "numba not installed", ""))
     else:
-        rows += tour_delta_ratio(args.rounds, 60 if quick else 300, 2 if quick else 5, 20_000 if quick else 500_000)
+        rows += tour_delta_ratio(args.rounds, 60 if quick else 300, 2 if quick else 5, 20_000 if quick else 500_000, 1 if quick else 20)
         rows += evaluate_ratio(args.rounds, 20 if quick else 50, 5 if quick else 10, 1 if quick else 3)
     rows += simanneal_side_by_side(args.rounds, 2_000 if quick else 20_000)
     widths = [max(len(str(r[k])) for r in rows + [HEADER]) for k in range(5)]
