@@ -11,23 +11,21 @@
 #include "lib/run_host.hpp"
 #include "lib/run_log.hpp"
 #include "lib/wrappers.hpp"
-#include "local_search/iterated_local_search/iterated_local_search.hpp"
-#include "local_search/simulated_annealing/simulated_annealing.hpp"
-#include "local_search/steepest_descent/steepest_descent.hpp"
-#include "local_search/tabu_search/tabu_search.hpp"
-#include "local_search/vns/variable_neighborhood.hpp"
+#include "local_search/search_registry.hpp"
 
 namespace kestrum::py {
 namespace {
 
-template <class Search, class... Args>
-PyRef new_search(Args&&... args) {
-  return new_instance<DynLocalSearch>(Shared<LocalSearch>::make<Search>(std::forward<Args>(args)...));
+// Each factory only parses its arguments into its search's Params; the registry builds the
+// search.
+PyRef new_search(const SearchParams& params, bool minimize, const Held<DynProblem>& problem,
+                 const Held<DynTermination>& termination) {
+  return new_instance<DynLocalSearch>(make_search(params, minimize, problem->handle, termination->value));
 }
 
 constexpr Signature kSimulatedAnnealing{
     "LocalSearch",
-    "simulated_annealing",
+    SimulatedAnnealing::kName,
     {"start_temp", "minimize", "problem", "termination_function", "cooling_function",
      "iterations_temperature"},
     6};
@@ -36,24 +34,25 @@ PyObject* simulated_annealing(PyObject*, PyObject* const* a, Py_ssize_t n, PyObj
     auto [start_temp, minimize, problem, termination, cooling, iterations] =
         bind<U32, Bool, Instance<DynProblem>, Instance<DynTermination>, Instance<DynCooling>,
              Instance<DynIterTemp>>(kSimulatedAnnealing, a, n, kw);
-    return new_search<SimulatedAnnealing>(start_temp, minimize, problem->handle, termination->value,
-                                          cooling->alpha, iterations->iterations);
+    const SimulatedAnnealing::Params params{
+        .start_temp = start_temp, .alpha = cooling->alpha, .iterations_temperature = iterations->iterations};
+    return new_search(params, minimize, problem, termination);
   });
 }
 
 constexpr Signature kSteepestDescent{
-    "LocalSearch", "steepest_descent", {"minimize", "problem", "termination_function"}, 3};
+    "LocalSearch", SteepestDescent::kName, {"minimize", "problem", "termination_function"}, 3};
 PyObject* steepest_descent(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [minimize, problem, termination] =
         bind<Bool, Instance<DynProblem>, Instance<DynTermination>>(kSteepestDescent, a, n, kw);
-    return new_search<SteepestDescent>(minimize, problem->handle, termination->value);
+    return new_search(SteepestDescent::Params{}, minimize, problem, termination);
   });
 }
 
 constexpr Signature kTabuSearch =
     Signature{"LocalSearch",
-              "tabu_search",
+              TabuSearch::kName,
               {"minimize", "problem", "termination_function", "tabu_list_size", "canonical_tours"},
               3}
         .keyword_only_from(4)
@@ -63,23 +62,26 @@ PyObject* tabu_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw)
     auto [minimize, problem, termination, tabu_list_size, canonical_tours] =
         bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<U32>, Optional<Bool>>(
             kTabuSearch, a, n, kw);
-    return new_search<TabuSearch>(problem->handle, termination->value, minimize, tabu_list_size,
-                                  canonical_tours.value_or(false));
+    // None stands for the default, as an absent argument does.
+    TabuSearch::Params params;
+    params.tabu_list_size = tabu_list_size.value_or(params.tabu_list_size);
+    params.canonical_tours = canonical_tours.value_or(params.canonical_tours);
+    return new_search(params, minimize, problem, termination);
   });
 }
 
-constexpr Signature kVns{"LocalSearch", "vns", {"minimize", "problem", "termination_function"}, 3};
+constexpr Signature kVns{"LocalSearch", VariableNeighborhood::kName, {"minimize", "problem", "termination_function"}, 3};
 PyObject* vns(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [minimize, problem, termination] =
         bind<Bool, Instance<DynProblem>, Instance<DynTermination>>(kVns, a, n, kw);
-    return new_search<VariableNeighborhood>(problem->handle, termination->value, minimize);
+    return new_search(VariableNeighborhood::Params{}, minimize, problem, termination);
   });
 }
 
 constexpr Signature kIteratedLocalSearch = Signature{
     "LocalSearch",
-    "iterated_local_search",
+    IteratedLocalSearch::kName,
     {"minimize", "problem", "termination_function", "neighbours", "seed"},
     3}
     .with_default(3, "10");
@@ -89,12 +91,14 @@ PyObject* iterated_local_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyO
         bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<U32>, Optional<U64>>(
             kIteratedLocalSearch, a, n, kw);
     // None stands for the default, as an absent argument does.
-    const Word k = neighbours.value_or(IteratedLocalSearch::kDefaultNeighbours);
-    if (k == 0) {
+    IteratedLocalSearch::Params params;
+    params.neighbours = neighbours.value_or(params.neighbours);
+    params.seed = seed;
+    if (params.neighbours == 0) {
       PyErr_SetString(PyExc_ValueError, "neighbours must be at least 1");
       throw_error_set();
     }
-    return new_search<IteratedLocalSearch>(minimize, problem->handle, termination->value, k, seed);
+    return new_search(params, minimize, problem, termination);
   });
 }
 

@@ -18,8 +18,8 @@
 namespace kestrum {
 
 // The searches, in saved-tag order. A new search appends its tag here (tags are saved in
-// pickles and never renumbered), raises kSearchTags, and adds its restorer's line to the
-// registry in local_search/search_state.cpp.
+// pickles and never renumbered) and its line to the list in local_search/search_registry.hpp,
+// which also counts them (kSearchTags).
 enum class SearchTag : std::uint8_t {
   kSteepestDescent = 0,
   kSimulatedAnnealing = 1,
@@ -27,7 +27,6 @@ enum class SearchTag : std::uint8_t {
   kVns = 3,
   kIteratedLocalSearch = 4,
 };
-inline constexpr std::size_t kSearchTags = 5;
 
 // A search saved as far as its own lock allows: its tag, direction, criterion and own fields
 // as bytes, its problem's handle (the problem is saved after the search's lock is released),

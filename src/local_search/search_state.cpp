@@ -1,34 +1,17 @@
-// The search registry: one line per search, from its saved tag to its restorer.
+// A search's saved state: the common head and run settings; its own fields are read by the
+// restorer its tag registers.
 #include "local_search/search_state.hpp"
 
 #include <cmath>
 #include <string>
 
-#include "local_search/iterated_local_search/iterated_local_search.hpp"
-#include "local_search/simulated_annealing/simulated_annealing.hpp"
-#include "local_search/steepest_descent/steepest_descent.hpp"
-#include "local_search/tabu_search/tabu_search.hpp"
-#include "local_search/vns/variable_neighborhood.hpp"
+#include "local_search/search_registry.hpp"
 #include "problem/array_problem_state.hpp"
-#include "support/tags.hpp"
 #include "termination/termination_state.hpp"
 
 namespace kestrum {
 
 namespace {
-
-// Each restorer reads the search's own fields and then its problem, and rebuilds the search
-// through its constructor.
-Shared<LocalSearch> restore(SearchTag tag, ByteReader& r, bool minimize, const TerminationFunction& termination) {
-  switch (tag) {
-    case SearchTag::kSteepestDescent: return SteepestDescent::restore(r, minimize, termination);
-    case SearchTag::kSimulatedAnnealing: return SimulatedAnnealing::restore(r, minimize, termination);
-    case SearchTag::kTabuSearch: return TabuSearch::restore(r, minimize, termination);
-    case SearchTag::kVns: return VariableNeighborhood::restore(r, minimize, termination);
-    case SearchTag::kIteratedLocalSearch: return IteratedLocalSearch::restore(r, minimize, termination);
-  }
-  unknown_tag("search", tag);
-}
 
 // The run settings, if any follow (the defaults otherwise).
 RunSettings read_run_settings(ByteReader& r) {
@@ -65,7 +48,9 @@ Shared<LocalSearch> read_search(ByteReader& r) {
   const auto tag = static_cast<SearchTag>(r.tag(kSearchTags, "search"));
   const bool minimize = r.boolean();
   const TerminationFunction termination = read_criterion(r);
-  Shared<LocalSearch> search = restore(tag, r, minimize, termination);
+  // The restorer reads the search's own fields and then its problem, and rebuilds the search
+  // through its constructor.
+  Shared<LocalSearch> search = search_entry(tag).restore(r, minimize, termination);
   const RunSettings settings = read_run_settings(r);
   search.lock()->run_settings() = settings;
   return search;

@@ -1,4 +1,5 @@
-// Saved state of a search, and the registry that rebuilds each kind of search from it.
+// Saved state of a search: the common head and tail; each search's own fields are read by
+// the restorer registered for its tag (local_search/search_registry.hpp).
 #pragma once
 
 #include "local_search/local_search.hpp"

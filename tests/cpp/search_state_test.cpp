@@ -1,5 +1,6 @@
 // Saved searches: each search's state round-trips through the registry to a search that runs
-// on as the original does; tours over points and a tabu list of tours are kept.
+// on as the original does; tours over points and a tabu list of tours are kept. The registry
+// builds each search from its parameters as its constructor does.
 #include "local_search/search_state.hpp"
 
 #include <gtest/gtest.h>
@@ -8,13 +9,10 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "local_search/iterated_local_search/iterated_local_search.hpp"
-#include "local_search/simulated_annealing/simulated_annealing.hpp"
-#include "local_search/steepest_descent/steepest_descent.hpp"
-#include "local_search/tabu_search/tabu_search.hpp"
-#include "local_search/vns/variable_neighborhood.hpp"
+#include "local_search/search_registry.hpp"
 #include "problem/evaluation_state.hpp"
 #include "search_fixtures.hpp"
 #include "state_reading.hpp"
@@ -89,6 +87,59 @@ TEST(SearchState, EverySearchRoundTripsAndRunsOnAlike) {
   }
   // A search registered without a line above would go untested.
   EXPECT_EQ(seen.size(), kSearchTags);
+}
+
+TEST(SearchRegistry, EachSearchIsListedOnceAndBuiltFromItsParamsAsByItsConstructor) {
+  std::set<std::string_view> names;
+  for (std::size_t k = 0; k < search_entries().size(); ++k) {
+    const SearchEntry& entry = search_entries()[k];
+    EXPECT_EQ(static_cast<std::size_t>(entry.tag), k);
+    EXPECT_EQ(&search_entry(entry.tag), &entry);
+    EXPECT_FALSE(std::string_view(entry.name).empty());
+    names.insert(entry.name);
+  }
+  EXPECT_EQ(search_entries().size(), kSearchTags);
+  EXPECT_EQ(names.size(), kSearchTags);
+
+  // Settings away from the defaults, so that a field passed to the wrong place shows.
+  struct Case {
+    SearchParams params;
+    bool minimize;
+    Shared<LocalSearch> direct;
+  };
+  const std::vector<Case> cases{
+      {SteepestDescent::Params{}, false,
+       Shared<LocalSearch>::make<SteepestDescent>(false, problem_of(MoveType::swap(3)), criterion())},
+      {SimulatedAnnealing::Params{.start_temp = 30, .alpha = 0.9, .iterations_temperature = 4}, true,
+       Shared<LocalSearch>::make<SimulatedAnnealing>(30, true, problem_of(MoveType::swap(3)), criterion(), 0.9, 4)},
+      {TabuSearch::Params{.tabu_list_size = 4, .canonical_tours = true}, true,
+       Shared<LocalSearch>::make<TabuSearch>(problem_of(MoveType::swap(3)), criterion(), true, Word{4}, true)},
+      {VariableNeighborhood::Params{}, true,
+       Shared<LocalSearch>::make<VariableNeighborhood>(problem_of(MoveType::swap(3)), criterion(), true)},
+      {IteratedLocalSearch::Params{.neighbours = 3, .seed = 9}, false,
+       Shared<LocalSearch>::make<IteratedLocalSearch>(false, problem_of(MoveType::swap(3)), criterion(), Word{3},
+                                                     std::uint64_t{9})},
+  };
+  std::set<SearchTag> seen;
+  for (const Case& c : cases) {
+    const SearchTag tag = c.direct.lock()->tag();
+    SCOPED_TRACE(search_entry(tag).name);
+    seen.insert(tag);
+    const Shared<LocalSearch> made = make_search(c.params, c.minimize, problem_of(MoveType::swap(3)), criterion());
+    EXPECT_EQ(made.lock()->tag(), tag);
+    const Bytes bytes = saved(*made.lock());
+    EXPECT_EQ(bytes, saved(*c.direct.lock()));
+    // Through the entry's own restorer, after the common head read_search takes.
+    const Shared<LocalSearch> copy = loaded(bytes);
+    EXPECT_EQ(copy.lock()->tag(), tag);
+    EXPECT_EQ(saved(*copy.lock()), bytes);
+  }
+  EXPECT_EQ(seen.size(), kSearchTags);
+
+  // An entry given another search's parameters stops rather than guessing.
+  EXPECT_THROW((void)search_entry(SearchTag::kTabuSearch)
+                   .make(SteepestDescent::Params{}, true, problem_of(MoveType::swap(1)), criterion()),
+               FatalStop);
 }
 
 TEST(SearchState, TabuTourFlagIsATrailerWrittenOnlyWhenSet) {

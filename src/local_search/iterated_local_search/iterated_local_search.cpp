@@ -267,6 +267,12 @@ IteratedLocalSearch::IteratedLocalSearch(bool minimize, Shared<Problem> problem,
   if (neighbours == 0) fatal("neighbours must be at least 1");
 }
 
+Shared<LocalSearch> IteratedLocalSearch::make(const Params& params, bool minimize, Shared<Problem> problem,
+                                              const TerminationFunction& termination) {
+  return Shared<LocalSearch>::make<IteratedLocalSearch>(minimize, std::move(problem), termination, params.neighbours,
+                                                        params.seed);
+}
+
 // Saved fields: the neighbour list length and the seed, if any.
 void IteratedLocalSearch::write_fields(ByteWriter& w) const {
   w.u32(neighbours_);

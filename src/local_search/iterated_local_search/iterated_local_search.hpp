@@ -26,12 +26,20 @@ namespace kestrum {
 // reproducible; without a seed every run draws 16 bytes from the OS.
 class IteratedLocalSearch final : public SearchBase {
  public:
+  static constexpr const char* kName = "iterated_local_search";
+  static constexpr SearchTag kTag = SearchTag::kIteratedLocalSearch;
   static constexpr Word kDefaultNeighbours = 10;
   static constexpr Word kMinTourCities = 8;
   static constexpr Word kKickMoves = 3;
   // From this size on the tour is a TwoLevelTour: an array's reversals, up to n / 2 element
   // moves each, would dominate.
   static constexpr Word kTwoLevelCities = 10'000;
+
+  // `neighbours` at least 1; without a seed, every run draws its own.
+  struct Params {
+    Word neighbours = kDefaultNeighbours;
+    std::optional<std::uint64_t> seed;
+  };
 
   // `neighbours` (at least 1) is the length of each city's neighbour list, cut to n - 1 on
   // smaller tours. Every move type is accepted.
@@ -40,7 +48,10 @@ class IteratedLocalSearch final : public SearchBase {
                       std::optional<std::uint64_t> seed);
 
   [[nodiscard]] RunLog run(bool log) override;
-  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kIteratedLocalSearch; }
+  [[nodiscard]] SearchTag tag() const noexcept override { return kTag; }
+  // A new search from its factory's parameters.
+  [[nodiscard]] static Shared<LocalSearch> make(const Params& params, bool minimize, Shared<Problem> problem,
+                                                const TerminationFunction& termination);
   // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
   [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
                                                    const TerminationFunction& termination);

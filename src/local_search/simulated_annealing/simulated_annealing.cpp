@@ -29,6 +29,12 @@ SimulatedAnnealing::SimulatedAnnealing(std::uint32_t start_temp, bool minimize,
       start_temp_(start_temp),
       iterations_temperature_(iterations_temperature) {}
 
+Shared<LocalSearch> SimulatedAnnealing::make(const Params& params, bool minimize, Shared<Problem> problem,
+                                             const TerminationFunction& termination) {
+  return Shared<LocalSearch>::make<SimulatedAnnealing>(params.start_temp, minimize, std::move(problem), termination,
+                                                       params.alpha, params.iterations_temperature);
+}
+
 // Saved fields: the schedule, the last temperature (every run starts again from start_temp
 // anyway) and the acceptance seed, if any.
 void SimulatedAnnealing::write_fields(ByteWriter& w) const {

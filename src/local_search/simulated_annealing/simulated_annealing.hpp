@@ -16,6 +16,15 @@ namespace kestrum {
 
 class SimulatedAnnealing final : public SearchBase {
  public:
+  static constexpr const char* kName = "simulated_annealing";
+  static constexpr SearchTag kTag = SearchTag::kSimulatedAnnealing;
+  // The schedule: start temperature, cooling factor, iterations per temperature.
+  struct Params {
+    std::uint32_t start_temp = 0;
+    double alpha = 0.0;
+    std::uint32_t iterations_temperature = 0;
+  };
+
   // Copies the criterion and turns it to this search's direction. Does not lock the
   // problem nor look at its move type. set_problem refuses a multi-neighbour problem with
   // "Can't use multiNeighbor in Simulated Annealing".
@@ -24,7 +33,10 @@ class SimulatedAnnealing final : public SearchBase {
                      std::uint32_t iterations_temperature);
 
   [[nodiscard]] RunLog run(bool log) override;
-  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kSimulatedAnnealing; }
+  [[nodiscard]] SearchTag tag() const noexcept override { return kTag; }
+  // A new search from its factory's parameters.
+  [[nodiscard]] static Shared<LocalSearch> make(const Params& params, bool minimize, Shared<Problem> problem,
+                                                const TerminationFunction& termination);
   // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
   [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
                                                    const TerminationFunction& termination);

@@ -40,6 +40,11 @@ SteepestDescent::SteepestDescent(bool minimize, Shared<Problem> problem,
     : SearchBase(minimize, std::move(problem), termination_function,
                  "Can't use multiNeighbor in Steepest Descent") {}
 
+Shared<LocalSearch> SteepestDescent::make(const Params& /*params*/, bool minimize, Shared<Problem> problem,
+                                          const TerminationFunction& termination) {
+  return Shared<LocalSearch>::make<SteepestDescent>(minimize, std::move(problem), termination);
+}
+
 // No fields of its own.
 Shared<LocalSearch> SteepestDescent::restore(ByteReader& r, bool minimize,
                                              const TerminationFunction& termination) {

@@ -125,6 +125,12 @@ TabuSearch::TabuSearch(Shared<Problem> problem, const TerminationFunction& termi
       tabu_list_size_(tabu_list_size.value_or(kDefaultListSize)),
       canonical_tours_(canonical_tours) {}
 
+Shared<LocalSearch> TabuSearch::make(const Params& params, bool minimize, Shared<Problem> problem,
+                                     const TerminationFunction& termination) {
+  return Shared<LocalSearch>::make<TabuSearch>(std::move(problem), termination, minimize, params.tabu_list_size,
+                                               params.canonical_tours);
+}
+
 // Saved fields: the list size before the problem; after it, the tour flag, written only when
 // set, so that every search saved before the flag existed loads unchanged and saves to the
 // same bytes.

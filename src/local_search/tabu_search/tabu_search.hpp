@@ -13,7 +13,13 @@ class Neighbourhood;
 
 class TabuSearch final : public SearchBase {
  public:
+  static constexpr const char* kName = "tabu_search";
+  static constexpr SearchTag kTag = SearchTag::kTabuSearch;
   static constexpr Word kDefaultListSize = 7;
+  struct Params {
+    Word tabu_list_size = kDefaultListSize;
+    bool canonical_tours = false;
+  };
 
   // Copies the criterion and turns it to this search's direction. Does not lock the
   // problem nor look at its move type. set_problem refuses a multi-neighbour problem with
@@ -24,7 +30,10 @@ class TabuSearch final : public SearchBase {
              bool minimize, std::optional<Word> tabu_list_size, bool canonical_tours = false);
 
   [[nodiscard]] RunLog run(bool log) override;
-  [[nodiscard]] SearchTag tag() const noexcept override { return SearchTag::kTabuSearch; }
+  [[nodiscard]] SearchTag tag() const noexcept override { return kTag; }
+  // A new search from its factory's parameters.
+  [[nodiscard]] static Shared<LocalSearch> make(const Params& params, bool minimize, Shared<Problem> problem,
+                                                const TerminationFunction& termination);
   // Rebuilds a saved search (after its tag, direction and criterion) over a new problem.
   [[nodiscard]] static Shared<LocalSearch> restore(ByteReader& r, bool minimize,
                                                    const TerminationFunction& termination);

@@ -57,6 +57,11 @@ VariableNeighborhood::VariableNeighborhood(Shared<Problem> problem,
                                            bool minimize)
     : SearchBase(minimize, std::move(problem), termination_function, nullptr) {}
 
+Shared<LocalSearch> VariableNeighborhood::make(const Params& /*params*/, bool minimize, Shared<Problem> problem,
+                                               const TerminationFunction& termination) {
+  return Shared<LocalSearch>::make<VariableNeighborhood>(std::move(problem), termination, minimize);
+}
+
 // Saved fields: the neighbourhood reached.
 void VariableNeighborhood::write_fields(ByteWriter& w) const { w.u32(neighbor_index_); }
 
