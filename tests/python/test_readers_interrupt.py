@@ -27,6 +27,9 @@ CHILD = textwrap.dedent(
         signal.signal(signal.SIGINT, stop)
     elif handler == "ignore":
         signal.signal(signal.SIGINT, lambda signum, frame: print("handled", flush=True))
+    else:
+        # Started from a shell's background job, a child inherits SIGINT ignored.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
     print("ready", flush=True)
     try:
         getattr(kestrum.Evaluation, reader)(path)

@@ -31,6 +31,10 @@ PRELUDE = textwrap.dedent(
     import kestrum
     from kestrum import Cooling, Evaluation, IterationsPerTemp, LocalSearch, MoveType, Problem, Termination
 
+    # A child started from a shell's background job inherits SIGINT ignored, and Python then
+    # leaves it so: put Ctrl-C's usual handler back.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+
     def tour(n, seed=1, move=MoveType.reverse):
         rnd = random.Random(seed)
         pts = [(rnd.random(), rnd.random()) for _ in range(n)]
