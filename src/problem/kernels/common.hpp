@@ -27,6 +27,7 @@ namespace kestrum::kernels {
 
 // Reads with the index checks of a nested list: what delta_eval and eval use.
 struct Checked {
+  static constexpr bool kChecksReads = true;
   [[nodiscard]] static Word pos(std::span<const Word> s, std::size_t p) { return at(s, p); }
   // D: a Matrix, or any distances read like a square one (PointDistances).
   template <class D>
@@ -39,6 +40,7 @@ struct Checked {
 // Reads without checks, for a scan that has verified the solution against the data once:
 // every value below the (square) matrix's size, every position below the array's length.
 struct Unchecked {
+  static constexpr bool kChecksReads = false;
   [[nodiscard]] static Word pos(std::span<const Word> s, std::size_t p) noexcept { return s[p]; }
   template <class D>
   [[nodiscard]] static double dist(const D& m, std::size_t a, std::size_t b) noexcept {

@@ -48,12 +48,29 @@ template <class R, class D>
   return i == 0 && j + 1 == len;
 }
 
+// One move of i < j < len on a tour reads only the cities at a few positions. When each of
+// them is a row and a column of a square distance source, a checked read cannot fail and
+// returns what an unchecked one does: the local formulas below then read unchecked, with
+// one test per city instead of two per read. Reads of kind Unchecked were verified by the
+// caller, who knows every city of the solution to be a row.
+template <class R, class D, class... Cities>
+[[nodiscard]] bool cities_readable(const D& d, Cities... cities) noexcept {
+  if constexpr (!R::kChecksReads) {
+    return true;
+  } else {
+    const std::size_t n = d.rows();
+    return d.is_square() && ((static_cast<std::size_t>(cities) < n) & ...);
+  }
+}
+
 // Exchange of positions i and j: the (up to) four edges at the two positions.
 // a = D[pred(i)][s_i], b = D[s_i][s_i+1], c = D[s_j-1][s_j] (left out when j - 1 = i),
 // e = D[s_j][next(j)]; delta = ((((a'+0)+b')+c')+e') - ((((a+0)+b)+c)+e).
+// Any pair, in the order a checked walk reads and fails; tsp_swap takes it only for pairs
+// the local form does not cover.
 template <class R, class D>
-[[nodiscard]] double tsp_swap(const D& d, bool symmetric, std::span<const Word> s,
-                              std::size_t i, std::size_t j) {
+[[nodiscard]] double tsp_swap_walk(const D& d, bool symmetric, std::span<const Word> s,
+                                   std::size_t i, std::size_t j) {
   const std::size_t len = s.size();
   if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kExchange, s, i, j);
   const bool adjacent = j - 1 == i;
@@ -77,6 +94,39 @@ template <class R, class D>
   const double after =
       four_edges([&](std::size_t p) { return after_move<R>(Rearrangement::kExchange, s, i, j, p); });
   return after - before;
+}
+
+// The exchange's delta. For i < j < len (every pair a move type draws or lists) the sums
+// above are formed from the six cities around the pair: s_i and s_j change places, and the
+// closing pair (0, len - 1) also turns its outer neighbours (s_j before position 0, s_i after
+// position len - 1) into each other. At most eight reads, no position or index test beyond
+// one per city.
+template <class R, class D>
+[[nodiscard]] double tsp_swap(const D& d, bool symmetric, std::span<const Word> s,
+                              std::size_t i, std::size_t j) {
+  const std::size_t len = s.size();
+  const bool closes = closes_tour(len, i, j);
+  if (i < j && j < len && (symmetric || !closes)) {
+    const Word pred = s[i > 0 ? i - 1 : len - 1];
+    const Word si = s[i];
+    const Word si1 = s[i + 1];
+    const Word sj1 = s[j - 1];
+    const Word sj = s[j];
+    const Word next = s[j + 1 < len ? j + 1 : 0];
+    if (cities_readable<R>(d, pred, si, si1, sj1, sj, next)) {
+      const bool adjacent = j == i + 1;
+      double before = (d.fast(pred, si) + 0.0) + d.fast(si, si1);
+      if (!adjacent) before = before + d.fast(sj1, sj);
+      before = before + d.fast(sj, next);
+      const Word pred_after = closes ? si : pred;
+      const Word next_after = closes ? sj : next;
+      double after = (d.fast(pred_after, sj) + 0.0) + d.fast(sj, adjacent ? si : si1);
+      if (!adjacent) after = after + d.fast(sj1, si);
+      after = after + d.fast(si, next_after);
+      return after - before;
+    }
+  }
+  return tsp_swap_walk<R>(d, symmetric, s, i, j);
 }
 
 // The quantity a reversal delta subtracts: (a + 0) + e on a symmetric matrix, where only the
@@ -109,9 +159,11 @@ template <class R, class D>
                               [&](std::size_t p) { return R::pos(s, p); });
 }
 
+// Any run, in the order a checked walk reads and fails; tsp_reverse takes it only for runs
+// the local form does not cover.
 template <class R, class D>
-[[nodiscard]] double tsp_reverse(const D& d, bool symmetric, std::span<const Word> s,
-                                 std::size_t i, std::size_t j) {
+[[nodiscard]] double tsp_reverse_walk(const D& d, bool symmetric, std::span<const Word> s,
+                                      std::size_t i, std::size_t j) {
   const std::size_t len = s.size();
   if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kReverse, s, i, j);
   const double before = tsp_reverse_before<R>(d, symmetric, s, i, j);
@@ -120,6 +172,57 @@ template <class R, class D>
     return after_move<R>(Rearrangement::kReverse, s, i, j, p);
   });
   return after - before;
+}
+
+// Every city of the run i..j and its two outer neighbours can be read (an asymmetric
+// reversal reads the whole run).
+template <class R, class D>
+[[nodiscard]] bool run_readable(const D& d, std::span<const Word> s, std::size_t i, std::size_t j,
+                                Word pred, Word next) noexcept {
+  if constexpr (!R::kChecksReads) {
+    return true;
+  } else {
+    if (!cities_readable<R>(d, pred, next)) return false;
+    Word largest = 0;
+    for (std::size_t k = i; k <= j; ++k) largest = s[k] > largest ? s[k] : largest;
+    return largest < d.rows();
+  }
+}
+
+// The reversal's delta. For i < j < len the sums above are formed from the cities at the
+// run's ends and just outside it: after the move s_j follows pred and s_i precedes next, and
+// the closing run (0, len - 1) on a symmetric source also turns pred and next into s_i and
+// s_j. Four reads on a symmetric source; an asymmetric one adds the run's inner edges, forwards
+// before and backwards after, in the walk's order.
+template <class R, class D>
+[[nodiscard]] double tsp_reverse(const D& d, bool symmetric, std::span<const Word> s,
+                                 std::size_t i, std::size_t j) {
+  const std::size_t len = s.size();
+  const bool closes = closes_tour(len, i, j);
+  if (i < j && j < len && (symmetric || !closes)) {
+    const Word pred = s[i > 0 ? i - 1 : len - 1];
+    const Word si = s[i];
+    const Word sj = s[j];
+    const Word next = s[j + 1 < len ? j + 1 : 0];
+    if (symmetric) {
+      if (cities_readable<R>(d, pred, si, sj, next)) {
+        const double before = (d.fast(pred, si) + 0.0) + d.fast(sj, next);
+        const Word pred_after = closes ? si : pred;
+        const Word next_after = closes ? sj : next;
+        const double after = (d.fast(pred_after, sj) + 0.0) + d.fast(si, next_after);
+        return after - before;
+      }
+    } else if (run_readable<R>(d, s, i, j, pred, next)) {
+      double inner = 0.0;
+      for (std::size_t k = i; k < j; ++k) inner = inner + d.fast(s[k], s[k + 1]);
+      double inner_after = 0.0;
+      for (std::size_t k = j; k > i; --k) inner_after = inner_after + d.fast(s[k], s[k - 1]);
+      const double before = (inner + d.fast(pred, si)) + d.fast(sj, next);
+      const double after = (inner_after + d.fast(pred, sj)) + d.fast(si, next);
+      return after - before;
+    }
+  }
+  return tsp_reverse_walk<R>(d, symmetric, s, i, j);
 }
 
 // Tour change of the segment move (i, j, shape) when the run i..j is not the whole tour, with
