@@ -1,6 +1,6 @@
 // One move scored on its own: random moves through delta_eval (what a caller's single call
 // costs, dispatch and checked reads included) and through the kernel a run resolves once
-// for its random proposals.
+// for its random proposals; and delta_eval against the plain formula on a symmetric tour.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -14,6 +14,8 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
+
+#include "baselines.hpp"
 
 namespace kestrum {
 namespace {
@@ -129,6 +131,66 @@ void delta_args(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_SingleDelta)->Apply(delta_args);
 BENCHMARK(BM_ProposalDelta)->Apply(delta_args);
+
+// The plain formula of one move on a symmetric tour of a row-major matrix: four reads for a
+// reversal, eight for an exchange (closing and adjacent pairs as the engine takes them).
+double plain_delta(const double* d, std::size_t n, const std::vector<Word>& s, bool reversal, std::size_t i,
+                   std::size_t j) {
+  const Word pred = s[i > 0 ? i - 1 : n - 1];
+  const Word next = s[j + 1 < n ? j + 1 : 0];
+  const std::size_t si = s[i];
+  const std::size_t sj = s[j];
+  const bool closes = i == 0 && j + 1 == n;
+  const Word pred_after = closes ? s[i] : pred;
+  const Word next_after = closes ? s[j] : next;
+  if (reversal) {
+    return (d[pred_after * n + sj] + d[si * n + next_after]) - (d[pred * n + si] + d[sj * n + next]);
+  }
+  const Word si1 = s[i + 1];
+  const Word sj1 = s[j - 1];
+  const bool adjacent = j == i + 1;
+  double before = d[pred * n + si] + d[si * n + si1];
+  double after = d[pred_after * n + sj] + d[sj * n + (adjacent ? si : si1)];
+  if (!adjacent) {
+    before = before + d[sj1 * n + sj];
+    after = after + d[sj1 * n + si];
+  }
+  return (after + d[si * n + next_after]) - (before + d[sj * n + next]);
+}
+
+void Pair_SingleDelta(benchmark::State& state) {
+  const std::size_t n = static_cast<std::size_t>(state.range(0));
+  const bool reversal = state.range(1) != 0;
+  const std::vector<double> flat = pairs::euclidean(n, 41);
+  const Evaluation e = Evaluation::tsp(pairs::square_matrix(flat, n));
+  const MoveType mt(make_kind(reversal ? 0 : 1, n));
+  std::vector<Word> s = pairs::random_permutation(n, 42);
+  const std::vector<Move> moves = random_moves(n, kBatch);
+  auto base = [&] {
+    double sum = 0.0;
+    for (const Move m : moves) sum = sum + plain_delta(flat.data(), n, s, reversal, m.i, m.j);
+    return sum;
+  };
+  auto engine = [&] {
+    double sum = 0.0;
+    for (const Move m : moves) sum = sum + e.delta_eval(m, mt, s);
+    return sum;
+  };
+  if (!pairs::close(base(), engine())) {
+    state.SkipWithError("single delta check failed");
+    return;
+  }
+  const auto units = static_cast<double>(kBatch);
+  pairs::alternate(state, pairs::Side{[&] { benchmark::DoNotOptimize(base()); }, units},
+                   pairs::Side{[&] { benchmark::DoNotOptimize(engine()); }, units});
+}
+BENCHMARK(Pair_SingleDelta)
+    ->ArgNames({"n", "reversal"})
+    ->Args({100, 1})
+    ->Args({1000, 1})
+    ->Args({100, 0})
+    ->Args({1000, 0})
+    ->Iterations(201);
 
 }  // namespace
 }  // namespace kestrum
