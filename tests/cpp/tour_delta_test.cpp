@@ -25,7 +25,6 @@ namespace kestrum {
 namespace {
 
 using kernels::Checked;
-using kernels::Unchecked;
 using Rows = std::vector<std::vector<double>>;
 using Solution = std::vector<Word>;
 
@@ -124,28 +123,6 @@ TEST(TourDeltaTest, PointsGiveTheWalksResultsAndFailures) {
   const Points points = Points::make(xy, PointMetric::kEuc2d).value();
   const std::vector<Solution> tours = solutions(gen, 6);
   points.with_distances([&](const auto& d) { expect_short_route_is_the_walk(d, tours, "points"); });
-}
-
-// The scans and a run's proposals read unchecked once the solution is known to be covered:
-// on every ordered pair of positions (what they score) they give the checked walk's bits.
-TEST(TourDeltaTest, UncheckedReadsOfACoveredTourGiveTheWalksBits) {
-  std::mt19937_64 gen(8);
-  const Rows rows = random_rows(gen, 6, 6);
-  const Matrix d(rows);
-  const Solution tour = solutions(gen, 6).front();
-  const std::span<const Word> s = tour;
-  for (const bool symmetric : {true, false}) {
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      for (std::size_t j = i + 1; j < s.size(); ++j) {
-        EXPECT_EQ(outcome_of([&] { return kernels::tsp_swap<Unchecked>(d, symmetric, s, i, j); }),
-                  outcome_of([&] { return kernels::tsp_swap_walk<Checked>(d, symmetric, s, i, j); }))
-            << i << ", " << j;
-        EXPECT_EQ(outcome_of([&] { return kernels::tsp_reverse<Unchecked>(d, symmetric, s, i, j); }),
-                  outcome_of([&] { return kernels::tsp_reverse_walk<Checked>(d, symmetric, s, i, j); }))
-            << i << ", " << j;
-      }
-    }
-  }
 }
 
 // Hand-worked: the closing exchange on a symmetric tour turns the neighbours outside the

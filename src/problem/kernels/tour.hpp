@@ -50,24 +50,21 @@ template <class R, class D>
 
 // One move of i < j < len on a tour reads only the cities at a few positions. When each of
 // them is a row and a column of a square distance source, a checked read cannot fail and
-// returns what an unchecked one does: the local formulas below then read unchecked, with
-// one test per city instead of two per read. Reads of kind Unchecked were verified by the
-// caller, who knows every city of the solution to be a row.
-template <class R, class D, class... Cities>
+// returns what an unchecked one does: a single checked delta (delta_eval) then reads them
+// unchecked, with one test per city instead of two per read. Reads of kind Unchecked (scans
+// and a run's proposals, whose caller verified the whole solution once) keep the walk, which
+// inlines into their loops.
+template <class D, class... Cities>
 [[nodiscard]] bool cities_readable(const D& d, Cities... cities) noexcept {
-  if constexpr (!R::kChecksReads) {
-    return true;
-  } else {
-    const std::size_t n = d.rows();
-    return d.is_square() && ((static_cast<std::size_t>(cities) < n) & ...);
-  }
+  const std::size_t n = d.rows();
+  return d.is_square() && ((static_cast<std::size_t>(cities) < n) & ...);
 }
 
 // Exchange of positions i and j: the (up to) four edges at the two positions.
 // a = D[pred(i)][s_i], b = D[s_i][s_i+1], c = D[s_j-1][s_j] (left out when j - 1 = i),
 // e = D[s_j][next(j)]; delta = ((((a'+0)+b')+c')+e') - ((((a+0)+b)+c)+e).
-// Any pair, in the order a checked walk reads and fails; tsp_swap takes it only for pairs
-// the local form does not cover.
+// Any pair, in the order a checked walk reads and fails; tsp_swap takes it for unchecked
+// reads and for pairs the local form does not cover.
 template <class R, class D>
 [[nodiscard]] double tsp_swap_walk(const D& d, bool symmetric, std::span<const Word> s,
                                    std::size_t i, std::size_t j) {
@@ -104,26 +101,28 @@ template <class R, class D>
 template <class R, class D>
 [[nodiscard]] double tsp_swap(const D& d, bool symmetric, std::span<const Word> s,
                               std::size_t i, std::size_t j) {
-  const std::size_t len = s.size();
-  const bool closes = closes_tour(len, i, j);
-  if (i < j && j < len && (symmetric || !closes)) {
-    const Word pred = s[i > 0 ? i - 1 : len - 1];
-    const Word si = s[i];
-    const Word si1 = s[i + 1];
-    const Word sj1 = s[j - 1];
-    const Word sj = s[j];
-    const Word next = s[j + 1 < len ? j + 1 : 0];
-    if (cities_readable<R>(d, pred, si, si1, sj1, sj, next)) {
-      const bool adjacent = j == i + 1;
-      double before = (d.fast(pred, si) + 0.0) + d.fast(si, si1);
-      if (!adjacent) before = before + d.fast(sj1, sj);
-      before = before + d.fast(sj, next);
-      const Word pred_after = closes ? si : pred;
-      const Word next_after = closes ? sj : next;
-      double after = (d.fast(pred_after, sj) + 0.0) + d.fast(sj, adjacent ? si : si1);
-      if (!adjacent) after = after + d.fast(sj1, si);
-      after = after + d.fast(si, next_after);
-      return after - before;
+  if constexpr (R::kChecksReads) {
+    const std::size_t len = s.size();
+    const bool closes = closes_tour(len, i, j);
+    if (i < j && j < len && (symmetric || !closes)) {
+      const Word pred = s[i > 0 ? i - 1 : len - 1];
+      const Word si = s[i];
+      const Word si1 = s[i + 1];
+      const Word sj1 = s[j - 1];
+      const Word sj = s[j];
+      const Word next = s[j + 1 < len ? j + 1 : 0];
+      if (cities_readable(d, pred, si, si1, sj1, sj, next)) {
+        const bool adjacent = j == i + 1;
+        double before = (d.fast(pred, si) + 0.0) + d.fast(si, si1);
+        if (!adjacent) before = before + d.fast(sj1, sj);
+        before = before + d.fast(sj, next);
+        const Word pred_after = closes ? si : pred;
+        const Word next_after = closes ? sj : next;
+        double after = (d.fast(pred_after, sj) + 0.0) + d.fast(sj, adjacent ? si : si1);
+        if (!adjacent) after = after + d.fast(sj1, si);
+        after = after + d.fast(si, next_after);
+        return after - before;
+      }
     }
   }
   return tsp_swap_walk<R>(d, symmetric, s, i, j);
@@ -159,8 +158,8 @@ template <class R, class D>
                               [&](std::size_t p) { return R::pos(s, p); });
 }
 
-// Any run, in the order a checked walk reads and fails; tsp_reverse takes it only for runs
-// the local form does not cover.
+// Any run, in the order a checked walk reads and fails; tsp_reverse takes it for unchecked
+// reads and for runs the local form does not cover.
 template <class R, class D>
 [[nodiscard]] double tsp_reverse_walk(const D& d, bool symmetric, std::span<const Word> s,
                                       std::size_t i, std::size_t j) {
@@ -176,17 +175,13 @@ template <class R, class D>
 
 // Every city of the run i..j and its two outer neighbours can be read (an asymmetric
 // reversal reads the whole run).
-template <class R, class D>
+template <class D>
 [[nodiscard]] bool run_readable(const D& d, std::span<const Word> s, std::size_t i, std::size_t j,
                                 Word pred, Word next) noexcept {
-  if constexpr (!R::kChecksReads) {
-    return true;
-  } else {
-    if (!cities_readable<R>(d, pred, next)) return false;
-    Word largest = 0;
-    for (std::size_t k = i; k <= j; ++k) largest = s[k] > largest ? s[k] : largest;
-    return largest < d.rows();
-  }
+  if (!cities_readable(d, pred, next)) return false;
+  Word largest = 0;
+  for (std::size_t k = i; k <= j; ++k) largest = s[k] > largest ? s[k] : largest;
+  return largest < d.rows();
 }
 
 // The reversal's delta. For i < j < len the sums above are formed from the cities at the
@@ -197,29 +192,31 @@ template <class R, class D>
 template <class R, class D>
 [[nodiscard]] double tsp_reverse(const D& d, bool symmetric, std::span<const Word> s,
                                  std::size_t i, std::size_t j) {
-  const std::size_t len = s.size();
-  const bool closes = closes_tour(len, i, j);
-  if (i < j && j < len && (symmetric || !closes)) {
-    const Word pred = s[i > 0 ? i - 1 : len - 1];
-    const Word si = s[i];
-    const Word sj = s[j];
-    const Word next = s[j + 1 < len ? j + 1 : 0];
-    if (symmetric) {
-      if (cities_readable<R>(d, pred, si, sj, next)) {
-        const double before = (d.fast(pred, si) + 0.0) + d.fast(sj, next);
-        const Word pred_after = closes ? si : pred;
-        const Word next_after = closes ? sj : next;
-        const double after = (d.fast(pred_after, sj) + 0.0) + d.fast(si, next_after);
+  if constexpr (R::kChecksReads) {
+    const std::size_t len = s.size();
+    const bool closes = closes_tour(len, i, j);
+    if (i < j && j < len && (symmetric || !closes)) {
+      const Word pred = s[i > 0 ? i - 1 : len - 1];
+      const Word si = s[i];
+      const Word sj = s[j];
+      const Word next = s[j + 1 < len ? j + 1 : 0];
+      if (symmetric) {
+        if (cities_readable(d, pred, si, sj, next)) {
+          const double before = (d.fast(pred, si) + 0.0) + d.fast(sj, next);
+          const Word pred_after = closes ? si : pred;
+          const Word next_after = closes ? sj : next;
+          const double after = (d.fast(pred_after, sj) + 0.0) + d.fast(si, next_after);
+          return after - before;
+        }
+      } else if (run_readable(d, s, i, j, pred, next)) {
+        double inner = 0.0;
+        for (std::size_t k = i; k < j; ++k) inner = inner + d.fast(s[k], s[k + 1]);
+        double inner_after = 0.0;
+        for (std::size_t k = j; k > i; --k) inner_after = inner_after + d.fast(s[k], s[k - 1]);
+        const double before = (inner + d.fast(pred, si)) + d.fast(sj, next);
+        const double after = (inner_after + d.fast(pred, sj)) + d.fast(si, next);
         return after - before;
       }
-    } else if (run_readable<R>(d, s, i, j, pred, next)) {
-      double inner = 0.0;
-      for (std::size_t k = i; k < j; ++k) inner = inner + d.fast(s[k], s[k + 1]);
-      double inner_after = 0.0;
-      for (std::size_t k = j; k > i; --k) inner_after = inner_after + d.fast(s[k], s[k - 1]);
-      const double before = (inner + d.fast(pred, si)) + d.fast(sj, next);
-      const double after = (inner_after + d.fast(pred, sj)) + d.fast(si, next);
-      return after - before;
     }
   }
   return tsp_reverse_walk<R>(d, symmetric, s, i, j);
