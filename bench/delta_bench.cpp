@@ -14,34 +14,21 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
+#include "instances.hpp"
 
 #include "baselines.hpp"
 
 namespace kestrum {
 namespace {
 
-using Rows = std::vector<std::vector<double>>;
 
-Rows random_rows(std::size_t n, bool symmetric, std::uint64_t seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> value(1.0, 1000.0);
-  Rows d(n, std::vector<double>(n, 0.0));
-  for (std::size_t a = 0; a < n; ++a) {
-    for (std::size_t b = 0; b < n; ++b) {
-      if (a == b || (symmetric && b < a)) continue;
-      d[a][b] = std::floor(value(gen));
-      if (symmetric) d[b][a] = d[a][b];
-    }
-  }
-  return d;
-}
 
 // 0: symmetric tour, 1: asymmetric tour, 2: assignment.
 Evaluation make_evaluation(int which, std::size_t n) {
   switch (which) {
-    case 0: return Evaluation::tsp(Matrix(random_rows(n, true, 3)));
-    case 1: return Evaluation::tsp(Matrix(random_rows(n, false, 3)));
-    default: return Evaluation::qap(Matrix(random_rows(n, true, 3)), Matrix(random_rows(n, true, 4)));
+    case 0: return Evaluation::tsp(Matrix(bench::random_rows(n, true, 3)));
+    case 1: return Evaluation::tsp(Matrix(bench::random_rows(n, false, 3)));
+    default: return Evaluation::qap(Matrix(bench::random_rows(n, true, 3)), Matrix(bench::random_rows(n, true, 4)));
   }
 }
 

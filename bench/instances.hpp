@@ -1,4 +1,4 @@
-// The instances the search benchmarks share: seeded random tours in the plane.
+// The instances the benchmarks share: seeded random tours in the plane and random matrices.
 #pragma once
 
 #include <cmath>
@@ -26,6 +26,21 @@ inline Evaluation euclidean_tour(std::size_t n, std::uint64_t seed) {
     for (std::size_t b = 0; b < n; ++b) d[a][b] = std::hypot(x[a] - x[b], y[a] - y[b]);
   }
   return Evaluation::tsp(Matrix(d));
+}
+
+// Whole numbers from 1 to 999 off a zero diagonal, mirrored when `symmetric`.
+inline std::vector<std::vector<double>> random_rows(std::size_t n, bool symmetric, std::uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  std::uniform_real_distribution<double> value(1.0, 1000.0);
+  std::vector<std::vector<double>> d(n, std::vector<double>(n, 0.0));
+  for (std::size_t a = 0; a < n; ++a) {
+    for (std::size_t b = 0; b < n; ++b) {
+      if (a == b || (symmetric && b < a)) continue;
+      d[a][b] = std::floor(value(gen));
+      if (symmetric) d[b][a] = d[a][b];
+    }
+  }
+  return d;
 }
 
 }  // namespace kestrum::bench

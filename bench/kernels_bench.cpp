@@ -9,6 +9,7 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
+#include "instances.hpp"
 #include "scan_timing.hpp"
 
 namespace kestrum {
@@ -18,21 +19,7 @@ using bench::random_permutation;
 using bench::report;
 using bench::time_scan;
 
-using Rows = std::vector<std::vector<double>>;
 
-Rows random_matrix(std::size_t n, bool symmetric, std::uint64_t seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> value(1.0, 1000.0);
-  Rows d(n, std::vector<double>(n, 0.0));
-  for (std::size_t a = 0; a < n; ++a) {
-    for (std::size_t b = 0; b < n; ++b) {
-      if (a == b || (symmetric && b < a)) continue;
-      d[a][b] = std::floor(value(gen));
-      if (symmetric) d[b][a] = d[a][b];
-    }
-  }
-  return d;
-}
 
 SimpleMoveType simple(int kind, std::size_t n) {
   const Xoshiro128pp rng = Xoshiro128pp::from_seed(1);
@@ -50,9 +37,9 @@ Evaluation make(int which, std::size_t n) {
   switch (which) {
     case 0: return Evaluation::empty_bins(weights, 100);
     case 1: return Evaluation::empty_space(weights, 100);
-    case 2: return Evaluation::tsp(Matrix(random_matrix(n, true, 3)));
-    case 3: return Evaluation::tsp(Matrix(random_matrix(n, false, 3)));
-    default: return Evaluation::qap(Matrix(random_matrix(n, true, 3)), Matrix(random_matrix(n, true, 4)));
+    case 2: return Evaluation::tsp(Matrix(bench::random_rows(n, true, 3)));
+    case 3: return Evaluation::tsp(Matrix(bench::random_rows(n, false, 3)));
+    default: return Evaluation::qap(Matrix(bench::random_rows(n, true, 3)), Matrix(bench::random_rows(n, true, 4)));
   }
 }
 

@@ -10,6 +10,7 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
+#include "instances.hpp"
 #include "problem/points.hpp"
 #include "scan_timing.hpp"
 
@@ -20,33 +21,20 @@ using bench::random_permutation;
 using bench::report;
 using bench::time_scan;
 
-std::vector<std::vector<double>> random_rows(std::size_t n, bool symmetric, std::uint64_t seed) {
-  std::mt19937_64 gen(seed);
-  std::uniform_real_distribution<double> value(1.0, 1000.0);
-  std::vector<std::vector<double>> d(n, std::vector<double>(n, 0.0));
-  for (std::size_t a = 0; a < n; ++a) {
-    for (std::size_t b = symmetric ? a + 1 : 0; b < n; ++b) {
-      if (a == b) continue;
-      d[a][b] = std::floor(value(gen));
-      if (symmetric) d[b][a] = d[a][b];
-    }
-  }
-  return d;
-}
 
 // 0 dense symmetric tour, 1 dense asymmetric tour, 2 tour from points (plain Euclidean),
 // 3 symmetric assignment, 4 empty space (bin packing)
 Evaluation make(int which, std::size_t n) {
   switch (which) {
-    case 0: return Evaluation::tsp(Matrix(random_rows(n, true, 3)));
-    case 1: return Evaluation::tsp(Matrix(random_rows(n, false, 3)));
+    case 0: return Evaluation::tsp(Matrix(bench::random_rows(n, true, 3)));
+    case 1: return Evaluation::tsp(Matrix(bench::random_rows(n, false, 3)));
     case 2: {
       std::mt19937_64 gen(5);
       std::vector<double> xy(2 * n);
       for (double& c : xy) c = std::uniform_real_distribution<double>(0.0, 1.0)(gen);
       return Evaluation::tsp_points(Points::make(std::move(xy), PointMetric::kEuclidean).value());
     }
-    case 3: return Evaluation::qap(Matrix(random_rows(n, true, 3)), Matrix(random_rows(n, true, 4)));
+    case 3: return Evaluation::qap(Matrix(bench::random_rows(n, true, 3)), Matrix(bench::random_rows(n, true, 4)));
     default: {
       std::vector<double> weights(n);
       std::mt19937_64 gen(7);
