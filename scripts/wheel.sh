@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make wheel: one wheel per interpreter found (CPython 3.12 and later), each repaired by
 # auditwheel into a manylinux wheel in dist/. The binding uses parts of the C API outside the
-# stable ABI, so there is no single abi3 wheel.
+# stable ABI (the calls are listed in docs/index.md, "Installing"), so there is no single abi3
+# wheel.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
