@@ -1,5 +1,6 @@
 """kestrum_tools.grid on a process pool and on a Dask cluster, against sequential benchmark."""
 
+import multiprocessing
 import pickle
 import sys
 from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
@@ -44,7 +45,9 @@ def searches(problem):
 
 @pytest.fixture(scope="module")
 def process_pool():
-    with ProcessPoolExecutor(max_workers=2) as pool:
+    # forkserver, as grid's own pool: by now the test process runs threads (earlier tests'
+    # pools), which a fork would copy in an unknown state.
+    with ProcessPoolExecutor(max_workers=2, mp_context=multiprocessing.get_context("forkserver")) as pool:
         yield pool
 
 
