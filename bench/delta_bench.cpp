@@ -14,14 +14,12 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
-#include "instances.hpp"
 
 #include "baselines.hpp"
+#include "instances.hpp"
 
 namespace kestrum {
 namespace {
-
-
 
 // 0: symmetric tour, 1: asymmetric tour, 2: assignment.
 Evaluation make_evaluation(int which, std::size_t n) {

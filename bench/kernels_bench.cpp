@@ -9,6 +9,7 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
+
 #include "instances.hpp"
 #include "scan_timing.hpp"
 
@@ -18,8 +19,6 @@ namespace {
 using bench::random_permutation;
 using bench::report;
 using bench::time_scan;
-
-
 
 SimpleMoveType simple(int kind, std::size_t n) {
   const Xoshiro128pp rng = Xoshiro128pp::from_seed(1);

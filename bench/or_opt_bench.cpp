@@ -10,8 +10,9 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/neighbourhood.hpp"
-#include "instances.hpp"
 #include "problem/points.hpp"
+
+#include "instances.hpp"
 #include "scan_timing.hpp"
 
 namespace kestrum {
@@ -20,7 +21,6 @@ namespace {
 using bench::random_permutation;
 using bench::report;
 using bench::time_scan;
-
 
 // 0 dense symmetric tour, 1 dense asymmetric tour, 2 tour from points (plain Euclidean),
 // 3 symmetric assignment, 4 empty space (bin packing)
