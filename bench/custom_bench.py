@@ -89,6 +89,29 @@ def python_overhead(rounds, n):
     return [("python evaluate, per call", f"{inside:.2f} us", f"{own:.2f} us (own)", f"+{inside - own:.2f} us", GOALS["python"])]
 
 
+def python_delta_overhead(rounds, sizes):
+    """A Python `delta` that does nothing, called by annealing proposals: time per call at
+    each size (the solution the callable is given is copied for the call)."""
+
+    def delta(s, kind, i, j):
+        return 0.0
+
+    rows = []
+    for n, proposals in sizes:
+        def run():
+            p = P.array_problem(M.swap(1), E.custom(n, lambda s: 0.0, delta))
+            LS.simulated_annealing(1, True, p, T.max_iterations(proposals), kestrum.Cooling.geometric_cooling(0.9),
+                                   kestrum.IterationsPerTemp.cnst_iter_temp(proposals)).run()
+
+        def build():
+            P.array_problem(M.swap(1), E.custom(n, lambda s: 0.0, delta))
+
+        t_run, t_build = best_of(rounds, run, build)
+        per_call = (t_run - t_build) / proposals * 1e6
+        rows.append((f"python delta, n={n:,}, per call", f"{per_call:.2f} us", "-", "-", ""))
+    return rows
+
+
 # ---- 2. the tour delta
 
 
@@ -406,9 +429,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--quick", action="store_true", help="small sizes (a smoke run)")
+    parser.add_argument("--python-only", action="store_true", help="only the Python callables' costs")
     args = parser.parse_args()
     quick = args.quick
     rows = python_overhead(args.rounds, 60 if quick else 200)
+    sizes = ((200, 2_000), (10_000, 2_000)) if quick else ((200, 20_000), (10_000, 20_000), (1_000_000, 5_000))
+    rows += python_delta_overhead(args.rounds, sizes)
+    if args.python_only:
+        print_rows(rows)
+        return
     try:
         import numba  # noqa: F401
     except ImportError:
@@ -417,6 +446,10 @@ def main():
         rows += tour_delta_ratio(args.rounds, 60 if quick else 300, 2 if quick else 5, 20_000 if quick else 500_000, 1 if quick else 20)
         rows += evaluate_ratio(args.rounds, 20 if quick else 50, 5 if quick else 10, 1 if quick else 3)
     rows += simanneal_side_by_side(args.rounds, 2_000 if quick else 20_000)
+    print_rows(rows)
+
+
+def print_rows(rows):
     widths = [max(len(str(r[k])) for r in rows + [HEADER]) for k in range(5)]
     for r in [HEADER, tuple("-" * w for w in widths)] + rows:
         print("  ".join(str(c).ljust(w) for c, w in zip(r, widths)))

@@ -315,7 +315,9 @@ class Problem:
     def best_solution(self) -> list[int]:
         """A copy of the best solution recorded by the searches (or set by a warm start).
 
-        It scores the best score of the last run's log.
+        It scores the best score of the last run's log, up to rounding: a run carries its
+        scores by adding up the changes of its moves, so after many moves the score of this
+        solution computed afresh (`eval()` on it) may differ from the log's in the last bits.
         """
     def set_solution(self, permutation: Sequence[int]) -> None:
         """A warm start: the permutation becomes both the current and the best solution.

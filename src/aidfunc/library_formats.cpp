@@ -377,6 +377,7 @@ class TsplibParser {
     } else if (key == "EDGE_WEIGHT_TYPE") {
       if (auto e = not_after_section(key, Section::NodeCoord)) return e;
       if (auto e = not_after_section(key, Section::EdgeWeight)) return e;
+      if (weight_type_) return error_here("EDGE_WEIGHT_TYPE given twice");
       weight_type_ = weight_type_named(word);
       if (!weight_type_) {
         return error_here("unsupported EDGE_WEIGHT_TYPE " + quoted(word) +
@@ -384,6 +385,7 @@ class TsplibParser {
       }
     } else if (key == "EDGE_WEIGHT_FORMAT") {
       if (auto e = not_after_section(key, Section::EdgeWeight)) return e;
+      if (weight_format_) return error_here("EDGE_WEIGHT_FORMAT given twice");
       weight_format_ = weight_format_named(word);
       if (!weight_format_) {
         return error_here("unsupported EDGE_WEIGHT_FORMAT " + quoted(word) +

@@ -71,17 +71,25 @@ bool callbacks_stopped() {
 
 // ---- the read-only view of a solution handed to Python callables
 
-// Exports one solution as a read-only buffer of unsigned 32-bit integers, without copying,
-// for one call. Afterwards it is invalidated: its memoryview is released and no new view can
-// be taken. `exports` counts the views still open, so a view kept past the call is detected.
+// One solution's words, copied for one call and exported as a read-only buffer of unsigned
+// 32-bit integers. The words live in the object itself (its variable part holds `ob_size`
+// of them), so whatever view of them outlives the call keeps them alive: a view kept past
+// the call reads the words of that call, never memory the solution has since left. After
+// the call it is invalidated: its memoryview is released and no new view can be taken.
+// `exports` counts the views still open, so a view kept past the call is detected.
 struct SolutionBuffer {
-  PyObject_HEAD
-  const Word* data;
+  PyObject_VAR_HEAD
   Py_ssize_t length;
   Py_ssize_t stride;
   Py_ssize_t exports;
   bool valid;
 };
+
+static_assert(sizeof(SolutionBuffer) % alignof(Word) == 0, "the words follow the header");
+
+Word* words_of(SolutionBuffer* b) {
+  return reinterpret_cast<Word*>(reinterpret_cast<char*>(b) + sizeof(SolutionBuffer));
+}
 
 int solution_getbuffer(PyObject* self, Py_buffer* view, int flags) {
   auto* b = reinterpret_cast<SolutionBuffer*>(self);
@@ -95,7 +103,7 @@ int solution_getbuffer(PyObject* self, Py_buffer* view, int flags) {
     view->obj = nullptr;
     return -1;
   }
-  view->buf = const_cast<Word*>(b->data);
+  view->buf = words_of(b);
   view->obj = Py_NewRef(self);
   view->len = b->length * static_cast<Py_ssize_t>(sizeof(Word));
   view->itemsize = sizeof(Word);
@@ -124,7 +132,8 @@ PyTypeObject* solution_buffer_type() {
         {0, nullptr},
     };
     // Reachable from Python only as a view's `obj`; it cannot be built there.
-    static PyType_Spec spec = {"kestrum.SolutionBuffer", static_cast<int>(sizeof(SolutionBuffer)), 0,
+    static PyType_Spec spec = {"kestrum.SolutionBuffer", static_cast<int>(sizeof(SolutionBuffer)),
+                               static_cast<int>(sizeof(Word)),
                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
   }();
@@ -132,15 +141,24 @@ PyTypeObject* solution_buffer_type() {
   return type;
 }
 
-// The memoryview a callable receives, over `s`, and what ends its validity.
+// The memoryview a callable receives, over a copy of `s`, and what ends its validity.
+// `spare` is a buffer no view refers to any more, kept by the score function between calls
+// (with the interpreter lock held): the copy goes there when it is large enough, and the
+// buffer goes back there after a call that kept no view of it. A call made meanwhile (on
+// another thread while this one runs Python, or nested in the callable) makes its own.
 class SolutionView {
  public:
-  explicit SolutionView(std::span<const Word> s) {
-    PyTypeObject* type = solution_buffer_type();
-    buffer_ = PyRef::steal(type->tp_alloc(type, 0));
+  SolutionView(PyRef& spare, std::span<const Word> s) : spare_(spare) {
+    const auto length = static_cast<Py_ssize_t>(s.size());
+    buffer_ = std::exchange(spare, PyRef());
+    if (!buffer_ || Py_SIZE(buffer_.get()) < length) {
+      PyTypeObject* type = solution_buffer_type();
+      buffer_ = PyRef();
+      buffer_ = PyRef::steal(type->tp_alloc(type, length));
+    }
     auto* b = reinterpret_cast<SolutionBuffer*>(buffer_.get());
-    b->data = s.data();
-    b->length = static_cast<Py_ssize_t>(s.size());
+    if (!s.empty()) std::memcpy(words_of(b), s.data(), s.size_bytes());
+    b->length = length;
     b->stride = sizeof(Word);
     b->exports = 0;
     b->valid = true;
@@ -163,13 +181,14 @@ class SolutionView {
 
   // Ends the view's validity. A memoryview the callable kept is released (any use of it then
   // raises ValueError); a view taken from it and still open (an array kept in a global) cannot
-  // be revoked, and gives a BufferError. Returns false with that error set. Leaves any
-  // exception that is already set untouched when there is nothing to report.
+  // be revoked, and gives a BufferError; it goes on reading the words of this call. Returns
+  // false with that error set. Leaves any exception that is already set untouched when there
+  // is nothing to report.
   [[nodiscard]] bool close() {
     if (!buffer_) return true;
     auto* b = reinterpret_cast<SolutionBuffer*>(buffer_.get());
     b->valid = false;
-    if (Py_REFCNT(view_.get()) > 1) {
+    if (view_ && Py_REFCNT(view_.get()) > 1) {
       PyObject* pending = PyErr_GetRaisedException();
       PyObject* r = PyObject_CallMethod(view_.get(), "release", nullptr);
       Py_XDECREF(r);
@@ -178,6 +197,8 @@ class SolutionView {
     }
     view_ = PyRef();
     const bool kept = b->exports > 0;
+    // Free of every view: ready for the next call.
+    if (!kept && Py_REFCNT(buffer_.get()) == 1 && !spare_) spare_ = std::move(buffer_);
     buffer_ = PyRef();
     if (!kept) return true;
     PyErr_SetString(PyExc_BufferError,
@@ -187,6 +208,7 @@ class SolutionView {
   }
 
  private:
+  PyRef& spare_;
   PyRef buffer_;
   PyRef view_;
 };
@@ -247,8 +269,10 @@ void scores_of(PyObject* result, std::span<double> out) {
       PyErr_Clear();  // read as a sequence below
     }
   }
-  PyRef seq = PyRef::steal_or_null(PySequence_Fast(result, ""));
-  if (!seq) {
+  // A tuple of the numbers as returned: converting them runs their own code (__float__),
+  // which may change a list they sit in, never the tuple, which holds each of them.
+  PyRef numbers = PyRef::steal_or_null(PySequence_Tuple(result));
+  if (!numbers) {
     PyErr_Clear();
     std::string message = "delta_row must return a sequence of numbers, not '";
     message += type_name(result);
@@ -256,10 +280,10 @@ void scores_of(PyObject* result, std::span<double> out) {
     PyErr_SetString(PyExc_TypeError, message.c_str());
     throw_error_set();
   }
-  const Py_ssize_t got = PySequence_Fast_GET_SIZE(seq.get());
+  const Py_ssize_t got = PyTuple_GET_SIZE(numbers.get());
   if (got != static_cast<Py_ssize_t>(out.size())) refuse_length(got);
   for (Py_ssize_t k = 0; k < got; ++k) {
-    out[static_cast<std::size_t>(k)] = score_of(PySequence_Fast_GET_ITEM(seq.get(), k), "delta_row");
+    out[static_cast<std::size_t>(k)] = score_of(PyTuple_GET_ITEM(numbers.get(), k), "delta_row");
   }
 }
 
@@ -348,10 +372,32 @@ PyObject* ctypes_attr(const char* name) {
 
 // The base class of ctypes function pointers; looked up once (the module refuses
 // sub-interpreters, so one interpreter's object serves for the process).
-PyObject* ctypes_function_pointer_type() {
+PyTypeObject* ctypes_function_pointer_type() {
   static PyObject* type = nullptr;
-  if (type == nullptr) type = ctypes_attr("_CFuncPtr");
-  return type;
+  if (type == nullptr) {
+    PyRef found = PyRef::steal(ctypes_attr("_CFuncPtr"));
+    if (!PyType_Check(found.get())) raise_type_error("ctypes._CFuncPtr is not a class");
+    type = found.release();
+  }
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+// Whether `o` is an instance of the class `name` of the module `module`, by its real type
+// (not by what its class calls itself, nor by __class__ or __instancecheck__). A module that
+// was never imported has made no instance, so it is not imported here.
+bool is_instance_of(PyObject* o, const char* module, const char* name) {
+  PyRef module_name = PyRef::steal(PyUnicode_FromString(module));
+  PyRef loaded = PyRef::steal_or_null(PyImport_GetModule(module_name.get()));
+  if (!loaded) {
+    if (PyErr_Occurred()) throw_error_set();
+    return false;
+  }
+  PyRef type = PyRef::steal_or_null(PyObject_GetAttrString(loaded.get(), name));
+  if (!type) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyType_Check(type.get()) && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type.get()));
 }
 
 // The C spelling of a ctypes type, for messages and for the canonical comparison.
@@ -364,7 +410,9 @@ std::string ctypes_c_name(PyObject* t) {
   }
   if (PyType_Check(code.get())) return ctypes_c_name(code.get()) + " *";  // a pointer type
   if (!PyUnicode_Check(code.get())) return type_name(t);
-  const std::string_view c = PyUnicode_AsUTF8(code.get());
+  const char* code_text = PyUnicode_AsUTF8(code.get());
+  if (code_text == nullptr) throw_error_set();
+  const std::string_view c = code_text;
   if (c == "d") return "double";
   if (c == "f") return "float";
   if (c == "i") return "int";
@@ -390,10 +438,11 @@ std::optional<std::string> ctypes_signature(PyObject* fn) {
   PyRef argtypes = PyRef::steal(PyObject_GetAttrString(fn, "argtypes"));
   if (argtypes.get() == Py_None) return std::nullopt;
   std::string text = ctypes_c_name(restype.get()) + " (";
-  PyRef seq = PyRef::steal(PySequence_Fast(argtypes.get(), "argtypes is not a sequence"));
-  for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(seq.get()); ++k) {
+  // A tuple, which holds each type while its attributes are read (that may run code).
+  PyRef types = PyRef::steal(PySequence_Tuple(argtypes.get()));
+  for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(types.get()); ++k) {
     if (k > 0) text += ", ";
-    text += ctypes_c_name(PySequence_Fast_GET_ITEM(seq.get(), k));
+    text += ctypes_c_name(PyTuple_GET_ITEM(types.get(), k));
   }
   return text + ")";
 }
@@ -418,29 +467,12 @@ void* ctypes_address(PyObject* fn) {
   return address;
 }
 
-bool has_type_name(PyObject* o, std::string_view name, std::string_view module_prefix) {
-  PyTypeObject* t = Py_TYPE(o);
-  PyRef qualname = PyRef::steal_or_null(PyType_GetQualName(t));
-  PyRef module = PyRef::steal_or_null(PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__module__"));
-  if (!qualname || !module || !PyUnicode_Check(module.get())) {
-    PyErr_Clear();
-    return false;
-  }
-  const char* q = PyUnicode_AsUTF8(qualname.get());
-  const char* m = PyUnicode_AsUTF8(module.get());
-  if (q == nullptr || m == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  return std::string_view(q) == name && std::string_view(m).starts_with(module_prefix);
-}
-
 // A Python callable, or a native entry point whose signature is checked against `expected`.
 ScoreCallable score_callable(PyObject* o, const char* expected, std::string_view canonical) {
   // A scipy LowLevelCallable: a tuple whose first item is a capsule named by its signature,
   // holding the function and, as its context, the user data.
   if (PyTuple_Check(o) && PyTuple_GET_SIZE(o) > 0 && PyCapsule_CheckExact(PyTuple_GET_ITEM(o, 0)) &&
-      has_type_name(o, "LowLevelCallable", "scipy")) {
+      is_instance_of(o, "scipy._lib._ccallback", "LowLevelCallable")) {
     PyObject* capsule = PyTuple_GET_ITEM(o, 0);
     const char* name = PyCapsule_GetName(capsule);
     const std::string got = name != nullptr ? name : "";
@@ -453,10 +485,8 @@ ScoreCallable score_callable(PyObject* o, const char* expected, std::string_view
   }
   // A numba cfunc: its ctypes view carries the declared signature.
   PyRef pointer = PyRef::borrow(o);
-  if (has_type_name(o, "CFunc", "numba")) pointer = PyRef::steal(PyObject_GetAttrString(o, "ctypes"));
-  const int is_pointer = PyObject_IsInstance(pointer.get(), ctypes_function_pointer_type());
-  if (is_pointer < 0) throw_error_set();
-  if (is_pointer == 1) {
+  if (is_instance_of(o, "numba.core.ccallback", "CFunc")) pointer = PyRef::steal(PyObject_GetAttrString(o, "ctypes"));
+  if (PyObject_TypeCheck(pointer.get(), ctypes_function_pointer_type())) {
     const std::optional<std::string> got = ctypes_signature(pointer.get());
     if (!got) refuse_signature(expected, "argument types not declared");
     if (canonical_signature(*got) != canonical) refuse_signature(expected, *got);
@@ -497,6 +527,7 @@ class CallableScore final : public ScoreFunction {
     evaluate_.owner = PyRef();
     delta_.owner = PyRef();
     delta_row_.owner = PyRef();
+    spare_ = PyRef();
   }
 
   double evaluate(std::span<const Word> s) const override {
@@ -507,7 +538,7 @@ class CallableScore final : public ScoreFunction {
     Gil gil;
     if (callbacks_stopped()) return kNoScore;
     try {
-      SolutionView view(s);
+      SolutionView view(spare_, s);
       PyRef result = PyRef::steal(PyObject_CallOneArg(evaluate_.owner.get(), view.get()));
       if (!view.close()) throw_error_set();
       return score_of(result.get(), "evaluate");
@@ -528,7 +559,7 @@ class CallableScore final : public ScoreFunction {
     Gil gil;
     if (callbacks_stopped()) return kNoScore;
     try {
-      SolutionView view(s);
+      SolutionView view(spare_, s);
       PyRef k = PyRef::steal(PyLong_FromLong(static_cast<long>(kind)));
       PyRef pi = PyRef::steal(PyLong_FromUnsignedLong(i));
       PyRef pj = PyRef::steal(PyLong_FromUnsignedLong(j));
@@ -556,7 +587,7 @@ class CallableScore final : public ScoreFunction {
     Gil gil;
     if (!callbacks_stopped()) {
       try {
-        SolutionView view(s);
+        SolutionView view(spare_, s);
         PyRef k = PyRef::steal(PyLong_FromLong(static_cast<long>(kind)));
         PyRef pi = PyRef::steal(PyLong_FromUnsignedLong(i));
         PyRef pb = PyRef::steal(PyLong_FromUnsignedLong(j_begin));
@@ -600,6 +631,9 @@ class CallableScore final : public ScoreFunction {
   ScoreCallable evaluate_;
   ScoreCallable delta_;
   ScoreCallable delta_row_;
+  // The solution buffer of the last call that kept no view of it, for the next call to copy
+  // into; read and changed only with the interpreter lock held.
+  mutable PyRef spare_;
 };
 
 }  // namespace
@@ -659,12 +693,18 @@ PyRef score_function_callables(const ScoreFunctionTable& table) {
 
 ScoreFunctions ScoreFunctionsArg::convert(PyObject* o) {
   constexpr const char* kShape = "callables must be a sequence of (evaluate, delta) pairs or (evaluate, delta, delta_row) triples";
-  PyRef seq = PyRef::steal(PySequence_Fast(o, kShape));
+  // A tuple, which holds each entry while the callables are checked (that may run code).
+  PyRef entries = PyRef::steal_or_null(PySequence_Tuple(o));
+  if (!entries) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_error_set();
+    PyErr_Clear();
+    raise_type_error(kShape);
+  }
   ScoreFunctions out;
-  const Py_ssize_t count = PySequence_Fast_GET_SIZE(seq.get());
+  const Py_ssize_t count = PyTuple_GET_SIZE(entries.get());
   out.reserve(static_cast<std::size_t>(count));
   for (Py_ssize_t k = 0; k < count; ++k) {
-    PyObject* entry = PySequence_Fast_GET_ITEM(seq.get(), k);
+    PyObject* entry = PyTuple_GET_ITEM(entries.get(), k);
     if (!PyTuple_Check(entry) || PyTuple_GET_SIZE(entry) < 2 || PyTuple_GET_SIZE(entry) > 3) {
       raise_type_error(kShape);
     }

@@ -5,6 +5,7 @@
 #include "lib/custom_callables.hpp"
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
+#include "lib/run_host.hpp"
 #include "lib/wrappers.hpp"
 
 namespace kestrum::py {
@@ -45,6 +46,7 @@ void add_class(PyObject* module) {
 
 void init_module(PyObject* m) {
   set_interrupt_hook(&check_python_signals);
+  install_host_hooks();
   add_class<DynLocalSearch>(m);
   add_class<DynProblem>(m);
   add_class<DynTermination>(m);
@@ -67,23 +69,26 @@ void init_module(PyObject* m) {
 extern "C" int _PyImport_CheckSubinterpIncompatibleExtensionAllowed(const char* name);
 #endif
 
-// Whether the import system would keep the module in this interpreter. A refused import must
-// leave nothing behind: no claim on the process, no type objects made in an interpreter that
-// may go away. Python 3.13 runs the init function of such an import in the main interpreter.
+constexpr const char* kSubInterpreters =
+    "kestrum does not support sub-interpreters: it can only be imported by the main interpreter";
+
+// Only the main interpreter may make the module. A refused import must leave nothing behind:
+// no claim on the process, no type objects made in an interpreter that may go away. An
+// isolated sub-interpreter gets the import system's own refusal; any other one (a legacy
+// sub-interpreter admits every module) gets ours. Python 3.13 runs the init function of an
+// isolated one's import in the main interpreter.
 bool import_allowed_here(PyInterpreterState* interp) {
+  if (interp == PyInterpreterState_Main()) return true;
 #if PY_VERSION_HEX < 0x030D0000
-  if (interp != PyInterpreterState_Main()) {
-    return _PyImport_CheckSubinterpIncompatibleExtensionAllowed("kestrum") == 0;
-  }
-#else
-  (void)interp;
+  if (_PyImport_CheckSubinterpIncompatibleExtensionAllowed("kestrum") < 0) return false;
 #endif
-  return true;
+  PyErr_SetString(PyExc_ImportError, kSubInterpreters);
+  return false;
 }
 
 PyObject* init() noexcept {
   PyInterpreterState* interp = PyInterpreterState_Get();
-  if (!import_allowed_here(interp)) return nullptr;  // the interpreter's own ImportError
+  if (!import_allowed_here(interp)) return nullptr;
   std::int64_t id = PyInterpreterState_GetID(interp);
   if (id == -1) {
     if (!PyErr_Occurred()) {

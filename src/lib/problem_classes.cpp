@@ -378,11 +378,30 @@ PyObject* array_problem(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* k
   });
 }
 
+ArrayProblem& array_of(Problem& p) {
+  ArrayProblem* array = p.as_array_problem();
+  if (array == nullptr) fatal("the problem does not hold a solution array");
+  return *array;
+}
+
 constexpr Signature kSetEvalType{"Problem", "set_eval_type", {"eval_type"}, 1, Receiver::Self};
 PyObject* set_eval_type(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [evaluation] = bind<Instance<DynEvaluation>>(kSetEvalType, a, n, kw);
-    with_locked<DynProblem>(self, [&](Problem& p) { p.set_eval_type(evaluation->value); });
+    // A custom evaluation's callables are written for its declared size (a native one reads
+    // that many positions), so it only replaces the evaluation of a problem of that size.
+    // Checked under the lock (the size lives there) and raised after it, as set_solution does.
+    auto error = with_locked<DynProblem>(self, [&](Problem& p) -> std::optional<std::string> {
+      const Evaluation& next = evaluation->value;
+      const std::size_t size = array_of(p).size();
+      if (next.tag() == Evaluation::Tag::kCustom && next.size() != size) {
+        return "a custom evaluation of size " + std::to_string(next.size()) +
+               " cannot score a problem of size " + std::to_string(size);
+      }
+      p.set_eval_type(next);
+      return std::nullopt;
+    });
+    if (error) raise_value_error(*error);
     return none();
   });
 }
@@ -432,12 +451,6 @@ PyRef words_to_list(const std::vector<Word>& words) {
                     PyRef::steal(PyLong_FromUnsignedLong(words[k])).release());
   }
   return list;
-}
-
-ArrayProblem& array_of(Problem& p) {
-  ArrayProblem* array = p.as_array_problem();
-  if (array == nullptr) fatal("the problem does not hold a solution array");
-  return *array;
 }
 
 constexpr Signature kSolution{"Problem", "solution", {}, 0, Receiver::Self};

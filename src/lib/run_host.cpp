@@ -2,6 +2,9 @@
 #include "lib/run_host.hpp"
 
 #include <atomic>
+#include <cerrno>
+
+#include <pthread.h>
 
 #include "lib/run_log.hpp"
 #include "support/interrupt.hpp"
@@ -29,10 +32,16 @@ void wait_ends(void* token) {
 }
 BlockingHooks g_hooks{&wait_begins, &wait_ends};
 
+// The main thread's ident, read once from threading; 0 until then.
+std::atomic<unsigned long> main_ident{0};
+
+// A child of fork has one thread, the one that forked, and the interpreter makes it the main
+// thread: the child reads the ident again rather than keep the parent's.
+void forget_main_thread() { main_ident.store(0); }
+
 // Signal handlers run only on the main thread, so only a run there takes the interpreter
-// lock back for them; the ident is read once, from threading.
+// lock back for them.
 bool on_main_thread() {
-  static std::atomic<unsigned long> main_ident{0};
   unsigned long ident = main_ident.load();
   if (ident == 0) {
     PyRef threading = PyRef::steal_or_null(PyImport_ImportModule("threading"));
@@ -57,9 +66,17 @@ PyProgress::~PyProgress() {
   PyGILState_Release(gil);
 }
 
-PyRunHost::PyRunHost() : main_thread_(on_main_thread()) {
+void install_host_hooks() {
   g_blocking_hooks.store(&g_hooks, std::memory_order_release);
+  static const int at_fork = pthread_atfork(nullptr, nullptr, &forget_main_thread);
+  if (at_fork != 0) {
+    errno = at_fork;
+    PyErr_SetFromErrno(PyExc_OSError);
+    throw_error_set();
+  }
 }
+
+PyRunHost::PyRunHost() : main_thread_(on_main_thread()) {}
 
 bool PyRunHost::service(const ProgressRecord& row, ProgressCallback* progress, bool signals) {
   // After the first exception nothing more is called: the run is stopping with it.

@@ -8,6 +8,11 @@
 
 namespace kestrum::py {
 
+// Once, at module initialisation: from then on a thread that waits for an object's lock gives
+// up the interpreter lock for the wait (whether or not a run ever happens), and a child of
+// fork finds its own main thread for signal checks.
+void install_host_hooks();
+
 // A progress callback: a Python callable, called as callback(elapsed_ns, best, current,
 // iteration). Its reference is dropped with the interpreter lock, from whatever thread.
 class PyProgress final : public ProgressCallback {

@@ -62,6 +62,12 @@ ArrayProblem read_array_problem(ByteReader& r) {
   // the same score function at the saved length, then given the saved evaluation, so a forged
   // size allocates nothing.
   const Custom* custom = std::get_if<Custom>(&evaluation.kind());
+  // A custom score function reads as many positions as its size says (as set_eval_type
+  // requires of one installed later).
+  if (custom != nullptr && custom->size != n) {
+    malformed("the custom evaluation is of size " + std::to_string(custom->size) + ", not the " +
+              std::to_string(n) + " positions of the solution");
+  }
   ArrayProblem problem(move_type, custom == nullptr ? evaluation
                                                     : Evaluation::custom(static_cast<Word>(n), custom->score));
   problem.set_eval_type(std::move(evaluation));

@@ -1,6 +1,8 @@
 // Custom evaluations: a caller's own score of a permutation, reached through a ScoreFunction.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +13,7 @@
 #include "problem/move.hpp"
 #include "problem/scan/common.hpp"
 #include "problem/scan_scratch.hpp"
+#include "support/fatal.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -91,6 +94,10 @@ void undo_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::si
 // directly, the others through the interface. Holds no ownership; the Custom outlives it.
 class CustomScorer {
  public:
+  // The bits a native row function finds after its row: a quiet NaN with a payload that no
+  // arithmetic produces.
+  static constexpr std::uint64_t kRowGuard = 0x7ff8'6b65'7374'7275ULL;
+
   explicit CustomScorer(const Custom& custom) noexcept
       : fn_(custom.score.get()),
         native_(fn_->native()),
@@ -123,17 +130,24 @@ class CustomScorer {
                            native_.delta_data);
     }
     if (has_move_delta_) return fn_->delta(s, kind, static_cast<Word>(i), static_cast<Word>(j));
-    double out = 0.0;
-    delta_row(s, kind, i, j, j + 1, &out);
-    return out;
+    std::array<double, 2> out{};  // the move's change, then the guard
+    delta_row(s, kind, i, j, j + 1, out.data());
+    return out[0];
   }
   // Only with has_delta_row(); every move (i, j), j in [j_begin, j_end), has been checked.
+  // `out` has room for one number past the row: a native row function finds a guard there,
+  // and one that overwrote it (it wrote past its row) stops the run.
   void delta_row(std::span<const Word> s, CustomMove kind, std::size_t i, std::size_t j_begin,
                  std::size_t j_end, double* out) const {
     if (native_.delta_row != nullptr) {
+      double* const guard = out + (j_end - j_begin);
+      *guard = std::bit_cast<double>(kRowGuard);
       native_.delta_row(s.data(), static_cast<std::intptr_t>(s.size()), static_cast<int>(kind),
                         static_cast<std::intptr_t>(i), static_cast<std::intptr_t>(j_begin),
                         static_cast<std::intptr_t>(j_end), out, native_.delta_row_data);
+      if (std::bit_cast<std::uint64_t>(*guard) != kRowGuard) {
+        fatal("delta_row wrote past the end of its row: out holds j_end - j_begin numbers");
+      }
       return;
     }
     fn_->delta_row(s, kind, static_cast<Word>(i), static_cast<Word>(j_begin),
@@ -218,6 +232,7 @@ void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std:
     }
     // From here on every move has i < j < len: nothing to check per move.
     if (scorer.has_delta_row()) {
+      // A row holds at most n - 1 moves: n numbers leave room for the guard after each.
       std::vector<double>& row = scratch.values;
       if (row.size() < n) row.resize(n);
       for (std::size_t i = first; i + 1 < n; ++i) {

@@ -35,6 +35,8 @@ std::string_view point_metric_name(PointMetric metric) noexcept {
 }
 
 Result<Points> Points::make(std::vector<double> xy, PointMetric metric) {
+  // A tour needs a city: with none, the first distance read would be out of range.
+  if (xy.empty()) return ReaderError::invalid_input("points must hold at least one point");
   if (xy.size() % 2 != 0) {
     return ReaderError::invalid_input("points need two coordinates each, got " +
                                       std::to_string(xy.size()) + " numbers");

@@ -251,6 +251,44 @@ TEST(CustomEvaluationTest, NativeRowsScoreScansAndSingleMoves) {
   }
 }
 
+// Writes one number more than its row holds.
+void overrunning_row(const std::uint32_t*, std::intptr_t, int, std::intptr_t, std::intptr_t j_begin,
+                     std::intptr_t j_end, double* out, void*) {
+  for (std::intptr_t k = 0; k <= j_end - j_begin; ++k) out[k] = 0.0;
+}
+
+class OverrunningRow final : public ScoreFunction {
+ public:
+  double evaluate(std::span<const Word> s) const override { return weighted(s.data(), s.size()); }
+  bool has_delta() const noexcept override { return false; }
+  double delta(std::span<const Word>, CustomMove, Word, Word) const override { return 0.0; }
+  bool has_delta_row() const noexcept override { return true; }
+  NativeEntries native() const noexcept override {
+    NativeEntries entries;
+    entries.delta_row = &overrunning_row;
+    return entries;
+  }
+};
+
+TEST(CustomEvaluationTest, ANativeRowWrittenPastItsEndStopsScansAndSingleMoves) {
+  const Evaluation e = Evaluation::custom(5, std::make_shared<OverrunningRow>());
+  const std::string expected = "delta_row wrote past the end of its row: out holds j_end - j_begin numbers";
+  for (MoveType mt : {MoveType::swap(1), MoveType::reverse(1)}) {
+    mt.set_size(5);
+    Solution s = shuffled(5, 2);
+    ScanScratch scratch;
+    int visited = 0;
+    EXPECT_EQ(fatal_message_of([&] {
+                for_each_delta(e, *mt.simple(), s, scratch, [&](Move, double) { ++visited; });
+                return 0;
+              }),
+              expected);
+    EXPECT_EQ(visited, 0);  // nothing of the overrun row was used
+    EXPECT_EQ(fatal_message_of([&] { return e.delta_eval(Move{1, 3}, mt, s); }), expected);
+    EXPECT_EQ(s, shuffled(5, 2));
+  }
+}
+
 TEST(CustomEvaluationTest, ScansPastTheSolutionStopBeforeTheFirstMoveOutside) {
   // A move type longer than the solution: rows are not scored whole, the first move reaching
   // past the end stops where delta_eval would, after the moves before it were visited.

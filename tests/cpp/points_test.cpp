@@ -34,14 +34,15 @@ TEST(PointMetricNames, RoundTripAndUnknown) {
   EXPECT_FALSE(point_metric_named("").has_value());
 }
 
-TEST(PointsMake, RefusesOddCountsAndNonFiniteCoordinatesNamingThePoint) {
+TEST(PointsMake, RefusesNoPointsOddCountsAndNonFiniteCoordinatesNamingThePoint) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   struct Bad {
     std::vector<double> xy;
     std::string message;
   };
-  for (const Bad& bad : {Bad{{1, 2, 3}, "points need two coordinates each, got 3 numbers"},
+  for (const Bad& bad : {Bad{{}, "points must hold at least one point"},
+                         Bad{{1, 2, 3}, "points need two coordinates each, got 3 numbers"},
                          Bad{{0, 0, 1, 1, 2, 2, nan, 1}, "point 3 has a non-finite coordinate (nan, 1)"},
                          Bad{{0, -inf}, "point 0 has a non-finite coordinate (0, -inf)"}}) {
     const Result<Points> p = Points::make(bad.xy, PointMetric::kEuclidean);
@@ -49,7 +50,7 @@ TEST(PointsMake, RefusesOddCountsAndNonFiniteCoordinatesNamingThePoint) {
     EXPECT_EQ(p.error().kind, ErrorKind::InvalidInput);
     EXPECT_EQ(p.error().text, bad.message);
   }
-  EXPECT_EQ(make({}, PointMetric::kEuc2d).size(), 0U);
+  EXPECT_EQ(make({7, 7}, PointMetric::kEuc2d).size(), 1U);
 }
 
 TEST(PointsDistance, HandWorkedValuesPerRule) {

@@ -7,9 +7,13 @@ cfuncs have their own module.
 
 import copy
 import ctypes
+import json
 import pickle
 import random
 import struct
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -201,6 +205,36 @@ class TestConstruction:
             E.custom(3, len, scipy.LowLevelCallable(f))
 
 
+    def test_impostors_of_native_callables_are_plain_objects(self):
+        # Named like numba's cfunc and scipy's LowLevelCallable, and carrying a genuine native
+        # function: only the real classes are read as native functions.
+        native = EVALUATE_C(lambda p, n, u: 7.0)
+        cfunc = type("CFunc", (), {"__module__": "numba.core.ccallback", "ctypes": native})
+        with pytest.raises(TypeError, match=r"^argument 'evaluate': 'CFunc' object is not callable$"):
+            E.custom(3, cfunc())
+        callable_cfunc = type("CFunc", (), {"__module__": "numba", "ctypes": native, "__call__": lambda self, s: 1.0})
+        assert P.array_problem(M.swap(1), E.custom(3, callable_cfunc())).eval() == 1.0
+
+        new_capsule = ctypes.pythonapi.PyCapsule_New
+        new_capsule.restype = ctypes.py_object
+        new_capsule.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p]
+        name = ctypes.create_string_buffer(b"double (uint32_t *, intptr_t, void *)")
+        capsule = new_capsule(ctypes.cast(native, ctypes.c_void_p).value, ctypes.addressof(name), None)
+        low_level = type("LowLevelCallable", (tuple,), {"__module__": "scipy._lib._ccallback"})
+        with pytest.raises(TypeError, match=r"^argument 'evaluate': 'LowLevelCallable' object is not callable$"):
+            E.custom(3, low_level((capsule, None, None)))
+
+    def test_set_eval_type_refuses_a_custom_evaluation_of_another_size(self):
+        p = P.array_problem(M.swap(1), E.custom(4, lambda s: float(s[3])))
+        for size in (6, 3):
+            with pytest.raises(ValueError) as info:
+                p.set_eval_type(E.custom(size, lambda s: float(s[size - 1])))
+            assert str(info.value) == f"a custom evaluation of size {size} cannot score a problem of size 4"
+        assert p.eval() == 3.0  # the evaluation in place is kept
+        p.set_eval_type(E.custom(4, lambda s: float(s[0])))
+        assert p.eval() == 0.0
+
+
 class TestSolutionView:
     def test_read_only_uint32_view_of_the_solution(self):
         seen = []
@@ -237,6 +271,55 @@ class TestSolutionView:
             p.eval()
         assert p.eval() == 1.0
         assert p.solution() == [0, 1, 2]
+
+
+    def test_views_kept_past_the_call_stay_readable_after_the_problem_is_gone(self):
+        # Each role keeps a memoryview and an array of the solution it is given (a BufferError
+        # for the call), then the problem and the search are dropped and the memory reused:
+        # the views still read the solution as it was during the call. A million positions,
+        # so freed memory goes back to the system and a read of it would crash.
+        code = textwrap.dedent(
+            """
+            import gc, json
+            import numpy as np
+            from kestrum import Evaluation as E, LocalSearch as LS, MoveType as M, Problem as P, Termination as T
+
+            n = 1 << 20
+            start = list(range(n))[::-1]
+            out = {}
+            for role in ("evaluate", "delta", "delta_row"):
+                kept = []
+
+                def keep(s, *rest):
+                    if not kept:
+                        kept.append((memoryview(s), np.asarray(s)))
+                    return 0.0 if role != "delta_row" else [0.0] * (rest[3] - rest[2])
+
+                keep_as = {role: keep}
+                ev = E.custom(n, keep_as.get("evaluate", lambda s: 0.0), keep_as.get("delta"), delta_row=keep_as.get("delta_row"))
+                p = P.array_problem(M.swap(1), ev)
+                p.set_solution(start)
+                try:
+                    p.eval() if role == "evaluate" else LS.steepest_descent(True, p, T.max_iterations(1)).run()
+                except BufferError as e:
+                    out[role] = [str(e)]
+                p.set_solution(list(range(n)))
+                del p, ev
+                gc.collect()
+                junk = [bytes(1 << 16) for _ in range(256)]
+                view, array = kept[0]
+                out[role] += [view[0], view[n - 1], int(array.sum()), array.tolist() == start]
+            print(json.dumps(out))
+            """
+        )
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+        assert done.returncode == 0, done.stderr[-2000:]
+        got = json.loads(done.stdout)
+        n = 1 << 20
+        for role in ("evaluate", "delta", "delta_row"):
+            message, first, last, total, same = got[role]
+            assert "a view of the solution was kept after the call returned" in message
+            assert (first, last, total, same) == (n - 1, 0, n * (n - 1) // 2, True), role
 
 
 class TestFailures:
@@ -524,8 +607,9 @@ class TestSavedState:
 
     def test_a_forged_size_in_a_saved_problem_allocates_nothing(self):
         # A custom evaluation's size is a number in the state, not data it holds: a problem state
-        # of a few bytes naming a huge size loads at its saved length without sizing anything to
-        # that number (measured in a fresh process: its peak memory).
+        # of a few bytes naming a huge size is refused (its callables would be asked to read that
+        # many positions) without sizing anything to that number (measured in a fresh process:
+        # its peak memory).
         import os
         import subprocess
         import sys
@@ -538,10 +622,14 @@ state = p.__reduce__()[1][1]
 k = state.index(bytes([6]) + struct.pack("<II", 3, 0))
 forged = state[:k] + bytes([6]) + struct.pack("<II", int(sys.argv[1]), 0) + state[k + 9:]
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-q = kestrum.Problem._from_state(forged, callables=[(f, None)])
-assert q.solution() == [0, 1, 2] and q.eval() == 5.0
+try:
+    kestrum.Problem._from_state(forged, callables=[(f, None)])
+except ValueError as e:
+    print(e)
 print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) // 1024)
 """
         here = os.path.dirname(os.path.abspath(__file__))
         grown = subprocess.run([sys.executable, "-c", code, str(1 << 27)], capture_output=True, text=True, check=True, cwd=here)
-        assert int(grown.stdout) < 64  # MB; sizing the solutions to the forged size takes 1 GB
+        refusal, megabytes = grown.stdout.splitlines()
+        assert refusal.endswith("the custom evaluation is of size 134217728, not the 3 positions of the solution")
+        assert int(megabytes) < 64  # sizing the solutions to the forged size takes 1 GB

@@ -3,8 +3,12 @@ and give the logs of the per-move delta and of Evaluation.tsp; failures stop the
 function travels through pickles."""
 
 import ctypes
+import json
 import pickle
 import random
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -157,6 +161,76 @@ class TestFailures:
         s.set_termination(T.max_iterations(3))
         s.run()
         assert p.eval() == pytest.approx(tour_length(d, p.solution()))
+
+
+    def test_a_row_changed_while_it_is_read_is_read_as_returned(self):
+        # Each number's __float__ empties or grows the list it sits in: the row is read as it
+        # was returned. In a child process: a read of the emptied list would crash.
+        code = textwrap.dedent(
+            """
+            import json
+            from kestrum import Evaluation as E, LocalSearch as LS, MoveType as M, Problem as P, Termination as T
+
+            class Meddling:
+                def __init__(self, row, value, how):
+                    self.row, self.value, self.how = row, value, how
+                def __float__(self):
+                    self.row.clear() if self.how == "clear" else self.row.append(self)
+                    return self.value
+
+            def rows(how):
+                def delta_row(s, kind, i, j_begin, j_end):
+                    row = []
+                    row.extend(Meddling(row, float((i + 1) * j - s[j]), how) for j in range(j_begin, j_end))
+                    return row
+                return delta_row
+
+            def plain_row(s, kind, i, j_begin, j_end):
+                return [float((i + 1) * j - s[j]) for j in range(j_begin, j_end)]
+
+            logs = []
+            for row in (plain_row, rows("clear"), rows("append")):
+                p = P.array_problem(M.swap(1), E.custom(7, lambda s: 0.0, delta_row=row))
+                logs.append([r[1:] for r in LS.steepest_descent(True, p, T.max_iterations(3)).run()])
+            print(json.dumps(logs))
+            """
+        )
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stderr[-2000:]
+        plain, cleared, appended = json.loads(done.stdout)
+        assert cleared == plain and appended == plain and len(plain) > 1
+
+    def test_a_native_row_written_past_its_end_stops_the_run(self):
+        # One number too many, through a scan's rows and through single moves (annealing).
+        code = textwrap.dedent(
+            """
+            import ctypes
+            from kestrum import Cooling, Evaluation as E, IterationsPerTemp, LocalSearch as LS, MoveType as M, Problem as P, Termination as T
+            c = ctypes
+            DELTA_ROW_C = c.CFUNCTYPE(None, c.POINTER(c.c_uint32), c.c_ssize_t, c.c_int, c.c_ssize_t, c.c_ssize_t, c.c_ssize_t, c.POINTER(c.c_double), c.c_void_p)
+
+            @DELTA_ROW_C
+            def overrun(p, n, kind, i, j_begin, j_end, out, _):
+                for k in range(j_end - j_begin + 1):
+                    out[k] = 1.0
+
+            for build in (
+                lambda p: LS.steepest_descent(True, p, T.max_iterations(2)),
+                lambda p: LS.simulated_annealing(10, True, p, T.max_iterations(20), Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(5)),
+            ):
+                p = P.array_problem(M.swap(1), E.custom(6, lambda s: 0.0, delta_row=overrun))
+                try:
+                    build(p).run()
+                except BaseException as e:
+                    print(type(e).__name__, e)
+                else:
+                    print("no error")
+            """
+        )
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stderr[-2000:]
+        message = "PanicException delta_row wrote past the end of its row: out holds j_end - j_begin numbers"
+        assert done.stdout.splitlines() == [message, message]
 
 
 class TestPickling:

@@ -216,13 +216,20 @@ class TestSubInterpreters:
     """A sub-interpreter's refused import must not claim the module for the process."""
 
     PRELUDE = """
+        import sys
         try:
             import _interpreters as interpreters
         except ImportError:
             import _xxsubinterpreters as interpreters
 
-        def import_in_sub_interpreter():
-            sub = interpreters.create()
+        def import_in_sub_interpreter(legacy=False):
+            # A legacy sub-interpreter shares the main one's allocator and admits any module.
+            if not legacy:
+                sub = interpreters.create()
+            elif sys.version_info >= (3, 13):
+                sub = interpreters.create("legacy")
+            else:
+                sub = interpreters.create(isolated=False)
             try:
                 failure = interpreters.run_string(sub, "import kestrum")
             except Exception as e:
@@ -257,6 +264,21 @@ class TestSubInterpreters:
         )
         assert child.returncode == 0, child.stderr[-2000:]
         assert child.stdout == "True\n"
+
+
+    def test_a_legacy_sub_interpreter_never_claims_the_module(self):
+        child = self.run_with_prelude(
+            """
+            first = import_in_sub_interpreter(legacy=True)
+            assert "ImportError" in repr(first) and "sub-interpreters" in repr(first), repr(first)
+            import kestrum
+            assert "ImportError" in repr(import_in_sub_interpreter(legacy=True))
+            p = kestrum.Problem.array_problem(kestrum.MoveType.swap(seed=1), kestrum.Evaluation.tsp([[0, 1], [1, 0]]))
+            print(p.eval())
+            """
+        )
+        assert child.returncode == 0, child.stderr[-2000:]
+        assert child.stdout == "2.0\n"
 
 
 class TestForgedShapes:

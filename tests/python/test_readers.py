@@ -46,6 +46,21 @@ class TestTsplibSectionsKeepTheirMeaning:
             E.tsp_from_tsplib(str(path))
         assert err.value.args == (message,)
 
+    @pytest.mark.parametrize(
+        "head, message",
+        [("DIMENSION: 2\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: FULL_MATRIX\nEDGE_WEIGHT_TYPE: EUC_2D\n",
+          "line 4: EDGE_WEIGHT_TYPE given twice"),
+         ("DIMENSION: 2\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: FULL_MATRIX\nEDGE_WEIGHT_FORMAT: FULL_MATRIX\n",
+          "line 4: EDGE_WEIGHT_FORMAT given twice")],
+        ids=["type", "format"],
+    )
+    def test_a_keyword_given_twice_before_the_section_is_refused(self, tmp_path, head, message):
+        path = tmp_path / "t.tsp"
+        path.write_text(head + "EDGE_WEIGHT_SECTION\n0 1\n1 0\nEOF\n")
+        with pytest.raises(ValueError) as err:
+            E.tsp_from_tsplib(str(path))
+        assert err.value.args == (message,)
+
     def test_the_same_weights_before_the_section_read_as_written(self, tmp_path):
         path = tmp_path / "t.tsp"
         path.write_text(self.HEAD + "1 1 1\nEOF\n")

@@ -186,6 +186,32 @@ class TestSigintElsewhere:
         assert result["delay"] < PROMPT and 0 < result["runs"] < 10**8
 
 
+    def test_in_a_child_forked_from_a_worker_thread(self):
+        # A run in the parent first: the child must not go on taking the parent's main
+        # thread for its own, where signal handlers run.
+        body = """
+            p = tour(30)
+            search("tabu_search", p, Termination.max_iterations(3)).run()
+            status = []
+            def fork_and_run():
+                pid = os.fork()
+                if pid == 0:
+                    q = tour(300)
+                    s = search("tabu_search", q, Termination.max_sec(int(3 * PROMPT)))
+                    try:
+                        e, delay = interrupted(s.run)
+                        os._exit(0 if delay < PROMPT and len(e.log) >= 1 else 2)
+                    except BaseException:
+                        os._exit(3)
+                status.append(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+            worker = threading.Thread(target=fork_and_run)
+            worker.start()
+            worker.join()
+            print(json.dumps({"status": status}))
+        """
+        assert child(f"PROMPT = {PROMPT}\n", body) == {"status": [0]}
+
+
 class TestReentry:
     def test_a_callback_reaching_into_the_runs_objects_gets_runtime_error(self):
         body = """
@@ -279,6 +305,29 @@ class TestThreads:
         """
         result = child(body)
         assert result == {"alive": 0, "errors": [], "intact": True}
+
+    def test_threads_waiting_for_a_problem_give_up_the_interpreter_lock_before_any_run(self):
+        # eval() over a Python objective holds the problem's lock while the objective runs
+        # Python; a second thread waiting for that lock must let it finish, from the import
+        # on (no run has happened in this process).
+        body = """
+            def evaluate(s):
+                time.sleep(0.001)
+                return float(s[0])
+            p = Problem.array_problem(MoveType.swap(1), Evaluation.custom(6, evaluate))
+            def work():
+                for _ in range(40):
+                    p.eval()
+            threads = [threading.Thread(target=work) for _ in range(3)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join(60)
+            print(json.dumps({"alive": sum(t.is_alive() for t in threads)}))
+            sys.stdout.flush()
+            os._exit(0)
+        """
+        assert child(body) == {"alive": 0}
 
     def test_other_threads_run_while_a_search_runs(self):
         body = """
