@@ -187,7 +187,8 @@ class Evaluation:
                 computes).
 
         Raises:
-            ValueError: a wrong shape, a coordinate that is not finite, or an unknown metric.
+            ValueError: no point at all, a wrong shape, a coordinate that is not finite, or an
+                unknown metric.
         """
     @staticmethod
     def custom(size: int, evaluate: _Evaluate, delta: _Delta | None = None, *, delta_row: _DeltaRow | None = None) -> Evaluation:
@@ -295,6 +296,10 @@ class Problem:
         """Replace the evaluation; the solutions and the size stay as they are.
 
         The new evaluation's data must cover the problem's n positions and values.
+
+        Raises:
+            ValueError: a custom evaluation of another size than the problem's (its callables
+                read as many positions as its size says); the evaluation in place is kept.
         """
     def set_move_type(self, move_type: MoveType) -> None:
         """Replace the move type (a copy, sized to the problem), keeping its generator state."""
