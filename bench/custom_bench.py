@@ -1,7 +1,9 @@
 """Custom evaluations: what calling back costs, as ratios measured side by side in one run.
 
 1. A Python `evaluate`: time per call inside a scan, minus the callable's own time per call
-   (the same function called on a memoryview in a Python loop).
+   (the same function called on a memoryview in a Python loop); and a Python `delta` that
+   does nothing, per annealing proposal, at sizes up to a million positions (each call gets
+   its own copy of the solution). `--python-only` measures these alone.
 2. A numba cfunc `delta` with the tour formula against the built-in tour kernel: time per
    move of the same steepest-descent scans and of the same annealing proposals (the logs
    are identical, so both do exactly the same work); and the same scans with a cfunc
@@ -14,7 +16,7 @@
 
 Each figure is the best of --rounds alternating rounds; the tour scans report medians over
 the rounds, and each ratio is the median of the per-round ratios. Usage:
-    python bench/custom_bench.py [--rounds 3] [--quick]
+    python bench/custom_bench.py [--rounds 3] [--quick] [--python-only]
 """
 
 import argparse
