@@ -273,6 +273,28 @@ class TestSolutionView:
         assert p.solution() == [0, 1, 2]
 
 
+    def test_a_call_nested_in_another_reads_its_own_solution(self):
+        # Two problems over one evaluation: the callable, called for the first, scores the
+        # second from inside; each call reads its own solution, before and after the other.
+        seen = []
+        inner = []
+
+        def evaluate(s):
+            before = list(s)
+            if inner:
+                seen.append(inner.pop().eval())
+            seen.append((before, list(s)))
+            return float(s[0])
+
+        ev = E.custom(4, evaluate)
+        outer, nested = P.array_problem(M.swap(1), ev), P.array_problem(M.swap(1), ev)
+        outer.set_solution([3, 2, 1, 0])
+        nested.set_solution([1, 0, 3, 2])
+        inner.append(nested)
+        assert outer.eval() == 3.0
+        assert seen == [([1, 0, 3, 2], [1, 0, 3, 2]), 1.0, ([3, 2, 1, 0], [3, 2, 1, 0])]
+        assert outer.eval() == 3.0 and nested.eval() == 1.0  # and again, one after the other
+
     def test_views_kept_past_the_call_stay_readable_after_the_problem_is_gone(self):
         # Each role keeps a memoryview and an array of the solution it is given (a BufferError
         # for the call), then the problem and the search are dropped and the memory reused:
