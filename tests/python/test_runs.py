@@ -381,6 +381,7 @@ class TestMemoryError:
             before = standing(p)
             s = LocalSearch.iterated_local_search(True, p, Termination.max_iterations(2), neighbours=2**32 - 1, seed=1)
             lists = limited(s.run, 2**30)
+            nested = limited(lambda: kestrum.benchmark([s], [p], runs=3), 2**30)
             lists_standing = standing(p) == before
             # A custom objective of 4,000,000 positions: the tabu list's tables do not fit.
             q = Problem.array_problem(MoveType.swap(1), Evaluation.custom(4_000_000, lambda s: 0.0))
@@ -388,13 +389,16 @@ class TestMemoryError:
             custom = limited(t.run, 16 * 2**20)
             # Both searches and both problems still answer, and save.
             pickle.loads(pickle.dumps(s))
-            print(json.dumps({"lists": lists, "lists_standing": lists_standing, "custom": custom,
+            print(json.dumps({"lists": lists, "nested": nested, "lists_standing": lists_standing, "custom": custom,
                               "custom_best": q.best_solution()[:3], "custom_score": q.eval(),
                               "saved": standing(p) == before}))
         """
         result = child(self.LIMITED, body)
         # The start row was written before the lists were asked for.
         assert isinstance(result["lists"], list) and len(result["lists"]) == 1, result["lists"]
+        # benchmark: the first run's rows so far, in its slot.
+        assert len(result["nested"]) == 1 and len(result["nested"][0]) == 1, result["nested"]
+        assert [len(log) for log in result["nested"][0][0]] == [1]
         assert result["lists_standing"]
         assert isinstance(result["custom"], list), result["custom"]
         assert result["custom_best"] == [0, 1, 2] and result["custom_score"] == 0.0
