@@ -32,7 +32,8 @@ RunLog run_ils(const Shared<Problem>& problem, TerminationFunction criterion, st
 TEST(IteratedLocalSearch, WorseOptimaAreTakenBackInBothForms) {
   for (const bool asymmetric : {false, true}) {
     for (std::uint64_t seed = 1; seed <= 4; ++seed) {
-      auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::reverse(seed), random_tour(asymmetric ? 11 : 60, seed, asymmetric));
+      auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::reverse(seed),
+                                                         random_tour(asymmetric ? 11 : 60, seed, asymmetric));
       const RunLog log = run_ils(problem, TerminationFunction::max_iterations(150), seed);
       double least = kInf;
       for (const ProgressRecord& row : log) least = std::min(least, row.best_score);
@@ -86,10 +87,18 @@ TEST(IteratedLocalSearch, ATourOfInfiniteLengthEndsItsDescents) {
   auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::reverse(1), Evaluation::tsp(Matrix(d)));
   const RunLog log = run_ils(problem, TerminationFunction::max_iterations(5));
   EXPECT_EQ(log.back().iteration, 5u);
-  auto locked = problem.lock();
-  std::vector<Word> sorted(locked->as_array_problem()->solution().begin(), locked->as_array_problem()->solution().end());
+  std::vector<Word> sorted = testing_support::solution_of(problem);
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(sorted, testing_support::identity(n));
+}
+
+// A score with a single best arrangement: the identity reversed.
+double weighted(std::span<const Word> s) {
+  double score = 0.0;
+  for (std::size_t k = 0; k < s.size(); ++k) {
+    score += std::abs(static_cast<double>(s[k]) - static_cast<double>(s.size() - 1 - k)) * static_cast<double>(k + 1);
+  }
+  return score;
 }
 
 // Counts evaluations and, from the `stop_at`-th on, asks the run to stop and scores NaN, as a
@@ -101,10 +110,7 @@ struct StopsTheRun final : ScoreFunction {
       if (RunControl* control = RunControl::current()) control->request_stop();
       return std::nan("");
     }
-    // A score with a single best: the identity reversed.
-    double score = 0.0;
-    for (std::size_t k = 0; k < s.size(); ++k) score += std::abs(double(s[k]) - double(s.size() - 1 - k)) * double(k + 1);
-    return score;
+    return weighted(s);
   }
   [[nodiscard]] bool has_delta() const noexcept override { return false; }
   [[nodiscard]] double delta(std::span<const Word>, CustomMove, Word, Word) const override { return 0.0; }
@@ -131,11 +137,7 @@ TEST(IteratedLocalSearch, AStopReportsTheTrackedBestNotALaterScore) {
     for (const ProgressRecord& row : log) least = std::min(least, row.best_score);
     EXPECT_EQ(log.back().best_score, least);
     // The problem holds the best it reports, as a solution of the same score.
-    auto locked = problem.lock();
-    const auto s = locked->as_array_problem()->solution();
-    double score = 0.0;
-    for (std::size_t k = 0; k < s.size(); ++k) score += std::abs(double(s[k]) - double(s.size() - 1 - k)) * double(k + 1);
-    EXPECT_EQ(score, log.back().best_score);
+    EXPECT_EQ(weighted(testing_support::solution_of(problem)), log.back().best_score);
   }
 }
 
