@@ -22,7 +22,8 @@ inline constexpr const char* kInUseMessage = "the object is in use by a running 
 // Only a fatal stop poisons: fatal() sets this before it throws, and the envelope clears it
 // when it catches the stop. Every other exception that unwinds through a lock (an allocation
 // that failed, a lock found held by this very thread, a refused saved state) leaves the
-// object as it stood and usable, since no operation allocates halfway through a change.
+// object usable: nothing allocates halfway through changing an object (a move allocates
+// nothing), so a run that fails leaves a whole solution and the best solution last set.
 inline thread_local bool t_fatal_unwinding = false;
 
 // Set by code that throws while every object it holds is consistent: the locks the exception
