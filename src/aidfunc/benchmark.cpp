@@ -8,11 +8,9 @@
 
 namespace kestrum {
 
-BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
-                          const std::vector<Shared<Problem>>& problems,
-                          const std::optional<TerminationFunction>& termination_function,
-                          std::optional<std::uint64_t> runs,
-                          const std::optional<std::vector<std::uint64_t>>& seeds) {
+void benchmark(const std::vector<Shared<LocalSearch>>& algorithms, const std::vector<Shared<Problem>>& problems,
+               const std::optional<TerminationFunction>& termination_function, std::optional<std::uint64_t> runs,
+               const std::optional<std::vector<std::uint64_t>>& seeds, BenchmarkResult& result) {
   const std::uint64_t count = runs.value_or(10);
   if (count > kMaxRuns) fatal("capacity overflow");
   // The default seeds 0..count-1 are generated on the fly rather than stored: a large count
@@ -21,14 +19,19 @@ BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
   auto seed_at = [&](std::uint64_t k) { return seeds ? (*seeds)[k] : k; };
   RunControl& control = RunControl::active();
 
-  BenchmarkResult result;
+  result.clear();
   result.reserve(algorithms.size());
   for (const Shared<LocalSearch>& search : algorithms) {
     if (termination_function) search.lock()->set_termination(*termination_function);
     auto& per_search = result.emplace_back();
     per_search.reserve(problems.size());
     for (const Shared<Problem>& problem : problems) {
-      search.lock()->set_problem(problem);
+      // The search stays locked from setting its problem to the end of that problem's runs,
+      // and each run reseeds and resets the problem under the lock the run holds it by: no
+      // other thread can put another problem, criterion or start between them.
+      auto locked = search.lock();
+      if (termination_function) locked->set_termination(*termination_function);
+      locked->set_problem(problem);
       auto& per_problem = per_search.emplace_back();
       // Room for the seeds the caller listed, but not for a large default count: runs=10**8
       // would reserve gigabytes up front (and a stop may come long before they are run).
@@ -36,17 +39,13 @@ BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
       for (std::uint64_t k = 0; k < seed_count; ++k) {
         // A stop (a signal handler or a callback that raised) ends the call between runs or
         // inside one; what ran so far is returned, the stopped run with its final row.
-        if (control.between_runs()) return result;
-        problem.lock()->set_seed(seed_at(k));
-        problem.lock()->reset();
-        auto locked = search.lock();
-        control.begin_run(locked->run_settings());
+        if (control.between_runs()) return;
+        control.begin_run(locked->run_settings(), seed_at(k));
         per_problem.push_back(locked->run(true));
-        if (control.stop_requested()) return result;
+        if (control.stop_requested()) return;
       }
     }
   }
-  return result;
 }
 
 }  // namespace kestrum

@@ -20,14 +20,15 @@ using BenchmarkResult = std::vector<std::vector<std::vector<RunLog>>>;
 inline constexpr std::uint64_t kMaxRuns = 268435455;
 
 // Before each run the problem is reseeded and reset, so a run is repeatable for its seed as
-// far as the search draws all its random numbers from the problem. The searches keep the
-// criterion (when given) and the last problem; the problems keep their final state. Each run
-// keeps its log in its search's log mode. When the thread's run control is asked to stop,
-// the runner returns what it has: the lists so far, ending with the stopped run's log.
-[[nodiscard]] BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
-                                        const std::vector<Shared<Problem>>& problems,
-                                        const std::optional<TerminationFunction>& termination_function,
-                                        std::optional<std::uint64_t> runs,
-                                        const std::optional<std::vector<std::uint64_t>>& seeds);
+// far as the search draws all its random numbers from the problem; that preparation happens
+// under the problem lock the run holds, and the search is held from setting its problem to
+// its last run on it, so a run is never filed under another problem or start. The searches
+// keep the criterion (when given) and the last problem; the problems keep their final state.
+// Each run keeps its log in its search's log mode. When the thread's run control is asked to
+// stop, the runner returns what it has: the lists so far, ending with the stopped run's log.
+// `result` is filled as the runs end, so what ran is there too when an exception ends the call.
+void benchmark(const std::vector<Shared<LocalSearch>>& algorithms, const std::vector<Shared<Problem>>& problems,
+               const std::optional<TerminationFunction>& termination_function, std::optional<std::uint64_t> runs,
+               const std::optional<std::vector<std::uint64_t>>& seeds, BenchmarkResult& result);
 
 }  // namespace kestrum

@@ -1,5 +1,7 @@
 // kestrum.benchmark: the module's one function.
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 
 #include "aidfunc/benchmark.hpp"
 #include "lib/benchmark_function.hpp"
@@ -58,11 +60,25 @@ PyObject* benchmark_entry(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
     CallbackFailures failures;  // a custom evaluation's callback that failed outside the run control
     PyRunHost host;
     BenchmarkResult result;
+    bool out_of_memory = false;
     {
       RunControl control(&host);  // signal checks between and within runs
       WithoutGil released;
-      result = benchmark(searches, handles, criterion, runs, seeds);
+      // An allocation that failed ends the call as a stop does, the runs so far and the
+      // stopped run's rows going with the MemoryError; no object is poisoned by it.
+      try {
+        benchmark(searches, handles, criterion, runs, seeds, result);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      } catch (const std::length_error&) {
+        out_of_memory = true;
+      }
+      if (out_of_memory && !result.empty() && !result.back().empty()) {
+        RunLog partial = control.take_partial();
+        if (!partial.empty()) result.back().back().push_back(std::move(partial));
+      }
     }
+    if (out_of_memory) host.keep_memory_error();
     PyRef nested = nested_to_list(result);
     if (host.has_error()) host.raise_with_log(std::move(nested));
     failures.raise_if_any();

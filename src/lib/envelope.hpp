@@ -41,14 +41,14 @@ PyObject* guarded(Body&& body) noexcept {
     if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     return nullptr;
   } catch (const FatalStop& stop) {
+    t_fatal_unwinding = false;
     raise_panic(stop);
     return nullptr;
   } catch (const InUse&) {  // a lock this thread holds: from a callback inside its own run
     t_unwinding_consistent = false;
     PyErr_SetString(PyExc_RuntimeError, kInUseMessage);
     return nullptr;
-  } catch (const std::bad_alloc&) {
-    t_unwinding_consistent = false;  // a run log that could not grow left its locks unpoisoned
+  } catch (const std::bad_alloc&) {  // the locks it went through are left unpoisoned
     PyErr_NoMemory();
     return nullptr;
   } catch (const std::length_error&) {  // a container asked for more than it can ever hold

@@ -1,5 +1,7 @@
 // LocalSearch: the searches over a shared problem; one factory per search.
 #include <cmath>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -109,6 +111,7 @@ PyObject* run(PyObject* self, PyObject*) noexcept {
     CallbackFailures failures;  // a custom evaluation's callback that failed outside the run control
     PyRunHost host;
     RunLog log;
+    bool out_of_memory = false;
     {
       // The run works without the interpreter lock; the host takes it back for signal
       // checks and progress reports. A raising handler or callback stops the run as its
@@ -117,8 +120,18 @@ PyObject* run(PyObject* self, PyObject*) noexcept {
       WithoutGil released;
       auto locked = handle.lock();
       control.begin_run(locked->run_settings());
-      log = locked->run(true);
+      // An allocation that failed inside the run leaves both objects usable (only fatal
+      // stops poison); the rows written so far go with the MemoryError, as with Ctrl-C.
+      try {
+        log = locked->run(true);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      } catch (const std::length_error&) {
+        out_of_memory = true;
+      }
+      if (out_of_memory) log = control.take_partial();
     }
+    if (out_of_memory) host.keep_memory_error();
     PyRef list = run_log_to_list(log);
     if (host.has_error()) host.raise_with_log(std::move(list));
     failures.raise_if_any();

@@ -15,6 +15,7 @@
 #include "lib/dyn.hpp"
 #include "lib/envelope.hpp"
 #include "lib/pickling.hpp"
+#include "lib/run_host.hpp"
 #include "lib/wrappers.hpp"
 #include "problem/array_problem.hpp"
 #include "problem/permutation.hpp"
@@ -249,11 +250,21 @@ Matrix adopt(SquareMatrix&& matrix) {
   return Matrix(std::move(matrix.data), row_lengths);
 }
 
+// Opens, reads and parses without the interpreter lock, as runs do: a FIFO fed by another
+// thread of the process can be written to while the reader waits, and a large file holds no
+// other thread up. Pending signals are still run as the reader goes (the interrupt hook takes
+// the lock back for them), so Ctrl-C, or a SIGINT sent by another thread, stops it.
+template <class Read>
+auto read_released(Read&& read) {
+  WithoutGil released;
+  return std::forward<Read>(read)();
+}
+
 template <class Reader>
 PyRef tsp_from_file(const Signature& sig, PyObject* const* a, Py_ssize_t n, PyObject* kw,
                     Reader read) {
   auto [file] = bind<FilePath>(sig, a, n, kw);
-  auto result = read(file);
+  auto result = read_released([&] { return read(file); });
   if (!result.ok()) raise_reader_error(result.error());
   return new_instance<DynEvaluation>(Evaluation::tsp(adopt(std::move(result).value())));
 }
@@ -281,11 +292,11 @@ PyObject* tsp_from_tsplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
   return guarded([&] {
     auto [file, dense] = bind<FilePath, Optional<Bool>>(kTspFromTsplib, a, n, kw);
     if (dense.value_or(true)) {
-      auto result = read_tsplib(file);
+      auto result = read_released([&] { return read_tsplib(file); });
       if (!result.ok()) raise_reader_error(result.error());
       return new_instance<DynEvaluation>(Evaluation::tsp(adopt(std::move(result).value())));
     }
-    auto result = read_tsplib_points(file);
+    auto result = read_released([&] { return read_tsplib_points(file); });
     if (!result.ok()) raise_reader_error(result.error());
     auto read = std::move(result).value();
     if (auto* points = std::get_if<TsplibPoints>(&read)) {
@@ -299,7 +310,7 @@ constexpr Signature kQapFromQaplib{"Evaluation", "qap_from_qaplib", {"file"}, 1}
 PyObject* qap_from_qaplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
     auto [file] = bind<FilePath>(kQapFromQaplib, a, n, kw);
-    auto result = read_qaplib(file);
+    auto result = read_released([&] { return read_qaplib(file); });
     if (!result.ok()) raise_reader_error(result.error());
     auto [distances, flows] = std::move(result).value();
     return new_instance<DynEvaluation>(

@@ -117,6 +117,11 @@ void PyRunHost::keep_error() {
   }
 }
 
+void PyRunHost::keep_memory_error() {
+  PyErr_NoMemory();
+  keep_error();
+}
+
 void PyRunHost::raise_with_log(PyRef log) {
   PyRef error = std::move(error_);
   // The log rides on the exception; should the attribute be refused, the exception still goes.

@@ -35,6 +35,8 @@ class PyRunHost final : public RunHost {
   // With the interpreter lock held and an exception set: keeps the run's first exception
   // (a later one is dropped) and clears it.
   void keep_error();
+  // With the interpreter lock held: keeps a MemoryError, unless an exception is kept already.
+  void keep_memory_error();
   [[nodiscard]] bool has_error() const { return static_cast<bool>(error_); }
   // Raises the kept exception with `log` as its attribute `log`; throws ErrorSet.
   [[noreturn]] void raise_with_log(PyRef log);

@@ -93,10 +93,7 @@ template <class T, class... Args>
 PyRef new_instance(Args&&... args) {
   PyTypeObject* type = type_object<T>();
   PyObject* obj = type->tp_alloc(type, 0);
-  if (obj == nullptr) {
-    PyErr_Clear();
-    fatal(std::string("failed to allocate an instance of ") + T::kName);
-  }
+  if (obj == nullptr) throw_error_set();  // MemoryError: nothing was changed
   PyRef owned = PyRef::steal(obj);
   // Until the value is built the object must not be deallocated through dealloc<T>.
   try {

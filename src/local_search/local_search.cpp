@@ -35,6 +35,15 @@ void SearchBase::reset() {
   locked->reset();
 }
 
+Shared<Problem>::Locked SearchBase::lock_problem_for_run() {
+  auto locked = problem_.lock();
+  if (const std::optional<std::uint64_t> seed = RunControl::active().take_reseed()) {
+    locked->set_seed(*seed);
+    locked->reset();
+  }
+  return locked;
+}
+
 void SearchBase::set_problem(Shared<Problem> problem) {
   if (multi_refusal_ == nullptr) {
     problem_ = std::move(problem);

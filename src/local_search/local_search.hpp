@@ -102,6 +102,10 @@ class SearchBase : public LocalSearch {
   SearchBase(bool minimize, Shared<Problem> problem,
              const TerminationFunction& termination_function, const char* multi_refusal);
 
+  // Every run starts here: the problem locked for the run and, when the thread's run control
+  // asks for it (the benchmark runner), reseeded and reset under that same lock.
+  [[nodiscard]] Shared<Problem>::Locked lock_problem_for_run();
+
   // The search's own saved fields, read back by its restorer before the problem.
   virtual void write_fields(ByteWriter& /*w*/) const {}
   // Fields added after a search's layout was first saved, written after its problem (and

@@ -121,6 +121,8 @@ class Neighbourhood {
   }
 
   void apply(Move m) { problem_.do_mov(m, explicit_type()); }
+  // Applies the move that undoes m, which was just applied.
+  void take_back(Move m) { problem_.do_mov(undo(m), explicit_type()); }
 
  private:
   struct ProblemProposals {

@@ -45,9 +45,11 @@ RunControl& RunControl::active() noexcept {
   return idle;
 }
 
-void RunControl::begin_run(const RunSettings& settings) {
+void RunControl::begin_run(const RunSettings& settings, std::optional<std::uint64_t> reseed) {
   settings_ = settings;
   stop_ = false;
+  reseed_ = reseed;
+  partial_.clear();
 }
 
 // The signal clock runs across the runs of one call, so that many short runs are still
@@ -113,17 +115,21 @@ void RunControl::finish(const ProgressRecord& final_row) {
   if (!host_->service(final_row, settings_.progress.get(), false)) request_stop();
 }
 
-RunRecorder::RunRecorder() : control_(RunControl::active()), mode_(control_.log_mode()), start_(now()) {
+RunRecorder::RunRecorder()
+    : control_(RunControl::active()),
+      entry_count_(std::uncaught_exceptions()),
+      mode_(control_.log_mode()),
+      start_(now()) {
   control_.start(start_);
 }
 
-void RunRecorder::grow() {
-  // A log that cannot grow fails between two moves, with the problem and the search whole:
-  // the locks this unwinds through are released unpoisoned and the caller sees MemoryError.
-  t_unwinding_consistent = true;
-  rows_.reserve(rows_.empty() ? 64 : rows_.size() * 2);
-  t_unwinding_consistent = false;
+RunRecorder::~RunRecorder() {
+  if (std::uncaught_exceptions() > entry_count_) control_.keep_partial(std::move(rows_));
 }
+
+// A log that cannot grow fails between two moves, with the problem and the search whole: the
+// caller sees MemoryError with the rows so far.
+void RunRecorder::grow() { rows_.reserve(rows_.empty() ? 64 : rows_.size() * 2); }
 
 RunLog RunRecorder::take() && {
   // Every search adds its final row just before taking the log.

@@ -20,7 +20,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <exception>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -82,8 +84,12 @@ class RunControl {
   // The installed control, or a per-thread idle one that never stops a run.
   [[nodiscard]] static RunControl& active() noexcept;
 
-  // Before each run: its settings and a cleared stop request.
-  void begin_run(const RunSettings& settings);
+  // Before each run: its settings and a cleared stop request. With `reseed`, the search
+  // reseeds and resets its problem under the lock it takes for the run (the benchmark
+  // runner's preparation, which another thread must not get between).
+  void begin_run(const RunSettings& settings, std::optional<std::uint64_t> reseed = std::nullopt);
+  // The preparation asked for the run about to start, once.
+  [[nodiscard]] std::optional<std::uint64_t> take_reseed() noexcept { return std::exchange(reseed_, std::nullopt); }
 
   // Asks the running search to stop at its next check; callable from anything the run calls.
   void request_stop() noexcept {
@@ -114,6 +120,11 @@ class RunControl {
   // The final row is written: the last progress report.
   void finish(const ProgressRecord& final_row);
 
+  // The rows of a run that an exception (an allocation that failed) ended before its final
+  // row: its recorder leaves them here on the way out, for the driver to attach.
+  void keep_partial(RunLog&& rows) noexcept { partial_ = std::move(rows); }
+  [[nodiscard]] RunLog take_partial() noexcept { return std::move(partial_); }
+
  private:
   struct IdleTag {};
   explicit RunControl(IdleTag) noexcept;
@@ -137,6 +148,8 @@ class RunControl {
   Instant last_service_{};
   Instant last_progress_{};
   ProgressRecord latest_{};
+  std::optional<std::uint64_t> reseed_;
+  RunLog partial_;
 };
 
 // A scan visitor that counts moves as units of work a row at a time: the scans ask
@@ -164,6 +177,10 @@ struct CountedVisit {
 class RunRecorder {
  public:
   RunRecorder();
+  // Left by an exception, it hands the rows so far to the run control.
+  ~RunRecorder();
+  RunRecorder(const RunRecorder&) = delete;
+  RunRecorder& operator=(const RunRecorder&) = delete;
 
   void add(double best_score, double current_score, std::uint64_t iteration) {
     control_.note(best_score, current_score, iteration);
@@ -202,6 +219,7 @@ class RunRecorder {
   void grow();
 
   RunControl& control_;
+  int entry_count_;
   LogMode mode_;
   Instant start_;
   RunLog rows_;

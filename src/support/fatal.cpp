@@ -9,6 +9,7 @@ namespace kestrum {
 
 void fatal(std::string message, std::source_location where) {
   t_unwinding_consistent = false;  // a fatal stop always poisons the locks it unwinds through
+  t_fatal_unwinding = true;
   throw FatalStop{std::move(message), where};
 }
 

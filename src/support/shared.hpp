@@ -19,10 +19,16 @@ struct InUse {};
 
 inline constexpr const char* kInUseMessage = "the object is in use by a running search";
 
-// Set by code that throws while every object it holds is consistent (a lock found held by
-// this very thread, a run log that cannot grow between two moves): the locks the exception
-// unwinds through are released without being poisoned. fatal() clears it, so a fatal stop
-// always poisons; the binding's envelope clears it when it catches the exception.
+// Only a fatal stop poisons: fatal() sets this before it throws, and the envelope clears it
+// when it catches the stop. Every other exception that unwinds through a lock (an allocation
+// that failed, a lock found held by this very thread, a refused saved state) leaves the
+// object usable: nothing allocates halfway through changing an object (a move allocates
+// nothing), so a run that fails leaves a whole solution and the best solution last set.
+inline thread_local bool t_fatal_unwinding = false;
+
+// Set by code that throws while every object it holds is consistent: the locks the exception
+// unwinds through are released without being poisoned even by a fatal stop thrown later on
+// the way out. fatal() clears it; the binding's envelope clears it when it catches.
 inline thread_local bool t_unwinding_consistent = false;
 
 // How a thread waits for a lock another thread holds. The binding installs hooks that give
@@ -66,11 +72,12 @@ class Shared {
   }
 
  public:
-  // Holds the lock for its lifetime. If the scope is left by an exception (a fatal stop
-  // unwinding through it), the cell is marked poisoned for good before it is unlocked.
+  // Holds the lock for its lifetime. If the scope is left by a fatal stop unwinding through
+  // it, the cell is marked poisoned for good before it is unlocked.
   class Locked {
    public:
     explicit Locked(Cell& cell) : cell_(&cell), entry_count_(std::uncaught_exceptions()) {
+      if (entry_count_ == 0) t_fatal_unwinding = false;  // a stop caught elsewhere (a test) is over
       acquire(*cell_);
       if (cell_->poisoned) {
         release(*cell_);
@@ -78,11 +85,14 @@ class Shared {
         fatal(kPoisonedMessage);
       }
     }
+    Locked(Locked&& other) noexcept
+        : cell_(std::exchange(other.cell_, nullptr)), entry_count_(other.entry_count_) {}
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
+    Locked& operator=(Locked&&) = delete;
     ~Locked() {
       if (cell_ == nullptr) return;
-      if (std::uncaught_exceptions() > entry_count_ && !t_unwinding_consistent) {
+      if (std::uncaught_exceptions() > entry_count_ && t_fatal_unwinding && !t_unwinding_consistent) {
         cell_->poisoned = true;
       }
       release(*cell_);

@@ -342,5 +342,54 @@ TEST(TourSearch, DoubleBridgeSwapsTwoAdjacentShortRunsAndKeepsTheLength) {
   }
 }
 
+TEST(TourSearch, DoubleBridgeRunsTakeEveryLengthUpToTheLongest) {
+  // From the tour 0 1 ... n-1, a kick cuts three of its edges (two when both runs are single
+  // cities) and the cuts split the cycle into the two runs and the rest. Both runs are drawn
+  // from 1 to min(50, n / 3): over many kicks each length shows up, the longest included, for
+  // both runs at once, and none is longer.
+  Xoshiro128pp draws = Xoshiro128pp::from_seed(3);
+  for (const Word n : {9U, 30U, 170U}) {
+    const Word longest = std::min(kMaxBridgeSegment, n / 3);
+    std::vector<Word> order(n);
+    for (Word c = 0; c < n; ++c) order[c] = c;
+    std::mt19937_64 rng(n);
+    const Points pts = random_points(n, rng);
+    const NeighbourLists lists = nearest_by_rows(n, 3, pts);
+    Tour tour(order);
+    const std::set<Edge> start = edges_of(tour);
+    TourSearch<Points> search(pts, lists, tour, 1e-9);
+    search.start_journal();
+    std::set<Word> run_lengths;
+    bool both_longest = false;
+    for (int kick = 0; kick < 20000 && !(both_longest && run_lengths.size() == longest); ++kick) {
+      search.double_bridge(draws);
+      std::vector<Word> cuts;  // c where the edge {c, c + 1} is gone
+      for (Word c = 0; c < n; ++c) {
+        const Word d = (c + 1) % n;
+        if (tour.next(c) != d && tour.prev(c) != d) cuts.push_back(c);
+      }
+      ASSERT_TRUE(cuts.size() == 3 || cuts.size() == 2) << "n=" << n;
+      std::vector<Word> arcs;
+      for (std::size_t k = 0; k < cuts.size(); ++k) {
+        const Word next_cut = cuts[(k + 1) % cuts.size()];
+        arcs.push_back((next_cut + n - cuts[k]) % n == 0 ? n : (next_cut + n - cuts[k]) % n);
+      }
+      if (cuts.size() == 2) arcs = {1, 1};  // both runs single cities: their shared edge stays
+      std::sort(arcs.begin(), arcs.end());
+      // The two shortest arcs are the runs (the rest holds at least n - 2 * longest >= n / 3).
+      ASSERT_LE(arcs[1], longest) << "n=" << n;
+      run_lengths.insert(arcs[0]);
+      run_lengths.insert(arcs[1]);
+      if (arcs[0] == longest && arcs[1] == longest) both_longest = true;
+      search.undo();
+      search.clear_queue();
+      ASSERT_EQ(edges_of(tour), start) << "n=" << n;
+    }
+    EXPECT_TRUE(both_longest) << "n=" << n;
+    EXPECT_EQ(run_lengths.size(), longest) << "n=" << n;
+    EXPECT_EQ(*run_lengths.rbegin(), longest) << "n=" << n;
+  }
+}
+
 }  // namespace
 }  // namespace kestrum

@@ -53,6 +53,29 @@ TEST(PointsMake, RefusesNoPointsOddCountsAndNonFiniteCoordinatesNamingThePoint) 
   EXPECT_EQ(make({7, 7}, PointMetric::kEuc2d).size(), 1U);
 }
 
+TEST(PointsMake, RefusesPointsWhoseDistancesOrToursCannotBeFinite) {
+  // Finite coordinates whose distances overflow (their differences, or the squares of
+  // those), under every rule; GEO's radians that overflow, or whose sums would.
+  const double big = 1.7e308;
+  struct Case {
+    std::vector<double> xy;
+    PointMetric metric;
+  };
+  for (const Case& c : {Case{{-big, 0, big, 0}, PointMetric::kEuclidean}, Case{{0, -big, 0, big}, PointMetric::kEuc2d},
+                        Case{{-big, 0, big, 0}, PointMetric::kCeil2d}, Case{{0, big, 0, -big}, PointMetric::kAtt},
+                        Case{{big, 0, 1, 1}, PointMetric::kGeo}, Case{{0, -big, 1, 1}, PointMetric::kGeo},
+                        Case{{0, 0, 1e308, 0, 0, 1}, PointMetric::kEuclidean}}) {
+    const Result<Points> p = Points::make(c.xy, c.metric);
+    ASSERT_FALSE(p.ok()) << point_metric_name(c.metric);
+    EXPECT_EQ(p.error().text, "points too far apart: distances or tour lengths under '" +
+                                  std::string(point_metric_name(c.metric)) + "' would not be finite");
+  }
+  // Far from the origin but close together, or far apart with room for the tour: accepted.
+  EXPECT_TRUE(Points::make({big, big, big, big}, PointMetric::kEuclidean).ok());
+  EXPECT_TRUE(Points::make({0, 0, 1e150, 1e150}, PointMetric::kAtt).ok());
+  EXPECT_TRUE(Points::make({1e300, -1e300, -1e300, 1e300}, PointMetric::kGeo).ok());
+}
+
 TEST(PointsDistance, HandWorkedValuesPerRule) {
   // (0,0), (3,4), (1,1), (10,0): 5 exactly; sqrt 2 = 1.414; ATT of (0,0)-(10,0) is
   // sqrt(100/10) = 3.16, nint 3 < 3.16, so 4.

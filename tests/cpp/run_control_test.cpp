@@ -5,6 +5,7 @@
 
 #include "search_fixtures.hpp"
 
+#include <new>
 #include <vector>
 
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
@@ -142,6 +143,81 @@ TEST(RunControl, ProgressIsReportedAtTheEndWithTheFinalRow) {
   ASSERT_EQ(log.size(), 1u);
   ASSERT_EQ(host.reported.size(), 1u);
   EXPECT_EQ(rows_of(host.reported), rows_of(log));
+}
+
+TEST(RunControl, ProgressComesOncePerIntervalNotAtEveryClockRead) {
+  // 10 ms between reports over 200 ms of fake time read about once a millisecond: about 20
+  // reports. Reporting at every read once the first interval has passed would give ~190.
+  FakeClock clock({100, 0});
+  StopAfter host(1'000'000);
+  RunControl control(&host);
+  control.begin_run(RunSettings{LogMode::kAll, 0.01, std::make_shared<Marker>()});
+  control.start(now());
+  for (int units = 1; units <= 4'000'000; ++units) {
+    // 1 ms of fake time per 20,000 units.
+    if (units % 1000 == 0) clock.set({100, static_cast<std::uint32_t>(units / 20) * 1000});
+    ASSERT_FALSE(control.tick());
+  }
+  EXPECT_GE(host.reported.size(), 15u);
+  EXPECT_LE(host.reported.size(), 21u);
+  // Each report is at least the interval after the one before.
+  for (std::size_t k = 1; k < host.reported.size(); ++k) {
+    EXPECT_GE(host.reported[k].elapsed_ns - host.reported[k - 1].elapsed_ns, 10'000'000u) << k;
+  }
+}
+
+TEST(RunControl, ARunEndedByAnExceptionLeavesItsRowsAndNoPoison) {
+  auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::reverse(1), random_tour(30, 4));
+  RunControl control(nullptr);
+  control.begin_run(RunSettings{});
+  {
+    RunRecorder recorder;
+    recorder.add(5, 5, 0);
+    recorder.add(4, 4, 1);
+    EXPECT_THROW(
+        {
+          auto locked = problem.lock();
+          throw std::bad_alloc();
+        },
+        std::bad_alloc);
+    // Only the rows of a recorder left by an exception are handed over.
+    EXPECT_TRUE(control.take_partial().empty());
+  }
+  EXPECT_TRUE(control.take_partial().empty());
+  try {
+    RunRecorder recorder;
+    recorder.add(5, 5, 0);
+    recorder.add(4, 6, 1);
+    auto locked = problem.lock();
+    throw std::bad_alloc();
+  } catch (const std::bad_alloc&) {
+  }
+  EXPECT_EQ(rows_of(control.take_partial()), (std::vector<Row>{{5, 5, 0}, {4, 6, 1}}));
+  EXPECT_FALSE(problem.poisoned());
+  // The next run starts with nothing left over.
+  control.begin_run(RunSettings{});
+  EXPECT_TRUE(control.take_partial().empty());
+}
+
+TEST(RunControl, AReseedAskedForIsDoneOnceUnderTheRunsLock) {
+  // The problem is moved off its start; the run asked to reseed resets it first, and a run
+  // without the request starts where the problem stands.
+  auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::swap(1), random_tour(20, 6));
+  SteepestDescent search(true, problem, TerminationFunction::max_iterations(0));
+  RunControl control(nullptr);
+  const auto moved = [&] {
+    auto locked = problem.lock();
+    locked->do_mov(Move{0, 5});
+    return locked->eval();
+  };
+  const double start = problem.lock()->eval();
+  const double away = moved();
+  control.begin_run(RunSettings{}, 3);
+  EXPECT_EQ(search.run(true).back().best_score, start);
+  EXPECT_FALSE(control.take_reseed());
+  EXPECT_EQ(moved(), away);
+  control.begin_run(RunSettings{});
+  EXPECT_EQ(search.run(true).back().best_score, away);
 }
 
 TEST(Shared, ReentryFromTheHoldingThreadIsRefusedWithoutPoisoning) {

@@ -5,6 +5,8 @@
 
 #include "fatal_message.hpp"
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -82,6 +84,42 @@ TEST(Shared, NormalExitAndFailedLockDoNotPoisonOthers) {
   (void)fatal_message_of([&] {
     auto lb = b.lock();
     auto la = a.lock();  // poisoned: stops here, unwinding through lb
+  });
+  EXPECT_TRUE(b.poisoned());
+}
+
+TEST(Shared, OnlyAFatalStopPoisons) {
+  // An allocation that fails, a container asked for too much, or a lock found held by this
+  // very thread leaves the object as it stood and usable.
+  auto a = Shared<Counter>::make();
+  EXPECT_THROW(
+      {
+        auto locked = a.lock();
+        locked->bump();
+        throw std::bad_alloc();
+      },
+      std::bad_alloc);
+  EXPECT_THROW(
+      {
+        auto locked = a.lock();
+        throw std::length_error("too long");
+      },
+      std::length_error);
+  EXPECT_FALSE(a.poisoned());
+  EXPECT_EQ(a.lock()->value, 1);
+  // A fatal stop caught by a test, then an allocation failure: only the stop poisons.
+  auto b = Shared<Counter>::make();
+  (void)fatal_message_of([] { fatal("caught elsewhere"); });
+  EXPECT_THROW(
+      {
+        auto locked = b.lock();
+        throw std::bad_alloc();
+      },
+      std::bad_alloc);
+  EXPECT_FALSE(b.poisoned());
+  (void)fatal_message_of([&] {
+    auto locked = b.lock();
+    fatal("inside");
   });
   EXPECT_TRUE(b.poisoned());
 }

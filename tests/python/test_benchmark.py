@@ -1,5 +1,10 @@
 """kestrum.benchmark: conversion, the "hii" line, nesting, seeding and the state left behind."""
 
+import json
+import subprocess
+import sys
+import textwrap
+
 import pytest
 
 import kestrum
@@ -154,3 +159,51 @@ class TestFailures:
         s, p = sd(), tour()
         result = kestrum.benchmark([s, s], [p, p], runs=2)
         assert [[len(x) for x in per] for per in result] == [[2, 2], [2, 2]]
+
+
+class TestConcurrentUse:
+    # Another thread using the same search (set_problem, or a benchmark of its own) or the same
+    # problem (set_solution) while a benchmark runs: every run is still filed under its own
+    # problem and starts from that problem's reset. Run in a child: a deadlock fails the test.
+    CHILD = textwrap.dedent(
+        """
+        import json, random, threading
+        import kestrum
+        from kestrum import Evaluation, LocalSearch, MoveType, Problem, Termination
+
+        def tour(n, seed):
+            rnd = random.Random(seed)
+            pts = [(rnd.random(), rnd.random()) for _ in range(n)]
+            return Problem.array_problem(MoveType.swap(seed), Evaluation.tsp_from_points(pts))
+
+        big, small = tour(120, 1), tour(5, 2)
+        start = {"big": big.eval(), "small": small.eval()}  # both stand on the identity
+        s = LocalSearch.steepest_descent(True, big, Termination.max_iterations(1))
+        done = threading.Event()
+        theirs = []
+
+        def meddle():
+            rnd = random.Random(3)
+            while not done.is_set():
+                s.set_problem(small)
+                big.set_solution(rnd.sample(range(120), 120))
+                theirs.extend(kestrum.benchmark([s], [small], runs=2)[0][0])
+
+        other = threading.Thread(target=meddle)
+        other.start()
+        ours = kestrum.benchmark([s], [big], runs=300)[0][0]
+        done.set()
+        other.join()
+        print(json.dumps({
+            "ours": len(ours), "misfiled": sum(log[0][1] != start["big"] for log in ours),
+            "theirs": len(theirs), "theirs_misfiled": sum(log[0][1] != start["small"] for log in theirs),
+        }))
+        """
+    )
+
+    def test_runs_are_filed_under_their_problem_and_start(self):
+        done = subprocess.run([sys.executable, "-c", self.CHILD], capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stderr
+        result = json.loads(done.stdout.strip().splitlines()[-1])
+        assert result["ours"] == 300 and result["theirs"] >= 2
+        assert result["misfiled"] == 0 and result["theirs_misfiled"] == 0, result

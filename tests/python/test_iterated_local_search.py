@@ -5,6 +5,8 @@ import itertools
 import os
 import pickle
 import random
+import subprocess
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -278,3 +280,55 @@ class TestSavedState:
         twin = pickle.loads(pickle.dumps(search))
         assert pickle.dumps(twin) == pickle.dumps(search)
         assert twin.run()[-1][3] == 3
+
+
+class TestStops:
+    """A stop over a Python objective, and descents that would never end on their own."""
+
+    @staticmethod
+    def weighted(s):
+        # One best arrangement (the reverse), independent of the engine's own scores.
+        n = len(s)
+        return float(sum(abs(v - (n - 1 - k)) * (k + 1) for k, v in enumerate(s)))
+
+    @pytest.mark.parametrize("stop_at", [3, 60, 700])
+    @pytest.mark.parametrize("how", ["evaluate", "progress"])
+    def test_the_final_row_holds_the_tracked_best(self, how, stop_at):
+        calls = []
+
+        def evaluate(s):
+            calls.append(1)
+            if how == "evaluate" and len(calls) >= stop_at:
+                raise RuntimeError("stop")
+            return self.weighted(list(s))
+
+        p = P.array_problem(M.swap(1), E.custom(7, evaluate))
+        search = ils(p, T.always_true(), seed=3)
+        if how == "progress":
+            def progress(*row):
+                if len(calls) >= stop_at:
+                    raise RuntimeError("stop")
+            search.set_progress(progress, every_seconds=0.0)
+        with pytest.raises(RuntimeError) as err:
+            search.run()
+        log = err.value.log
+        best = log[-1][1]
+        assert best == best, log[-3:]  # not NaN
+        assert best == min(row[1] for row in log)
+        # The problem holds a solution of that score, scored here independently.
+        assert self.weighted(p.best_solution()) == self.weighted(p.solution()) == best
+
+    @pytest.mark.parametrize("lie", ["-1.0", "float('-inf')", "-1e-300"])
+    def test_a_delta_that_always_improves_does_not_hold_the_run(self, lie):
+        # max_iterations counts kicks: a descent that believed these deltas would never end.
+        script = f"""
+import kestrum
+from kestrum import Evaluation, LocalSearch, MoveType, Problem, Termination
+ev = Evaluation.custom(12, lambda s: 5.0, delta=lambda s, k, i, j: {lie})
+p = Problem.array_problem(MoveType.swap(1), ev)
+log = LocalSearch.iterated_local_search(True, p, Termination.max_iterations(3), seed=1).run()
+print(log[-1][1], log[-1][3])
+"""
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.split() == ["5.0", "3"]

@@ -160,3 +160,23 @@ class TestBenchmarkAndGrid:
         assert [[[rows(log) for log in p] for p in s] for s in by_grid] == [
             [[rows(log) for log in p] for p in s] for s in by_benchmark
         ]
+
+
+class TestNeighbourhood:
+    @pytest.mark.parametrize("n", [2, 3, 5, 8])
+    def test_a_scan_scores_every_neighbour_once(self, n):
+        # A custom objective without a delta scores each move on a copy: what it is shown
+        # during one scan is the neighbourhood as the engine enumerates it.
+        start = list(range(n))
+        seen = []
+
+        def evaluate(s):
+            s = tuple(s)
+            if list(s) != start:
+                seen.append(s)
+            return 0.0
+
+        p = P.array_problem(M.or_opt(1), E.custom(n, evaluate))
+        LS.steepest_descent(True, p, T.max_iterations(1)).run()
+        assert len(seen) == len(set(seen))
+        assert set(seen) == or_opt_neighbours(start)

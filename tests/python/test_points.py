@@ -63,6 +63,16 @@ class TestArguments:
                 "point 0 has a non-finite coordinate (0, -inf)",
             ),
             (
+                lambda: E.tsp_from_points([[-1.7e308, 0], [1.7e308, 0]]),
+                ValueError,
+                "points too far apart: distances or tour lengths under 'euclidean' would not be finite",
+            ),
+            (
+                lambda: E.tsp_from_points(np.array([[1.7e308, 1.0], [-1.7e308, 2.0]]), "geo"),
+                ValueError,
+                "points too far apart: distances or tour lengths under 'geo' would not be finite",
+            ),
+            (
                 lambda: E.tsp_from_points([[0, 0]], "manhattan"),
                 ValueError,
                 "unknown metric 'manhattan': expected 'euclidean', 'euc_2d', 'ceil_2d', 'att' or 'geo'",

@@ -149,3 +149,16 @@ class TestToolsFileArguments:
         assert kestrum_tools.read_qaplib_solution(sln) == (10, [1, 2, 0])
         assert kestrum_tools.tsplib_coordinates(tsp) == [(0.0, 0.0), (3.0, 4.0)]
         assert kestrum_tools.read_optima(table) == {"a": {"instance": "a", "optimum": "10"}}
+
+
+class TestCoordinatesKeepTheirRule:
+    def test_weight_type_after_the_coordinates_is_refused(self, tmp_path):
+        # The coordinates were read for EUC_2D; a later GEO would rebuild them under another rule.
+        path = tmp_path / "t.tsp"
+        path.write_text("DIMENSION: 3\nEDGE_WEIGHT_TYPE: EUC_2D\nNODE_COORD_SECTION\n1 0 0\n2 0 1\n3 1 1\n"
+                        "EDGE_WEIGHT_TYPE: GEO\nEOF\n")
+        for dense in (True, False):
+            with pytest.raises(ValueError) as err:
+                E.tsp_from_tsplib(str(path), dense=dense)
+            assert err.value.args == (
+                "line 7: EDGE_WEIGHT_TYPE after NODE_COORD_SECTION would change how that section was read",)

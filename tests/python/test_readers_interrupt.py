@@ -140,3 +140,50 @@ class TestEndlessInput:
             capture_output=True, text=True, timeout=30,
         ).stdout
         assert out == f"ready\nraised ValueError {message}\n"
+
+
+class TestOtherThreads:
+    # A reader gives up the interpreter lock while it opens, waits and parses, as runs do:
+    # another thread of the process can feed the FIFO it waits on, or send it SIGINT.
+    THREADED = textwrap.dedent(
+        """
+        import os, signal, sys, threading, time
+        import kestrum
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        reader, path, how = sys.argv[1], sys.argv[2], sys.argv[3]
+        texts = {"tsp_from_dist_matrix": b"0 1\\n1 0\\n", "tsp_from_coord2d": b"0 0\\n3 4\\n",
+                 "tsp_from_dms": b"0 0 0 N 0 0 0 E\\n0 0 0 N 1 0 0 E\\n",
+                 "tsp_from_tsplib": b"DIMENSION: 2\\nEDGE_WEIGHT_TYPE: EUC_2D\\nNODE_COORD_SECTION\\n1 0 0\\n2 3 4\\nEOF\\n",
+                 "qap_from_qaplib": b"2\\n0 1\\n1 0\\n0 2\\n2 0\\n"}
+        ticks = []
+        def feed():
+            time.sleep(0.3)
+            ticks.append(1)
+            with open(path, "wb") as f:  # waits for the reader to open its end
+                f.write(texts[reader])
+        def interrupt():
+            time.sleep(0.5)
+            ticks.append(1)
+            signal.pthread_kill(threading.main_thread().ident, signal.SIGINT)
+        threading.Thread(target=feed if how == "feed" else interrupt, daemon=True).start()
+        try:
+            e = getattr(kestrum.Evaluation, reader)(path)
+            print("returned", len(ticks), kestrum.Problem.array_problem(kestrum.MoveType.swap(0), e).eval() > 0)
+        except BaseException as e:
+            print("raised", type(e).__name__, len(ticks))
+        """
+    )
+
+    def run(self, reader, fifo, how):
+        done = subprocess.run([sys.executable, "-c", self.THREADED, reader, str(fifo), how],
+                              capture_output=True, text=True, timeout=30)
+        assert done.returncode == 0, done.stderr
+        return done.stdout
+
+    @pytest.mark.parametrize("reader", READERS)
+    def test_a_fifo_fed_by_another_thread_is_read(self, fifo, reader):
+        assert self.run(reader, fifo, "feed") == "returned 1 True\n"
+
+    @pytest.mark.parametrize("reader", ["tsp_from_dist_matrix", "qap_from_qaplib"])
+    def test_sigint_from_another_thread_stops_a_blocked_reader(self, fifo, reader):
+        assert self.run(reader, fifo, "interrupt") == "raised KeyboardInterrupt 1\n"

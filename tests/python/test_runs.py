@@ -377,6 +377,82 @@ class TestMemoryError:
         result = child(body)
         assert result["intact"] and result["rows"] >= 2
 
+    # An allocation that fails anywhere leaves the object as it stood: the same solution and
+    # best solution, usable, never poisoned; in a run, the rows so far go with the error.
+    LIMITED = """
+        import copy, pickle, resource
+        import numpy as np
+
+        def limited(call, extra):
+            with open("/proc/self/statm") as f:
+                used = int(f.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+            soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+            resource.setrlimit(resource.RLIMIT_AS, (used + extra, hard))
+            try:
+                call()
+                return None
+            except MemoryError as e:
+                return getattr(e, "log", "no log")
+            finally:
+                resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+
+        def standing(p):
+            return [p.solution(), p.best_solution(), p.eval()]
+    """
+
+    @pytest.mark.skipif(sys.platform != "linux", reason="address-space limits as Linux applies them")
+    @pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer reserves more address space than the limit")
+    def test_copies_out_and_deep_copies_leave_the_problem_as_it_stood(self):
+        body = """
+            xy = np.random.default_rng(1).random((100_000, 2)) * 1000
+            p = Problem.array_problem(MoveType.reverse(1), Evaluation.tsp_from_points(xy))
+            p.set_solution(list(range(99_999, -1, -1)))
+            before = standing(p)
+            out = {}
+            for name, call in [("solution", p.solution), ("best_solution", p.best_solution),
+                               ("deepcopy", lambda: copy.deepcopy(p)), ("pickle", lambda: pickle.dumps(p))]:
+                out[name] = limited(call, 64 * 1024)
+                out[name + " standing"] = standing(p) == before
+            print(json.dumps(out))
+        """
+        result = child(self.LIMITED, body)
+        for name in ("solution", "best_solution", "deepcopy", "pickle"):
+            assert result[name] == "no log", name
+            assert result[name + " standing"], name
+
+    @pytest.mark.skipif(sys.platform != "linux", reason="address-space limits as Linux applies them")
+    @pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer reserves more address space than the limit")
+    def test_a_run_that_cannot_allocate_raises_with_its_rows_and_poisons_nothing(self):
+        body = """
+            # Neighbour lists of 2**32 - 1 cities each on 100,000 points: 40 GB asked for.
+            xy = np.random.default_rng(2).random((100_000, 2)) * 1000
+            p = Problem.array_problem(MoveType.reverse(1), Evaluation.tsp_from_points(xy))
+            before = standing(p)
+            s = LocalSearch.iterated_local_search(True, p, Termination.max_iterations(2), neighbours=2**32 - 1, seed=1)
+            lists = limited(s.run, 2**30)
+            nested = limited(lambda: kestrum.benchmark([s], [p], runs=3), 2**30)
+            lists_standing = standing(p) == before
+            # A custom objective of 4,000,000 positions: the tabu list's tables do not fit.
+            q = Problem.array_problem(MoveType.swap(1), Evaluation.custom(4_000_000, lambda s: 0.0))
+            t = LocalSearch.tabu_search(True, q, Termination.max_iterations(2))
+            custom = limited(t.run, 16 * 2**20)
+            # Both searches and both problems still answer, and save.
+            pickle.loads(pickle.dumps(s))
+            print(json.dumps({"lists": lists, "nested": nested, "lists_standing": lists_standing, "custom": custom,
+                              "custom_best": q.best_solution()[:3], "custom_score": q.eval(),
+                              "saved": standing(p) == before}))
+        """
+        result = child(self.LIMITED, body)
+        # The start row was written before the lists were asked for.
+        assert isinstance(result["lists"], list) and len(result["lists"]) == 1, result["lists"]
+        # benchmark: the first run's rows so far, in its slot.
+        assert len(result["nested"]) == 1 and len(result["nested"][0]) == 1, result["nested"]
+        assert [len(log) for log in result["nested"][0][0]] == [1]
+        assert result["lists_standing"]
+        assert isinstance(result["custom"], list), result["custom"]
+        assert result["custom_best"] == [0, 1, 2] and result["custom_score"] == 0.0
+        assert result["saved"]
+
 
 def small_tour(n=40, seed=2):
     import random

@@ -181,13 +181,26 @@ Improvement best_improvement(Problem& problem, const Members& members, bool mini
   return best;
 }
 
+// Best improvement until no move improves. The score is carried by the deltas, and every
+// step is checked against the problem's own score: a move after which that score is not
+// finite, or not strictly better than before it, is taken back and ends the descent. Without
+// the check a delta that never runs out (always -1, -inf, an overflowing objective) would
+// keep the descent going for ever, since max_iterations counts kicks, not steps.
 template <class Stop>
 double descend(Problem& problem, const Members& members, double score, bool minimize,
                const Stop& stop) {
+  double evaluated = score;  // the callers pass problem.eval()
   while (!stop()) {
     const Improvement best = best_improvement(problem, members, minimize);
     if (!best.found) break;
-    Neighbourhood(problem, members.kinds[best.member]).apply(best.move);
+    Neighbourhood hood(problem, members.kinds[best.member]);
+    hood.apply(best.move);
+    const double after = problem.eval();
+    if (!std::isfinite(after) || !(minimize ? after < evaluated : after > evaluated)) {
+      hood.take_back(best.move);
+      break;
+    }
+    evaluated = after;
     score += best.delta;
   }
   return score;
@@ -201,8 +214,11 @@ void kick(Problem& problem, Members& members, Xoshiro128pp& rng) {
   }
 }
 
+// The final row holds the best score as the run tracked it, not a score taken afterwards:
+// after a stop, a user's objective may no longer be called and would give NaN.
 RunLog run_general(ArrayProblem& problem, bool minimize, Loop& loop, Xoshiro128pp& rng) {
   double score = problem.eval();
+  double best_score = score;
   loop.start(score);
   const auto stop = [&] { return loop.stop(); };
   Members members(problem.move_type(), static_cast<Word>(problem.size()), rng);
@@ -211,7 +227,7 @@ RunLog run_general(ArrayProblem& problem, bool minimize, Loop& loop, Xoshiro128p
     loop.optimum(score, minimize);
     loop.iteration_done();
     std::vector<Word> best(problem.solution().begin(), problem.solution().end());
-    double best_score = score;
+    best_score = score;
     // Without a move there is nothing to kick: the first descent was the whole run.
     while (!members.drawable.empty() && !loop.stop()) {
       kick(problem, members, rng);
@@ -227,7 +243,7 @@ RunLog run_general(ArrayProblem& problem, bool minimize, Loop& loop, Xoshiro128p
     }
   }
   problem.set_best();
-  return std::move(loop).finish(problem.eval());
+  return std::move(loop).finish(best_score);
 }
 
 // The neighbour lists of a tour: from the points when a plane grid can find them, else by
@@ -294,7 +310,7 @@ Shared<LocalSearch> IteratedLocalSearch::restore(ByteReader& r, bool minimize,
 RunLog IteratedLocalSearch::run(bool log) {
   // Drawn before the lock: a failing OS read must not poison the problem.
   Xoshiro128pp rng = generator(seed_);
-  auto locked = problem_.lock();
+  auto locked = lock_problem_for_run();
   ArrayProblem* problem = locked->as_array_problem();
   if (problem == nullptr) fatal("Iterated Local Search needs an array problem");
   Loop loop(termination_, log);

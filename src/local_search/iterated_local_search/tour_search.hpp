@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -89,11 +90,13 @@ class TourSearch {
   }
 
   // Improves until no city is active. `stop()` is asked every 256 cities; when it says so
-  // the descent ends early, leaving a valid tour and its length.
+  // the descent ends early, leaving a valid tour and its length. A length that is not finite
+  // (an infinite or NaN distance in the tour) ends it too: gains measured against it mean
+  // nothing, and moving an infinite edge around would never end.
   template <class Stop>
   void descend(const Stop& stop) {
     std::uint32_t until_check = 256;
-    while (count_ > 0) {
+    while (count_ > 0 && std::isfinite(length_)) {
       if (--until_check == 0) {
         until_check = 256;
         if (stop()) return;

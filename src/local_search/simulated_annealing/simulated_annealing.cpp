@@ -63,7 +63,7 @@ Shared<LocalSearch> SimulatedAnnealing::restore(ByteReader& r, bool minimize,
 }
 
 RunLog SimulatedAnnealing::run(bool log) {
-  auto locked = problem_.lock();
+  auto locked = lock_problem_for_run();
   Problem& problem = *locked;
   temperature_ = start_temp_;
   RunRecorder rows;

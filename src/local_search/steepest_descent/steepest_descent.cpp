@@ -54,7 +54,7 @@ Shared<LocalSearch> SteepestDescent::restore(ByteReader& r, bool minimize,
 }
 
 RunLog SteepestDescent::run(bool log) {
-  auto locked = problem_.lock();
+  auto locked = lock_problem_for_run();
   Problem& problem = *locked;
   double score = problem.eval();
   RunRecorder rows;

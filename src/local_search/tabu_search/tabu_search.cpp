@@ -153,7 +153,7 @@ Shared<LocalSearch> TabuSearch::restore(ByteReader& r, bool minimize, const Term
 }
 
 RunLog TabuSearch::run(bool log) {
-  auto locked = problem_.lock();
+  auto locked = lock_problem_for_run();
   Problem& problem = *locked;
   // The move type cannot change while the run holds the lock, so the route is decided once.
   Neighbourhood moves(problem);

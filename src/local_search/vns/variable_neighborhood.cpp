@@ -75,7 +75,7 @@ Shared<LocalSearch> VariableNeighborhood::restore(ByteReader& r, bool minimize,
 }
 
 RunLog VariableNeighborhood::run(bool log) {
-  auto locked = problem_.lock();
+  auto locked = lock_problem_for_run();
   Problem& problem = *locked;
   const double score = problem.eval();
   // accepted: the score of the solution the search stands on; running: the base of the
