@@ -122,6 +122,7 @@ def searches(problem, minimize, term):
         "annealing": annealing,
         "tabu": LS.tabu_search(minimize, problem, term, 7),
         "vns": LS.vns(minimize, problem, term),
+        "anneal": LS.annealing(minimize, problem, term, seed=11),
     }
 
 
@@ -134,7 +135,7 @@ MOVES = {
 
 SEARCH_MOVES = [
     (search, move)
-    for search in ("descent", "annealing", "tabu", "vns")
+    for search in ("descent", "annealing", "tabu", "vns", "anneal")
     for move in ("swap", "reverse", "swap_tsp", "multi")
     if (move == "multi") == (search == "vns") or (search == "vns" and move == "swap")
 ]

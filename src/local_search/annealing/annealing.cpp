@@ -131,6 +131,12 @@ RunLog Annealing::run(bool log) {
   const double alpha =
       params_.alpha.value_or(std::pow(kEndRatio, static_cast<double>(per_temperature) / default_cooling));
   std::uint64_t iterations = 0;
+  // Fewer than two positions to move (swap_tsp never moves the first): nothing to propose,
+  // so the run ends at once rather than asking the move type for a move it cannot draw.
+  if (simple != nullptr && size_of(*simple) < geometry(*simple).first_position + 2) {
+    rows.add(best, current, iterations);
+    return std::move(rows).take();
+  }
 
   auto anneal = [&](auto&& moves) {
     if (params_.start_temperature) {

@@ -26,6 +26,7 @@ namespace kestrum {
 // taken, a worsening one is taken when e^(-|delta|/T) exceeds the next acceptance draw
 // (exactly one draw per worsening move); a row after every move taken. After each block the
 // criterion's temperature check sees the temperature rounded up (criterion_temperature).
+// A problem with no move (fewer than two positions to move) ends the run at once.
 // Tie rule: the best only moves on a strictly better score, so among equal scores the
 // earliest stays the best, minimising and maximising; a NaN score is never a new best.
 class Annealing final : public SearchBase {
