@@ -398,6 +398,7 @@ def simulated_annealing(minimize, s, score_of, kind, move_seed, acceptance_seed,
 
 END_RATIO = 1e-3
 SAMPLE_MOVES = 1000
+HOPELESS = 37.0
 
 
 def half_acceptance_temperature(worsening):
@@ -458,10 +459,8 @@ def annealing(minimize, s, score_of, kind, move_seed, seed, start_temperature, a
                 if (current < best) if minimize else (current > best):
                     best = current
                 rows.append((best, current, it))
-            else:
-                r = draws.unit()
-                p = math.exp(-abs(delta) / t) if t != 0.0 else 0.0
-                if p > r:
+            elif abs(delta) < HOPELESS * t:  # only a move with a chance takes a draw
+                if math.exp(-abs(delta) / t) > draws.unit():
                     s, current = after, current + delta
                     rows.append((best, current, it))
             it += 1

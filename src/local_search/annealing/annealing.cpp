@@ -171,8 +171,8 @@ RunLog Annealing::run(bool log) {
             best = current;
           }
           if (log) rows.add(best, current, iterations);
-        } else {
-          // Exactly one draw per worsening move; at T = 0 the exponent is -inf and p = 0.
+        } else if (std::fabs(delta) < kHopeless * t) {
+          // One draw per worsening move that has a chance.
           const double r = rng.next_unit();
           if (std::exp(-std::fabs(delta) / t) > r) {
             moves.apply(m);
@@ -180,6 +180,8 @@ RunLog Annealing::run(bool log) {
             if (log) rows.add(best, current, iterations);
           }
         }
+        // Otherwise (and at T = 0, and for a NaN worsening a maximisation) the move is
+        // rejected without a draw.
         termination_.iteration_done();
         ++iterations;
       }

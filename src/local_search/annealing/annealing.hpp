@@ -23,8 +23,10 @@ namespace kestrum {
 //    block of proposals; with no budget, over kDefaultCoolingPerCity * n^2 proposals
 //    (at least kMinDefaultCooling), and on below that.
 // One run: the start row; each proposal is an iteration; a move that does not worsen is
-// taken, a worsening one is taken when e^(-|delta|/T) exceeds the next acceptance draw
-// (exactly one draw per worsening move); a row after every move taken. After each block the
+// taken, a worsening one is taken when e^(-|delta|/T) exceeds the next acceptance draw. A
+// worsening move with |delta| >= kHopeless * T takes no draw and is rejected: its chance,
+// below 2^-53, is less than the draws' resolution (a draw is a multiple of 2^-53, so it
+// could only pass on a draw of exactly 0). A row after every move taken. After each block the
 // criterion's temperature check sees the temperature rounded up (criterion_temperature).
 // A problem with no move (fewer than two positions to move) ends the run at once.
 // Tie rule: the best only moves on a strictly better score, so among equal scores the
@@ -34,6 +36,7 @@ class Annealing final : public SearchBase {
   static constexpr const char* kName = "annealing";
   static constexpr SearchTag kTag = SearchTag::kAnnealing;
   static constexpr std::uint32_t kSampleMoves = 1000;
+  static constexpr double kHopeless = 37.0;  // e^-37 < 2^-53
   static constexpr double kEndRatio = 1e-3;
   static constexpr double kDefaultCoolingPerCity = 100.0;
   static constexpr double kMinDefaultCooling = 100'000.0;
