@@ -534,7 +534,8 @@ class LocalSearch:
 
         One random move of the problem's move type per iteration: a move that does not
         worsen the score is taken, a worsening move of change d with probability
-        exp(-|d| / T), one acceptance draw each. The temperature is a float and is never
+        exp(-|d| / T), one acceptance draw each (none when |d| >= 37 T: such a move, whose
+        chance is below 2^-53, is rejected). The temperature is a float and is never
         rounded, so the schedule works on any scale of scores. Every setting is optional:
 
         - `start_temperature`: by default, at the start of each run, 1000 moves are drawn

@@ -160,7 +160,7 @@ RunLog Annealing::run(bool log) {
         // the move is judged: it is not applied.
         if (rows.control().stop_requested()) break;
         // A zero delta is never worsening. A NaN is not worsening when minimising, and is
-        // worsening (then rejected: p is NaN) when maximising.
+        // worsening when maximising (then rejected without a draw).
         const bool worsening = minimize_ ? delta > 0.0 : !(delta >= 0.0);
         if (!worsening) {
           moves.apply(m);
@@ -180,8 +180,7 @@ RunLog Annealing::run(bool log) {
             if (log) rows.add(best, current, iterations);
           }
         }
-        // Otherwise (and at T = 0, and for a NaN worsening a maximisation) the move is
-        // rejected without a draw.
+        // Otherwise (at T = 0 too) the move is rejected without a draw.
         termination_.iteration_done();
         ++iterations;
       }
