@@ -127,7 +127,7 @@ RunLog Annealing::run(bool log) {
   const std::uint32_t per_temperature =
       params_.iterations_per_temperature.value_or(std::max<std::uint32_t>(simple != nullptr ? size_of(*simple) : 0, 1));
   const bool by_budget = !params_.alpha && budget.bounded();
-  const double default_cooling = std::max(kMinDefaultCooling, kDefaultCoolingPerCity * n * n);
+  const double default_cooling = std::max(kMinDefaultCooling, kDefaultCoolingPerSizeSquared * n * n);
   const double alpha =
       params_.alpha.value_or(std::pow(kEndRatio, static_cast<double>(per_temperature) / default_cooling));
   std::uint64_t iterations = 0;

@@ -20,7 +20,7 @@ namespace kestrum {
 //    proposals. By default the temperature falls geometrically from the start temperature to
 //    kEndRatio times it over the budget the criterion gives (budget_of: seconds or
 //    iterations), T = T0 * kEndRatio^(share of the budget done), recomputed after each
-//    block of proposals; with no budget, over kDefaultCoolingPerCity * n^2 proposals
+//    block of proposals; with no budget, over kDefaultCoolingPerSizeSquared * n^2 proposals
 //    (at least kMinDefaultCooling), and on below that.
 // One run: the start row; each proposal is an iteration; a move that does not worsen is
 // taken, a worsening one is taken when e^(-|delta|/T) exceeds the next acceptance draw. A
@@ -38,7 +38,7 @@ class Annealing final : public SearchBase {
   static constexpr std::uint32_t kSampleMoves = 1000;
   static constexpr double kHopeless = 37.0;  // e^-37 < 2^-53
   static constexpr double kEndRatio = 1e-3;
-  static constexpr double kDefaultCoolingPerCity = 100.0;
+  static constexpr double kDefaultCoolingPerSizeSquared = 100.0;
   static constexpr double kMinDefaultCooling = 100'000.0;
 
   // Each field unset (std::nullopt) takes the default described above; a seed makes the
