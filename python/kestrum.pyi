@@ -526,6 +526,52 @@ class LocalSearch:
         and the final row; the problem ends on the best solution. With a seed every run
         repeats exactly; `neighbours=None` means 10.
         """
+    @staticmethod
+    def annealing(
+        minimize: bool,
+        problem: Problem,
+        termination_function: Termination,
+        *,
+        start_temperature: float | None = None,
+        alpha: float | None = None,
+        iterations_per_temperature: int | None = None,
+        seed: int | None = None,
+    ) -> LocalSearch:
+        """Simulated annealing with a real-valued temperature that falls geometrically.
+
+        One random move of the problem's move type per iteration: a move that does not
+        worsen the score is taken, a worsening move of change d with probability
+        exp(-|d| / T), one acceptance draw each (none when |d| >= 37 T: such a move, whose
+        chance is below 2^-53, is rejected). The temperature is a float and is never
+        rounded, so the schedule works on any scale of scores. Every setting is optional:
+
+        - `start_temperature`: by default, at the start of each run, 1000 moves are drawn
+          from a copy of the move type and scored at the current solution (the problem's
+          solution and generator are left as they were), and the temperature is set so that
+          about half of the worsening ones would be accepted.
+        - `iterations_per_temperature`: by default the problem's size.
+        - `alpha`: given, the temperature is multiplied by it after every
+          `iterations_per_temperature` iterations. By default it falls from the start
+          temperature to 1/1000 of it over the budget the criterion gives (`max_sec`,
+          `max_iterations`, and their combinations), following the share of the budget
+          used; without a budget, over 100 n^2 iterations (at least 100000) and on below.
+
+        The best only moves on a strictly better score. After each temperature the
+        criterion's temperature check (`min_temp`) sees the temperature rounded up. With a
+        seed, the acceptance draws (and the start temperature's sample) repeat in every run,
+        as after `set_acceptance_seed`; without one they come from the OS. A problem with no
+        move (fewer than two positions, three for `swap_tsp`) ends the run at once. It cannot
+        use a multi-neighbour problem (`PanicException`).
+
+        Args:
+            minimize: True when lower scores are better.
+            problem: the problem searched (shared, not copied).
+            termination_function: the stop criterion (copied).
+            start_temperature: a finite float >= 0, or None to calibrate.
+            alpha: the cooling factor, > 0 and <= 1, or None to follow the budget.
+            iterations_per_temperature: at least 1, or None for the problem's size.
+            seed: the acceptance draws' seed (unsigned 64-bit), or None.
+        """
     def run(self) -> list[_LogRow]:
         """Search from the problem's current solution; return the run log.
 
@@ -556,11 +602,11 @@ class LocalSearch:
         give `must_improve` and `no_improve` to a maximising search through its constructor.
         """
     def set_acceptance_seed(self, seed: int | None = None) -> None:
-        """Fix simulated annealing's acceptance draws, so its runs repeat exactly.
+        """Fix the acceptance draws of simulated annealing and annealing, so their runs repeat exactly.
 
         With a seed, every run draws from a fresh generator seeded with it; with None (the
-        default) from the calling thread's OS-keyed generator. Other searches draw no
-        acceptance numbers and ignore it.
+        default) from the calling thread's OS-keyed generator. For `annealing` it replaces the
+        factory's `seed`. Other searches draw no acceptance numbers and ignore it.
         """
     def set_log(self, mode: Literal["all", "improvements", "final"]) -> None:
         """Choose which rows the runs keep.

@@ -13,10 +13,18 @@
 #include "lib/run_host.hpp"
 #include "lib/run_log.hpp"
 #include "lib/wrappers.hpp"
+#include "local_search/annealing/schedule.hpp"
 #include "local_search/search_registry.hpp"
 
 namespace kestrum::py {
 namespace {
+
+// A ValueError whose message shows `value` as Python's repr of the float.
+[[noreturn]] void refuse_value(const char* format, double value) {
+  PyRef shown = PyRef::steal(PyFloat_FromDouble(value));
+  PyErr_Format(PyExc_ValueError, format, shown.get());
+  throw_error_set();
+}
 
 // Each factory only parses its arguments into its search's Params; the registry builds the
 // search.
@@ -100,6 +108,35 @@ PyObject* iterated_local_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyO
       PyErr_SetString(PyExc_ValueError, "neighbours must be at least 1");
       throw_error_set();
     }
+    return new_search(params, minimize, problem, termination);
+  });
+}
+
+constexpr Signature kAnnealing =
+    Signature{"LocalSearch",
+              Annealing::kName,
+              {"minimize", "problem", "termination_function", "start_temperature", "alpha",
+               "iterations_per_temperature", "seed"},
+              3}
+        .keyword_only_from(3);
+PyObject* annealing(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [minimize, problem, termination, start_temperature, alpha, per_temperature, seed] =
+        bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<F64>, Optional<F64>, Optional<U32>,
+             Optional<U64>>(kAnnealing, a, n, kw);
+    // None stands for the default, as an absent argument does.
+    if (start_temperature && !annealing::valid_start_temperature(*start_temperature)) {
+      refuse_value("start_temperature must be a finite number >= 0, not %R", *start_temperature);
+    }
+    if (alpha && !annealing::valid_alpha(*alpha)) refuse_value("alpha must be a number > 0 and <= 1, not %R", *alpha);
+    if (per_temperature == 0U) {
+      PyErr_SetString(PyExc_ValueError, "iterations_per_temperature must be at least 1");
+      throw_error_set();
+    }
+    const Annealing::Params params{.start_temperature = start_temperature,
+                                   .alpha = alpha,
+                                   .iterations_per_temperature = per_temperature,
+                                   .seed = seed};
     return new_search(params, minimize, problem, termination);
   });
 }
@@ -245,6 +282,7 @@ PyMethodDef* DynLocalSearch::methods() {
       method(set_termination, kSetTermination),
       method(set_acceptance_seed, kSetAcceptanceSeed),
       method(iterated_local_search, kIteratedLocalSearch),
+      method(annealing, kAnnealing),
       method(set_log, kSetLog),
       method(set_progress, kSetProgress),
       from_state_method<DynLocalSearch>(),

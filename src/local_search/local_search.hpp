@@ -26,6 +26,7 @@ enum class SearchTag : std::uint8_t {
   kTabuSearch = 2,
   kVns = 3,
   kIteratedLocalSearch = 4,
+  kAnnealing = 5,
 };
 
 // A search saved as far as its own lock allows: its tag, direction, criterion and own fields
@@ -50,7 +51,7 @@ class LocalSearch {
   virtual void set_problem(Shared<Problem> problem) = 0;
   // Stores a copy without set_goal: the copy keeps the direction it already had.
   virtual void set_termination(const TerminationFunction& termination_function) = 0;
-  // Only simulated annealing draws acceptance numbers; the other searches have nothing to seed.
+  // Only the annealing searches draw acceptance numbers; the others have nothing to seed.
   virtual void set_acceptance_seed(std::optional<std::uint64_t> /*seed*/) {}
   [[nodiscard]] virtual SearchTag tag() const noexcept = 0;
   // Copies out what saving needs under the search's lock; never refuses.

@@ -5,6 +5,7 @@
 #include <span>
 #include <variant>
 
+#include "local_search/annealing/annealing.hpp"
 #include "local_search/iterated_local_search/iterated_local_search.hpp"
 #include "local_search/local_search.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
@@ -41,7 +42,8 @@ using Searches = SearchList<
     SimulatedAnnealing,
     TabuSearch,
     VariableNeighborhood,
-    IteratedLocalSearch>;
+    IteratedLocalSearch,
+    Annealing>;
 
 inline constexpr std::size_t kSearchTags = Searches::kSize;
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <string>
@@ -72,6 +73,18 @@ TEST(SearchState, EverySearchRoundTripsAndRunsOnAlike) {
                                                               TerminationFunction::max_iterations(4), Word{3},
                                                               std::uint64_t{9});
       },
+      [] {
+        return Shared<LocalSearch>::make<Annealing>(
+            true, problem_of(MoveType::reverse(3)), criterion(),
+            Annealing::Params{.start_temperature = std::nullopt, .alpha = 0.95, .iterations_per_temperature = 3,
+                              .seed = 5});
+      },
+      [] {
+        return Shared<LocalSearch>::make<Annealing>(
+            false, problem_of(MoveType::swap(3)), criterion(),
+            Annealing::Params{.start_temperature = 2.5, .alpha = std::nullopt, .iterations_per_temperature = std::nullopt,
+                              .seed = 6});
+      },
   };
   std::set<SearchTag> seen;
   for (std::size_t k = 0; k < builds.size(); ++k) {
@@ -119,6 +132,10 @@ TEST(SearchRegistry, EachSearchIsListedOnceAndBuiltFromItsParamsAsByItsConstruct
       {IteratedLocalSearch::Params{.neighbours = 3, .seed = 9}, false,
        Shared<LocalSearch>::make<IteratedLocalSearch>(false, problem_of(MoveType::swap(3)), criterion(), Word{3},
                                                      std::uint64_t{9})},
+      {Annealing::Params{.start_temperature = 0.75, .alpha = 0.5, .iterations_per_temperature = 7, .seed = 2}, false,
+       Shared<LocalSearch>::make<Annealing>(
+           false, problem_of(MoveType::swap(3)), criterion(),
+           Annealing::Params{.start_temperature = 0.75, .alpha = 0.5, .iterations_per_temperature = 7, .seed = 2})},
   };
   std::set<SearchTag> seen;
   for (const Case& c : cases) {
@@ -159,6 +176,29 @@ TEST(SearchState, TabuTourFlagIsATrailerWrittenOnlyWhenSet) {
   Bytes extra = b;
   extra.push_back(1);
   EXPECT_EQ(reason_of(extra, read_search), "1 unexpected bytes at the end");
+}
+
+TEST(SearchState, AnnealingSettingsOutOfRangeAreRefused) {
+  // Tag, direction and criterion come first; then the four settings, each a flag and a value.
+  const Annealing search(true, problem_of(MoveType::swap(1)), criterion(),
+                         Annealing::Params{.start_temperature = 1.0, .alpha = 0.5, .iterations_per_temperature = 2,
+                                           .seed = std::nullopt});
+  const Bytes bytes = saved(search);
+  const Bytes settings{1, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0x3F, 1, 2, 0, 0, 0, 0};
+  const auto at = std::search(bytes.begin(), bytes.end(), settings.begin(), settings.end());
+  ASSERT_NE(at, bytes.end());
+  const std::size_t start = static_cast<std::size_t>(at - bytes.begin());
+  auto forged = [&](std::size_t offset, std::uint8_t value) {
+    Bytes b = bytes;
+    b.at(start + offset) = value;
+    return reason_of(b, read_search);
+  };
+  EXPECT_EQ(forged(8, 0xBF), "an annealing start temperature is finite and >= 0");  // -1.0
+  EXPECT_EQ(forged(8, 0x7F), "an annealing start temperature is finite and >= 0");  // inf
+  EXPECT_EQ(forged(17, 0x3F + 0x80), "an annealing alpha is > 0 and <= 1");           // -0.5
+  EXPECT_EQ(forged(17, 0x40), "an annealing alpha is > 0 and <= 1");                  // 32768.0
+  EXPECT_EQ(forged(19, 0), "annealing takes at least one iteration per temperature");
+  EXPECT_EQ(forged(0, 2), "a flag byte is 2, not 0 or 1");
 }
 
 TEST(SearchState, UnknownSearchTagIsRefused) {

@@ -29,10 +29,12 @@ def build(name, problem, termination=None, minimize=True):
                                       PerTemp.cnst_iter_temp(4))
     if name == "tabu":
         return LS.tabu_search(minimize, problem, termination)
+    if name == "anneal":
+        return LS.annealing(minimize, problem, termination, seed=2)
     return LS.vns(minimize, problem, termination)
 
 
-SEARCHES = ["sd", "sa", "tabu", "vns"]
+SEARCHES = ["sd", "sa", "tabu", "vns", "anneal"]
 
 
 def move_for(search, kind, seed=1):

@@ -336,6 +336,11 @@ class AcceptanceDraws:
         self.used += 1
         return self.block[self.used - 1]
 
+    def u64(self):
+        """A 64-bit draw (low word first), not counted among the acceptance draws."""
+        low = self._word()
+        return low | self._word() << 32
+
     def unit(self):
         """A uniform double in [0, 1): the top 53 bits of a 64-bit draw (low word first)."""
         self.count += 1
@@ -387,3 +392,78 @@ def simulated_annealing(minimize, s, score_of, kind, move_seed, acceptance_seed,
         temperature = cool(alpha, temperature)
     rows.append((best, current, it))
     return rows, s, draws.count
+
+
+# ---- annealing with a real-valued temperature, draw for draw
+
+END_RATIO = 1e-3
+SAMPLE_MOVES = 1000
+HOPELESS = 37.0
+
+
+def half_acceptance_temperature(worsening):
+    """T such that the mean of exp(-d/T) over the sample is 1/2: bisection of log T, as the engine does it."""
+    if not worsening:
+        return 0.0
+    lo, hi = math.log(min(worsening) / math.log(2)), math.log(max(worsening) / math.log(2))
+    half = 0.5 * len(worsening)
+    rounds = 0
+    while rounds < 200 and hi - lo > 1e-12:
+        mid = 0.5 * (lo + hi)
+        t = math.exp(mid)
+        accepted = 0.0
+        for d in worsening:
+            accepted += math.exp(-d / t)
+        if accepted < half:
+            lo = mid
+        else:
+            hi = mid
+        rounds += 1
+    return math.exp(0.5 * (lo + hi))
+
+
+def annealing(minimize, s, score_of, kind, move_seed, seed, start_temperature, alpha, per_temp, limit):
+    """A run of LocalSearch.annealing(..., seed=seed) under max_iterations(limit) from solution s,
+    with MoveType.<kind>(move_seed). Returns (rows, final solution, start temperature, final temperature)."""
+    moves, draws = Xoshiro128pp(move_seed), AcceptanceDraws(seed)
+    n = len(s)
+    per_temp = per_temp or max(n, 1)
+    score = score_of(s)
+    best = current = score
+    rows = [(score, score, 0)]
+    if start_temperature is None:
+        # A sample from a copy of the move type seeded by the first draw; the problem's
+        # generator does not move.
+        sample, worse, better = Xoshiro128pp(draws.u64()), [], []
+        for _ in range(SAMPLE_MOVES):
+            m = draw_move(kind, sample, n)
+            change = score_of(applied(kind, s, m)) - score
+            change = change if minimize else -change
+            if change > 0.0 and math.isfinite(change):
+                worse.append(change)
+            elif change < 0.0 and math.isfinite(change):
+                better.append(-change)
+        start_temperature = half_acceptance_temperature(worse or better)
+    t0 = t = start_temperature
+    it = 0
+    while it < limit:
+        for _ in range(per_temp):
+            if it >= limit:
+                break
+            m = draw_move(kind, moves, n)
+            after = applied(kind, s, m)
+            delta = score_of(after) - score_of(s)
+            worsening = delta > 0.0 if minimize else not delta >= 0.0
+            if not worsening:
+                s, current = after, current + delta
+                if (current < best) if minimize else (current > best):
+                    best = current
+                rows.append((best, current, it))
+            elif abs(delta) < HOPELESS * t:  # only a move with a chance takes a draw
+                if math.exp(-abs(delta) / t) > draws.unit():
+                    s, current = after, current + delta
+                    rows.append((best, current, it))
+            it += 1
+        t = alpha * t if alpha is not None else t0 * END_RATIO ** (it / limit)
+    rows.append((best, current, it))
+    return rows, s, t0, t

@@ -126,6 +126,7 @@ def searches(problem, minimize, term):
         "annealing": annealing,
         "tabu": LS.tabu_search(minimize, problem, term, 7),
         "vns": LS.vns(minimize, problem, term),
+        "anneal": LS.annealing(minimize, problem, term, seed=11),
     }
 
 
@@ -138,7 +139,7 @@ MOVES = {
 
 SEARCH_MOVES = [
     (search, move)
-    for search in ("descent", "annealing", "tabu", "vns")
+    for search in ("descent", "annealing", "tabu", "vns", "anneal")
     for move in ("swap", "reverse", "swap_tsp", "multi")
     if (move == "multi") == (search == "vns") or (search == "vns" and move == "swap")
 ]

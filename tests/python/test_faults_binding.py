@@ -16,7 +16,7 @@ DATA = Path(os.environ.get("KESTRUM_DATA") or ROOT.parent / "shared" / "data")
 
 
 def search_of(kind, problem, termination, minimize=True):
-    if kind == "annealing":
+    if kind == "simulated_annealing":
         return LocalSearch.simulated_annealing(
             10, minimize, problem, termination, Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(5)
         )
@@ -25,7 +25,7 @@ def search_of(kind, problem, termination, minimize=True):
     return getattr(LocalSearch, kind)(minimize, problem, termination)
 
 
-SEARCHES = ["steepest_descent", "annealing", "tabu", "vns"]
+SEARCHES = ["steepest_descent", "simulated_annealing", "tabu", "vns", "annealing"]
 
 
 def rows_of(log):

@@ -21,7 +21,7 @@ np = pytest.importorskip("numpy") if __name__ != "__main__" else __import__("num
 
 E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
 FIXTURE = pathlib.Path(__file__).with_name("golden.json")
-# Kinds added after golden.json was recorded: tours over points and tabu lists of tours.
+# Kinds added after golden.json was recorded: tours over points, tabu lists of tours and annealing.
 LATER = pathlib.Path(__file__).with_name("golden_later.json")
 N = 8
 
@@ -178,8 +178,8 @@ def kept_states():
 
 
 def later_states():
-    """Saved states of tours over points (every metric) and of tabu searches with canonical
-    tours, and what a copy restored from each such search does next."""
+    """Saved states of tours over points (every metric), of tabu searches with canonical
+    tours and of annealing, and what a copy restored from each such search does next."""
     xy = [[(7 * k) % 11 + 0.25 * k, (5 * k * k) % 13 - 0.5] for k in range(9)]
     geo = [[10.0 + k, 20.5 - 2 * k] for k in range(9)]
     kept, runs = {}, {}
@@ -200,6 +200,13 @@ def later_states():
                       ("vns", LS.vns(True, problem, T.max_iterations(6)))):
             ls.run()
             kept[f"LocalSearch|{s}-{name}"] = state(ls)
+        # Annealing: a calibrated start and a cooling spread over the iterations, seeded.
+        for minimize in (True, False):
+            direction = "min" if minimize else "max"
+            ls = LS.annealing(minimize, P.array_problem(M.reverse(4), ev), T.max_iterations(300), seed=6)
+            ls.run()
+            kept[f"LocalSearch|annealing-{name}-{direction}"] = state(ls)
+            runs[f"annealing-{name}-{direction}"] = rows(LS._from_state(state(ls)).run())
     return {"kept": {k: v.hex() for k, v in kept.items()}, "runs_after_load": runs}
 
 
@@ -267,6 +274,8 @@ class TestLaterKinds:
             assert state(obj) == b, key
             if key.startswith("LocalSearch|tabu-canonical-"):
                 assert rows(obj.run()) == later["runs_after_load"][key.split("canonical-")[1]], key
+            if key.startswith("LocalSearch|annealing-"):
+                assert rows(obj.run()) == later["runs_after_load"][key.split("|")[1]], key
 
 
 if __name__ == "__main__":

@@ -119,6 +119,7 @@ MULTI_STOPS = {
     "sd": "MultiNeighbor doesn't support get_all_mov",
     "tabu": "MultiNeighbor doesn't support get_all_mov",
     "sa": "MultiNeighbor doesn't support get_move",
+    "anneal": "MultiNeighbor doesn't support get_move",
 }
 
 
@@ -143,6 +144,8 @@ class TestTinySizes:
         log = s.run()
         check_log(log, start)
         assert sorted(p.solution()) == list(range(n))
+        if search == "anneal" and n < (3 if move == "swap_tsp" else 2):
+            assert log[-1][3] == 0  # nothing to propose: the run ends at once
         if n < 2 or (n == 2 and move == "swap_tsp"):
             # No move exists (swap_tsp never moves position 0): nothing changes. (The final row's
             # current score is the candidate of an empty scan, which the searches define apart.)

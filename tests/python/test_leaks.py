@@ -94,6 +94,7 @@ class Data:
             LS.simulated_annealing(self.temp, False, self.shared, self.iterations, self.cooling, self.per_temp),
             LS.tabu_search(True, self.shared, self.iterations, self.temp),
             LS.vns(True, P.array_problem(self.multi, self.qap), self.iterations),
+            LS.annealing(False, self.shared, self.iterations, alpha=self.alpha, seed=self.temp),
         ]
         self.files = {}
         dist = "\n".join(" ".join(str(x) for x in r) for r in self.sym)
@@ -177,6 +178,7 @@ def run_searches(d):
         LS.simulated_annealing(d.temp, True, p, d.iterations, d.cooling, d.per_temp),
         LS.tabu_search(False, p, d.either, d.temp),
         LS.tabu_search(True, p, d.iterations),
+        LS.annealing(True, p, d.iterations, start_temperature=d.alpha, iterations_per_temperature=d.temp),
         LS.vns(True, P.array_problem(d.multi, d.bins), d.iterations),
     ]
     for s in searches:

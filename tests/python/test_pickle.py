@@ -176,6 +176,12 @@ class TestLocalSearch:
             return annealing(problem, T.max_iterations(150), minimize=False, seed=3)
         if name == "tabu":
             return LS.tabu_search(True, problem, T.no_improve(9), 3)
+        if name == "anneal":
+            return LS.annealing(False, problem, T.max_iterations(150), iterations_per_temperature=7, seed=4)
+        if name == "anneal-set":
+            s = LS.annealing(True, problem, T.max_iterations(150), start_temperature=0.5, alpha=0.9)
+            s.set_acceptance_seed(8)
+            return s
         return LS.vns(True, problem, T.max_iterations(30))
 
     def problem_for(self, name):
@@ -183,7 +189,7 @@ class TestLocalSearch:
         return P.array_problem(move, tour_eval(n=10))
 
     @pytest.mark.parametrize("trip", ROUND_TRIPS)
-    @pytest.mark.parametrize("name", ["sd", "sa", "tabu", "vns"])
+    @pytest.mark.parametrize("name", ["sd", "sa", "tabu", "vns", "anneal", "anneal-set"])
     def test_restored_search_runs_as_the_original(self, name, trip):
         s = self.configured(name, self.problem_for(name))
         s.run()  # VNS now stands in a later neighbourhood, annealing at a cooled temperature

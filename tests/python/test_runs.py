@@ -50,6 +50,8 @@ PRELUDE = textwrap.dedent(
             return LocalSearch.vns(True, p, t)
         if kind == "iterated_local_search":
             return LocalSearch.iterated_local_search(True, p, t, seed=1)
+        if kind == "annealing":
+            return LocalSearch.annealing(True, p, t, seed=1)
         return LocalSearch.simulated_annealing(
             1000, True, p, t, Cooling.geometric_cooling(0.999), IterationsPerTemp.cnst_iter_temp(1000))
 
@@ -114,7 +116,8 @@ AFTER_STOP = """
 """
 
 
-@pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "iterated_local_search"])
+@pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "iterated_local_search",
+                                  "annealing"])
 class TestSigintDuringRun:
     def test_each_search_stops_when_told_and_keeps_its_best(self, kind):
         body = f"""
@@ -266,8 +269,8 @@ class TestThreads:
     def test_stress_with_shared_problems_no_deadlock_and_intact_permutations(self):
         body = """
             problems = [tour(60, seed) for seed in range(3)]
-            kinds = ["steepest_descent", "simulated_annealing", "tabu_search", "vns"]
-            searches = [search(kinds[k % 4], problems[k % 3], Termination.max_iterations(200)) for k in range(8)]
+            kinds = ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "annealing"]
+            searches = [search(kinds[k % 5], problems[k % 3], Termination.max_iterations(200)) for k in range(10)]
             errors, ticks = [], []
             def work(k):
                 rnd = random.Random(k)
@@ -470,6 +473,8 @@ def build(kind, p, minimize, t):
         return LocalSearch.tabu_search(minimize, p, t, 7)
     if kind == "vns":
         return LocalSearch.vns(minimize, p, t)
+    if kind == "annealing":
+        return LocalSearch.annealing(minimize, p, t, seed=5)
     s = LocalSearch.simulated_annealing(50, minimize, p, t, Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(50))
     s.set_acceptance_seed(5)
     return s
@@ -486,7 +491,7 @@ def improvement_rows(full):
     return kept
 
 
-KINDS = ["steepest_descent", "simulated_annealing", "tabu_search", "vns"]
+KINDS = ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "annealing"]
 
 
 class TestLogModes:
