@@ -76,10 +76,24 @@ Rows decode_rows(FuzzedDataProvider& in, Values& values, std::size_t n, bool rag
 }
 
 std::optional<Evaluation> decode_evaluation(FuzzedDataProvider& in, Values& values) {
-  const int kind = in.ConsumeIntegralInRange(0, 4);
+  const int kind = in.ConsumeIntegralInRange(0, 5);
   const std::size_t n = in.ConsumeIntegralInRange<std::size_t>(0, kMaxSize);
   const bool ragged = in.ConsumeIntegralInRange(0, 3) == 0;
   const bool mirrored = in.ConsumeBool();
+  if (kind == 5) {
+    // First fit takes only finite weights within a finite positive capacity: the values are
+    // folded into that range, and what is still refused is refused at construction.
+    double capacity = std::fabs(values.next());
+    if (!std::isfinite(capacity) || capacity == 0.0) capacity = 1.0;
+    std::vector<double> weights(n);
+    for (double& w : weights) {
+      const double v = std::fabs(values.next());
+      w = std::isfinite(v) ? std::fmod(v, capacity) : capacity;
+    }
+    kestrum::Result<Evaluation> packing = Evaluation::bin_packing(std::move(weights), capacity);
+    if (!packing.ok()) return std::nullopt;
+    return std::move(packing).value();
+  }
   if (kind <= 2) {
     std::vector<double> weights(n);
     for (double& w : weights) w = values.next();

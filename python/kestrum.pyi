@@ -100,6 +100,26 @@ class Evaluation:
         few bins, which makes this measure the easiest of the three to descend on.
         """
     @staticmethod
+    def bin_packing(weights: _Floats, capacity: float) -> Evaluation:
+        """Bin packing by first fit, scored so that fewer and fuller bins win.
+
+        The solution is a priority order: each item, in order, goes into the lowest-numbered
+        bin with room for it (`fill + weight <= capacity`), else into a new bin, so every
+        packing is the decoding of some order. The score, minimised, is bins used -
+        (sum over bins of (fill / capacity) ** 2) / bins used: fewer bins always score lower,
+        and among packings with as many bins the one with fuller bins does. No items score 0.
+        `kestrum_tools.first_fit` returns the packing of an order. Iterated local search
+        works on its bins directly.
+
+        Args:
+            weights: the weight of each item, finite, at least 0 and at most `capacity`; the
+                problem size is their number.
+            capacity: the capacity of one bin, finite and positive.
+
+        Raises:
+            ValueError: naming the weight or capacity refused.
+        """
+    @staticmethod
     def tsp(distance_matrix: _Matrix) -> Evaluation:
         """The length of the closed tour through the cities in solution order.
 

@@ -196,6 +196,16 @@ PyObject* custom(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noex
   });
 }
 
+constexpr Signature kBinPacking{"Evaluation", "bin_packing", {"weights", "capacity"}, 2};
+PyObject* bin_packing(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [weights, capacity] = bind<FloatList, F64>(kBinPacking, a, n, kw);
+    Result<Evaluation> packing = Evaluation::bin_packing(std::move(weights), capacity);
+    if (!packing.ok()) raise_value_error(packing.error().text);
+    return new_instance<DynEvaluation>(std::move(packing).value());
+  });
+}
+
 // Reader errors become OSError or the subclass its error number names.
 [[noreturn]] void raise_reader_error(const ReaderError& error) {
   PyObject* type = error.kind == ErrorKind::Malformed ? PyExc_ValueError : PyExc_OSError;
@@ -535,6 +545,7 @@ PyMethodDef* DynEvaluation::methods() {
       method(qap_from_qaplib, kQapFromQaplib),
       method(tsp_from_points, kTspFromPoints),
       method(custom, kCustom),
+      method(bin_packing, kBinPacking),
       from_state_method<DynEvaluation>(),
       reduce_method<DynEvaluation>(),
       kMethodsEnd,

@@ -2,12 +2,16 @@
 #include "problem/evaluation.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "problem/kernels/assignment.hpp"
 #include "problem/kernels/bins.hpp"
+#include "problem/kernels/first_fit.hpp"
 #include "problem/kernels/tour.hpp"
 #include "support/fatal.hpp"
 #include "support/tags.hpp"
@@ -132,6 +136,35 @@ double custom_delta_of(const Custom& c, Move m, const MoveType& mt, std::span<Wo
   unknown_tag("move type", mt.tag());
 }
 
+// The first-fit workspace of this thread's eval and delta_eval: a delta on the solution of the
+// previous one reuses its run, and a warm one allocates nothing.
+FirstFitScratch& thread_first_fit() {
+  thread_local FirstFitScratch scratch;
+  return scratch;
+}
+
+// First fit scores the solution before the move, then checks it: a MultiNeighbor fails at
+// that second step.
+double first_fit_delta_of(const BinPacking& b, Move m, const MoveType& mt, std::span<const Word> s) {
+  switch (mt.tag()) {
+    case MoveType::Tag::kSimple:
+      return kernels::first_fit::delta(thread_first_fit(), b.weights, b.capacity,
+                                       geometry(*mt.simple()).rearrangement, s, m.i, m.j, m.shape);
+    case MoveType::Tag::kMultiNeighbor:
+      (void)kernels::first_fit::decode<kernels::Checked>(thread_first_fit(), b.weights, b.capacity, s);
+      thread_first_fit().valid = false;
+      multi_neighbor_cannot_move();
+  }
+  unknown_tag("move type", mt.tag());
+}
+
+// Shortest round-trip text: "1.5", "nan", "-inf".
+std::string shortest(double v) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+  return std::string(buffer, end);
+}
+
 }  // namespace
 
 Evaluation Evaluation::empty_bins(std::vector<double> weights, double max_fill) {
@@ -164,6 +197,21 @@ Evaluation Evaluation::custom(Word size, std::shared_ptr<const ScoreFunction> sc
   return Evaluation(Kind(Custom{size, std::move(score)}));
 }
 
+Result<Evaluation> Evaluation::bin_packing(std::vector<double> weights, double capacity) {
+  if (!(std::isfinite(capacity) && capacity > 0.0)) {
+    return ReaderError::invalid_input("capacity must be finite and positive, got " + shortest(capacity));
+  }
+  for (std::size_t v = 0; v < weights.size(); ++v) {
+    const double w = weights[v];
+    if (!(std::isfinite(w) && w >= 0.0 && w <= capacity)) {
+      return ReaderError::invalid_input("weight " + std::to_string(v) + " is " + shortest(w) +
+                                        ": weights must be finite, at least 0 and at most the capacity " +
+                                        shortest(capacity));
+    }
+  }
+  return Evaluation(Kind(BinPacking{std::move(weights), capacity}));
+}
+
 double Evaluation::eval(std::span<const Word> s) const {
   using kernels::Checked;
   switch (tag()) {
@@ -183,6 +231,13 @@ double Evaluation::eval(std::span<const Word> s) const {
         return kernels::tour_length<Checked>(d, s.size(), [&](std::size_t p) { return s[p]; });
       });
     case Tag::kCustom: return custom_eval(std::get<Custom>(kind_), s);
+    case Tag::kBinPacking: {
+      const BinPacking& b = std::get<BinPacking>(kind_);
+      FirstFitScratch& scratch = thread_first_fit();
+      if (kernels::first_fit::holds_run_of(scratch, b.weights, b.capacity, s)) return scratch.score;
+      scratch.valid = false;
+      return kernels::first_fit::decode<kernels::Checked>(scratch, b.weights, b.capacity, s);
+    }
   }
   unknown_tag("evaluation", tag());
 }
@@ -201,6 +256,7 @@ double Evaluation::delta_eval(Move m, const MoveType& move_type, std::span<Word>
       return std::get<TspPoints>(kind_).points.with_distances(
           [&](const auto& d) { return tsp_delta_of(d, true, m, move_type, s); });
     case Tag::kCustom: return custom_delta_of(std::get<Custom>(kind_), m, move_type, s);
+    case Tag::kBinPacking: return first_fit_delta_of(std::get<BinPacking>(kind_), m, move_type, s);
   }
   unknown_tag("evaluation", tag());
 }
@@ -214,6 +270,7 @@ std::size_t Evaluation::size() const {
     case Tag::kQap: return std::get<Qap>(kind_).distance_matrix.rows();
     case Tag::kTspPoints: return std::get<TspPoints>(kind_).points.size();
     case Tag::kCustom: return std::get<Custom>(kind_).size;
+    case Tag::kBinPacking: return std::get<BinPacking>(kind_).weights.size();
   }
   unknown_tag("evaluation", tag());
 }
@@ -222,10 +279,10 @@ std::size_t Evaluation::size() const {
 template <Evaluation::Tag T, class Alternative>
 constexpr bool kTagIs = std::is_same_v<
     std::variant_alternative_t<static_cast<std::size_t>(T), Evaluation::Kind>, Alternative>;
-static_assert(std::variant_size_v<Evaluation::Kind> == 7);
+static_assert(std::variant_size_v<Evaluation::Kind> == 8);
 static_assert(kTagIs<Evaluation::Tag::kEmptyBins, EmptyBins> && kTagIs<Evaluation::Tag::kEmptySpace, EmptySpace> &&
               kTagIs<Evaluation::Tag::kEmptySpaceExp, EmptySpaceExp> && kTagIs<Evaluation::Tag::kTsp, Tsp> &&
               kTagIs<Evaluation::Tag::kQap, Qap> && kTagIs<Evaluation::Tag::kTspPoints, TspPoints> &&
-              kTagIs<Evaluation::Tag::kCustom, Custom>);
+              kTagIs<Evaluation::Tag::kCustom, Custom> && kTagIs<Evaluation::Tag::kBinPacking, BinPacking>);
 
 }  // namespace kestrum

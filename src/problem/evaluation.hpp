@@ -13,6 +13,7 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/points.hpp"
+#include "support/result.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -29,6 +30,17 @@ struct EmptySpace {  // free capacity of every bin, the last open one included
 struct EmptySpaceExp {  // as EmptySpace, each bin's free capacity squared
   std::vector<double> weights;
   double max_fill = 0.0;
+};
+// Items packed by first fit in solution order: each into the lowest-numbered bin with room
+// for it (fill + weight <= capacity), else into a new bin. Minimised score: bins used -
+// (sum over bins of (fill / capacity)^2) / bins used, so fewer bins always win and, among
+// packings with as many bins, fuller ones do. Weights [5, 5, 4, 6], capacity 10: the order
+// 0 1 2 3 packs [5 5] [4 6] and scores 2 - (1 + 1) / 2 = 1; the order 0 2 1 3 packs [5 4]
+// [5] [6] and scores 3 - (0.81 + 0.25 + 0.36) / 3. No items score 0. Every weight is finite,
+// non-negative and at most the capacity, which is finite and positive.
+struct BinPacking {
+  std::vector<double> weights;
+  double capacity = 0.0;
 };
 // Closed tour length; position 0's city is also where the tour ends.
 struct Tsp {
@@ -62,8 +74,9 @@ class Evaluation {
     kQap = 4,
     kTspPoints = 5,
     kCustom = 6,
+    kBinPacking = 7,
   };
-  using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap, TspPoints, Custom>;
+  using Kind = std::variant<EmptyBins, EmptySpace, EmptySpaceExp, Tsp, Qap, TspPoints, Custom, BinPacking>;
 
   [[nodiscard]] static Evaluation empty_bins(std::vector<double> weights, double max_fill);
   [[nodiscard]] static Evaluation empty_space(std::vector<double> weights, double max_fill);
@@ -76,6 +89,9 @@ class Evaluation {
   [[nodiscard]] static Evaluation qap(Matrix distance_matrix, Matrix flow_matrix);
   // n positions scored by a caller's function (not null).
   [[nodiscard]] static Evaluation custom(Word size, std::shared_ptr<const ScoreFunction> score);
+  // Refuses, naming the value, a capacity that is not finite and positive, and a weight
+  // that is negative, not finite or above the capacity.
+  [[nodiscard]] static Result<Evaluation> bin_packing(std::vector<double> weights, double capacity);
 
   // Score of a whole solution.
   [[nodiscard]] double eval(std::span<const Word> s) const;
@@ -86,6 +102,9 @@ class Evaluation {
   [[nodiscard]] std::size_t size() const;
   [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
   [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }
+  // The first-fit packing this evaluation decodes, or nullptr: searches that work on bins ask
+  // this rather than the tag.
+  [[nodiscard]] const BinPacking* packing() const noexcept { return std::get_if<BinPacking>(&kind_); }
 
  private:
   explicit Evaluation(Kind kind) : kind_(std::move(kind)) {}

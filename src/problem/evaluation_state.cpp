@@ -63,6 +63,11 @@ void write_evaluation(ByteWriter& w, const Evaluation& e) {
       return write_matrix(w, std::get<Qap>(kind).flow_matrix);
     case Tag::kTspPoints: return write_points(w, std::get<TspPoints>(kind).points);
     case Tag::kCustom: return write_custom(w, std::get<Custom>(kind));
+    case Tag::kBinPacking: {
+      const BinPacking& b = std::get<BinPacking>(kind);
+      w.floats(b.weights);
+      return w.f64(b.capacity);
+    }
   }
   unknown_tag("evaluation", e.tag());
 }
@@ -102,6 +107,13 @@ Evaluation read_evaluation(ByteReader& r) {
     case Tag::kCustom: {
       Custom custom = read_custom(r);
       return Evaluation::custom(custom.size, std::move(custom.score));
+    }
+    case Tag::kBinPacking: {
+      std::vector<double> weights = r.floats();
+      const double capacity = r.f64();
+      Result<Evaluation> packing = Evaluation::bin_packing(std::move(weights), capacity);
+      if (!packing.ok()) malformed(packing.error().text);
+      return std::move(packing).value();
     }
   }
   unknown_tag("evaluation", t);

@@ -10,6 +10,7 @@
 #include "problem/move.hpp"
 #include "problem/scan/assignment.hpp"
 #include "problem/scan/bins.hpp"
+#include "problem/scan/first_fit.hpp"
 #include "problem/scan/tour.hpp"
 #include "problem/scan_scratch.hpp"
 #include "support/tags.hpp"
@@ -51,6 +52,8 @@ void for_each_delta(const Evaluation& e, const SimpleMoveType& mt, std::span<Wor
       });
     case Tag::kCustom:
       return scan_custom(std::get<Custom>(e.kind()), kind, cs, first, n, scratch, visit);
+    case Tag::kBinPacking:
+      return scan::scan_first_fit(std::get<BinPacking>(e.kind()), kind, cs, first, n, scratch, visit);
   }
   unknown_tag("evaluation", e.tag());
 }
@@ -112,6 +115,11 @@ decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, 
       });
     case Tag::kCustom: {
       const CustomKernel k(std::get<Custom>(e.kind()), kind);
+      return f(k);
+    }
+    case Tag::kBinPacking: {
+      FirstFitScratch scratch;  // one per proposal loop, kept across its proposals
+      const scan::FirstFitKernel k{&std::get<BinPacking>(e.kind()), kind, &scratch};
       return f(k);
     }
   }

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "problem/first_fit_scratch.hpp"
 #include "support/word.hpp"
 
 namespace kestrum {
@@ -12,6 +13,7 @@ struct ScanScratch {
   std::vector<double> values;
   std::vector<double> aux;
   std::vector<Word> words;  // a private copy of the solution, for custom evaluations
+  FirstFitScratch first_fit;  // the solution's first-fit run and a tree of its bins
 };
 
 }  // namespace kestrum

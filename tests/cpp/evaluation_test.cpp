@@ -12,6 +12,7 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ std::string index_message(std::size_t len, std::size_t index) {
 
 bool same_bits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+Solution random_permutation(std::mt19937_64& gen, std::size_t n) {
+  Solution s(n);
+  for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<Word>(k);
+  std::shuffle(s.begin(), s.end(), gen);
+  return s;
 }
 
 MoveType sized(MoveType mt, Word n) {
@@ -149,6 +157,117 @@ INSTANTIATE_TEST_SUITE_P(
                   8.0},
         ScoreCase{"qap_empty", Evaluation::qap(Matrix(), Matrix()), {}, 0.0}),
     [](const testing::TestParamInfo<ScoreCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------------------
+// First fit
+
+Evaluation packing(std::vector<double> weights, double capacity) {
+  Result<Evaluation> e = Evaluation::bin_packing(std::move(weights), capacity);
+  if (!e.ok()) throw std::runtime_error(e.error().text);
+  return std::move(e).value();
+}
+
+TEST(FirstFitTest, HandWorkedPackings) {
+  // [5 5] [4 6]: 2 - (1 + 1) / 2.
+  EXPECT_EQ(packing({5, 5, 4, 6}, 10).eval(Solution{0, 1, 2, 3}), 1.0);
+  // [5 4] [5] [6]: 6 cannot go back into the first bin (9 + 6 > 10), nor the second.
+  const double r9 = 9.0 / 10, r5 = 5.0 / 10, r6 = 6.0 / 10;
+  EXPECT_EQ(packing({5, 5, 4, 6}, 10).eval(Solution{0, 2, 1, 3}), 3.0 - (r9 * r9 + r5 * r5 + r6 * r6) / 3.0);
+  // First fit, not next fit: 3 goes back into the first bin after the 8 opened the second.
+  // Bins [6 3] [8 2]: 2 - (0.81 + 1) / 2.
+  EXPECT_EQ(packing({6, 8, 3, 2}, 10).eval(Solution{0, 1, 2, 3}), 2.0 - (r9 * r9 + 1.0) / 2.0);
+  EXPECT_EQ(packing({}, 10).eval(Solution{}), 0.0);
+  // Zero weights join the first bin, or open one of fill 0.
+  EXPECT_EQ(packing({0, 0}, 1).eval(Solution{1, 0}), 1.0);
+  EXPECT_EQ(packing({0, 1, 0}, 1).eval(Solution{1, 0, 2}), 0.0);
+}
+
+TEST(FirstFitTest, FewerBinsAlwaysScoreLower) {
+  // Any packing of b bins scores in [b - 1, b), so one bin fewer always wins.
+  std::mt19937_64 gen(3);
+  std::uniform_real_distribution<double> weight(0.01, 1.0);
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<double> w(1 + trial % 23);
+    for (double& x : w) x = weight(gen);
+    const Evaluation e = packing(w, 1.0);
+    const Solution s = random_permutation(gen, w.size());
+    const double score = e.eval(s);
+    const double bins = std::ceil(score);
+    EXPECT_GT(score, bins - 1.0);
+    EXPECT_LE(score, bins);
+  }
+}
+
+TEST(FirstFitTest, RefusesNamingTheValue) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<std::pair<Result<Evaluation>, std::string>> cases = {
+      {Evaluation::bin_packing({1}, 0), "capacity must be finite and positive, got 0"},
+      {Evaluation::bin_packing({1}, -2.5), "capacity must be finite and positive, got -2.5"},
+      {Evaluation::bin_packing({1}, kNaN), "capacity must be finite and positive, got nan"},
+      {Evaluation::bin_packing({1}, inf), "capacity must be finite and positive, got inf"},
+      {Evaluation::bin_packing({1, -1}, 10),
+       "weight 1 is -1: weights must be finite, at least 0 and at most the capacity 10"},
+      {Evaluation::bin_packing({1, 2, 10.5}, 10),
+       "weight 2 is 10.5: weights must be finite, at least 0 and at most the capacity 10"},
+      {Evaluation::bin_packing({kNaN}, 10),
+       "weight 0 is nan: weights must be finite, at least 0 and at most the capacity 10"},
+      {Evaluation::bin_packing({-inf}, 10),
+       "weight 0 is -inf: weights must be finite, at least 0 and at most the capacity 10"},
+  };
+  for (const auto& [result, message] : cases) {
+    ASSERT_FALSE(result.ok()) << message;
+    EXPECT_EQ(result.error().text, message);
+  }
+  EXPECT_TRUE(Evaluation::bin_packing({0, 10}, 10).ok());
+}
+
+TEST(FirstFitTest, ReadsAndMovesStopAsEvalDoes) {
+  const Evaluation e = packing({1, 2}, 3);
+  EXPECT_EQ(fatal_message_of([&] { (void)e.eval(Solution{0, 2}); }),
+            "index out of bounds: the len is 2 but the index is 2");
+  Solution s{0, 1, 2};
+  const MoveType swap = sized(MoveType::swap(1), 3);
+  EXPECT_EQ(fatal_message_of([&] { (void)e.delta_eval(Move{0, 1}, swap, s); }),
+            "index out of bounds: the len is 2 but the index is 2");
+  Solution t{0, 1};
+  EXPECT_EQ(fatal_message_of([&] { (void)e.delta_eval(Move{0, 5}, swap, t); }),
+            "index out of bounds: the len is 2 but the index is 5");
+  const MoveType multi = MoveType::multi_neighbor({MoveType::swap(1), MoveType::reverse(1)});
+  EXPECT_EQ(fatal_message_of([&] { (void)e.delta_eval(Move{0, 1}, multi, t); }),
+            "MultiNeighbor doesn't support do_move");
+}
+
+TEST(FirstFitTest, LongRunsDeltaAsEvalOnWholeAndFractionalWeights) {
+  // Long enough for the tree to have several levels, and for moved runs both to rejoin the
+  // original (whole weights) and to run to the end; each delta exactly eval's difference,
+  // including after a solution changes under the thread's recorded run.
+  std::mt19937_64 gen(5);
+  for (const bool whole : {true, false}) {
+    const std::size_t n = 300;
+    std::vector<double> w(n);
+    for (double& x : w) {
+      x = whole ? static_cast<double>(std::uniform_int_distribution<int>(20, 100)(gen))
+                : std::uniform_real_distribution<double>(0.2, 1.0)(gen);
+    }
+    const Evaluation e = packing(w, whole ? 150.0 : 1.5);
+    std::vector<MoveType> kinds{sized(MoveType::swap(1), n), sized(MoveType::reverse(1), n),
+                                      sized(MoveType::or_opt(1), n)};
+    Solution s = random_permutation(gen, n);
+    std::size_t zeros = 0;
+    for (int step = 0; step < 600; ++step) {
+      MoveType& mt = kinds[static_cast<std::size_t>(step) % kinds.size()];
+      const Move m = mt.get_mov();
+      const double d = e.delta_eval(m, mt, s);
+      Solution moved = s;
+      mt.do_move(moved, m);
+      const double change = e.eval(moved) - e.eval(s);
+      ASSERT_TRUE(same_bits(d, change)) << whole << " step " << step << ": " << d << " vs " << change;
+      zeros += d == 0.0 ? 1 : 0;
+      if (step % 7 == 0) s = moved;
+    }
+    if (whole) EXPECT_GT(zeros, 0U);
+  }
+}
 
 TEST(EvaluationTest, NaNWeightsPropagateIntoSpaceScores) {
   EXPECT_TRUE(std::isnan(Evaluation::empty_space({kNaN, 1}, 7).eval(Solution{0, 1})));
@@ -488,13 +607,6 @@ Rows random_matrix(std::mt19937_64& gen, std::size_t n, bool symmetric) {
   return d;
 }
 
-Solution random_permutation(std::mt19937_64& gen, std::size_t n) {
-  Solution s(n);
-  for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<Word>(k);
-  std::shuffle(s.begin(), s.end(), gen);
-  return s;
-}
-
 void expect_close(double got, double want, const std::string& where) {
   const double scale = std::max({1.0, std::fabs(got), std::fabs(want)});
   EXPECT_LE(std::fabs(got - want), 1e-9 * scale) << where << ": got " << got << ", want " << want;
@@ -529,7 +641,8 @@ TEST_P(DeltaPropertyTest, DeltaIsTheChangeOfEvalAndMatchesTheLiteralFormula) {
       {"tsp_asym", Evaluation::tsp(Matrix(asym))},
       {"qap_sym", Evaluation::qap(Matrix(sym), Matrix(flow_sym))},
       {"qap_asym", Evaluation::qap(Matrix(asym), Matrix(flow_asym))},
-      {"qap_half_sym", Evaluation::qap(Matrix(sym), Matrix(flow_asym))}};
+      {"qap_half_sym", Evaluation::qap(Matrix(sym), Matrix(flow_asym))},
+      {"first_fit", packing(weights, max_fill)}};
   ASSERT_TRUE(std::get<Tsp>(subjects[3].e.kind()).symmetric);
   ASSERT_TRUE(std::get<Qap>(subjects[5].e.kind()).symmetric);
 
@@ -557,7 +670,7 @@ TEST_P(DeltaPropertyTest, DeltaIsTheChangeOfEvalAndMatchesTheLiteralFormula) {
           double literal = std::numeric_limits<double>::quiet_NaN();
           bool compare = true;
           const std::size_t idx = e.kind().index();
-          if (idx <= 2) {
+          if (idx <= 2 || e.tag() == Evaluation::Tag::kBinPacking) {
             Solution work = s;
             const double b = e.eval(work);
             mt.do_move(work, m.i, m.j);

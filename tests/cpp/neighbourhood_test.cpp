@@ -123,7 +123,8 @@ TEST_P(ScanPropertyTest, ScansAndKernelsGiveTheBitsOfDeltaEval) {
       {"tsp_sym", Evaluation::tsp(Matrix(sym))},
       {"tsp_asym", Evaluation::tsp(Matrix(asym))},
       {"qap_sym", Evaluation::qap(Matrix(sym), Matrix(flow_sym))},
-      {"qap_asym", Evaluation::qap(Matrix(asym), Matrix(flow_asym))}};
+      {"qap_asym", Evaluation::qap(Matrix(asym), Matrix(flow_asym))},
+      {"first_fit", Evaluation::bin_packing(weights, max_fill).value()}};
   ScanScratch scratch;
   for (int trial = 0; trial < 2; ++trial) {
     const Solution s = random_permutation(gen, n);
@@ -152,7 +153,8 @@ TEST(ScanTest, DeltasAreTheChangeOfEvalForEveryKindAndMoveType) {
   for (double& w : weights) w = std::uniform_real_distribution<double>(0.5, 6.0)(gen);
   const std::vector<Evaluation> evaluations{Evaluation::empty_space_exp(weights, 7.0),
                                             Evaluation::tsp(Matrix(asym)),
-                                            Evaluation::qap(Matrix(asym), Matrix(flow))};
+                                            Evaluation::qap(Matrix(asym), Matrix(flow)),
+                                            Evaluation::bin_packing(weights, 7.0).value()};
   ScanScratch scratch;
   Solution s = random_permutation(gen, n);
   for (const Evaluation& e : evaluations) {
@@ -254,6 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
     Data, UncoveredTest,
     testing::Values(
         UncoveredCase{"bins_too_few_weights", Evaluation::empty_bins({1, 2}, 3), 1, {0, 1, 2}, 0,
+                      "index out of bounds: the len is 2 but the index is 2"},
+        UncoveredCase{"first_fit_too_few_weights", Evaluation::bin_packing({1, 2}, 3).value(), 1, {0, 1, 2}, 0,
                       "index out of bounds: the len is 2 but the index is 2"},
         // The first move (0,1) enters the run from position 2, value 2: row 2 is missing.
         UncoveredCase{"tsp_too_few_rows", Evaluation::tsp(Matrix(Rows{{0, 1}, {1, 0}})), 0, {0, 1, 2}, 0,

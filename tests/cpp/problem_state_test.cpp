@@ -31,7 +31,8 @@ TEST(ProblemState, EveryEvaluationRoundTrips) {
   const std::vector<Evaluation> all{
       Evaluation::empty_bins({1, 2.5}, 3), Evaluation::empty_space({0.5}, 1),
       Evaluation::empty_space_exp({}, 2), Evaluation::tsp(square),
-      Evaluation::qap(square, Matrix(Rows{{0, 4}, {5, 0, 1}}))};
+      Evaluation::qap(square, Matrix(Rows{{0, 4}, {5, 0, 1}})),
+      Evaluation::bin_packing({3, 5, 7, 2.5}, 10).value()};
   for (const Evaluation& e : all) {
     const Bytes bytes = saved(e, write_evaluation);
     EXPECT_EQ(bytes.at(0), static_cast<std::uint8_t>(e.tag()));
@@ -40,6 +41,22 @@ TEST(ProblemState, EveryEvaluationRoundTrips) {
     EXPECT_EQ(back.tag(), e.tag());
     EXPECT_EQ(saved(back, write_evaluation), bytes);
   }
+}
+
+TEST(ProblemState, FirstFitIsSavedAsTagSevenAndReadBackChecked) {
+  const Bytes bytes = saved(Evaluation::bin_packing({3, 5}, 10).value(), write_evaluation);
+  EXPECT_EQ(bytes.at(0), 7);
+  // Tag, the count of weights (8 bytes), the weights, then the capacity.
+  ASSERT_EQ(bytes.size(), 1 + 8 + 2 * 8 + 8);
+  Bytes heavy = bytes;
+  heavy.at(1 + 8 + 8 + 7) = 0x40;  // the second weight's top byte: 5 becomes 2^... > 10
+  heavy.at(1 + 8 + 8 + 6) = 0x60;
+  EXPECT_EQ(reason_of(heavy, read_evaluation),
+            "weight 1 is 128: weights must be finite, at least 0 and at most the capacity 10");
+  Bytes no_room = bytes;
+  for (std::size_t k = 0; k < 8; ++k) no_room.at(1 + 8 + 16 + k) = 0;  // capacity 0
+  EXPECT_EQ(reason_of(no_room, read_evaluation), "capacity must be finite and positive, got 0");
+  EXPECT_EQ(reason_of(Bytes{8}, read_evaluation), "evaluation tag 8 is unknown");
 }
 
 TEST(ProblemState, MoveTypeTagsAreFixed) {

@@ -80,6 +80,7 @@ class TestValueClasses:
             pytest.param(lambda: E.empty_bins([3, 1, 2.5, 4], 5), True, id="empty-bins"),
             pytest.param(lambda: E.empty_space([3, 1, 2.5, 4], 5), True, id="empty-space"),
             pytest.param(lambda: E.empty_space_exp([3, 1, 2.5, float("nan")], 5), True, id="empty-space-exp-nan"),
+            pytest.param(lambda: E.bin_packing([3, 1, 2.5, 4, 0], 5), True, id="first-fit"),
         ],
     )
     def test_evaluation_scores_as_the_original(self, evaluation, runnable):

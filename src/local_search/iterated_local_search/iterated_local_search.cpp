@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "local_search/iterated_local_search/bin_search.hpp"
 #include "local_search/iterated_local_search/neighbour_lists.hpp"
 #include "local_search/iterated_local_search/tour.hpp"
 #include "local_search/iterated_local_search/tour_search.hpp"
@@ -246,6 +247,42 @@ RunLog run_general(ArrayProblem& problem, bool minimize, Loop& loop, Xoshiro128p
   return std::move(loop).finish(best_score);
 }
 
+// The bins of a first-fit packing (bin_search.hpp). Every order the search settles on is
+// scored by the evaluation itself, and the problem's solution is the best order found.
+RunLog run_bins(ArrayProblem& problem, const BinPacking& packing, Loop& loop, Xoshiro128pp& rng) {
+  const std::span<Word> solution = problem.solution();
+  const Evaluation& evaluation = problem.evaluation();
+  loop.start(problem.eval());
+  const auto stop = [&] { return loop.stop(); };
+  if (!loop.stop()) {
+    BinSearch search(packing, rng);
+    std::vector<Word> order(solution.begin(), solution.end());
+    search.load(order);
+    search.descend(stop);
+    search.normalise(order);
+    loop.optimum(evaluation.eval(order), true);
+    loop.iteration_done();
+    std::vector<Word> best = order;
+    // A kicked optimum not worse than the best is kept (the search drifts across plateaus),
+    // a worse one is taken back.
+    while (!loop.stop()) {
+      search.kick();
+      search.descend(stop);
+      search.normalise(order);
+      if (loop.optimum(evaluation.eval(order), true)) {
+        best = order;
+      } else {
+        order = best;
+        search.load(order);
+      }
+      loop.iteration_done();
+    }
+    std::copy(best.begin(), best.end(), solution.begin());
+  }
+  problem.set_best();
+  return std::move(loop).finish(problem.eval());
+}
+
 // The neighbour lists of a tour: from the points when a plane grid can find them, else by
 // rows. The grid needs a lower bound of the distance at a given plane distance: each plane
 // metric is a non-decreasing function of it, applied here to a hair less than it (the
@@ -329,6 +366,11 @@ RunLog IteratedLocalSearch::run(bool log) {
     });
   }
   if (result) return std::move(*result);
+  const BinPacking* packing = problem->evaluation().packing();
+  if (minimize_ && packing != nullptr && packing->weights.size() == n &&
+      scan::values_below(problem->solution(), n)) {
+    return run_bins(*problem, *packing, loop, rng);
+  }
   return run_general(*problem, minimize_, loop, rng);
 }
 

@@ -111,7 +111,8 @@ class TourPolicy {
     case Evaluation::Tag::kEmptySpace:
     case Evaluation::Tag::kEmptySpaceExp:
     case Evaluation::Tag::kQap:
-    case Evaluation::Tag::kCustom: return false;
+    case Evaluation::Tag::kCustom:
+    case Evaluation::Tag::kBinPacking: return false;
   }
   unknown_tag("evaluation", e.tag());
 }

@@ -1,0 +1,47 @@
+// FirstFitScratch: the workspace of first-fit decoding, kept between moves (data only).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "support/word.hpp"
+
+namespace kestrum {
+
+// What kernels/first_fit.hpp keeps between the deltas of one solution: the solution's own
+// run (where each position's item went and its bin's fill after it, and the score), the tree
+// of the bins' fills at a prefix of that run, and the marks of a moved run compared with the
+// original. O(n) doubles and words for n positions; grown, never shrunk, so that a warm
+// scratch allocates nothing.
+struct FirstFitScratch {
+  // The solution, weights and capacity the run below belongs to.
+  std::vector<Word> key_solution;
+  std::vector<double> key_weights;
+  double key_capacity = 0.0;
+  bool valid = false;
+
+  // The original run.
+  std::vector<Word> bin_of;
+  std::vector<double> fill_after;
+  double score = 0.0;
+
+  // Min tree over the bins' fills: leaves_ leaves from node leaves_ on, +inf for a bin not
+  // opened. It holds the original run's state before position `at`, or a moved run's while
+  // one is measured (undone afterwards).
+  std::vector<double> node;
+  std::size_t leaves = 0;
+  std::size_t bins = 0;
+  std::size_t at = 0;
+  std::vector<double> at_fill;  // the leaves before position `at`, not touched by a moved run
+
+  // A moved run: the leaves it changed (bin, fill before) in order, and the original run's
+  // fills as it advances beside it, marked with the move's stamp.
+  std::vector<std::pair<Word, double>> undo;
+  std::vector<double> replay;
+  std::vector<std::uint32_t> replay_mark;
+  std::vector<std::uint32_t> differ_mark;
+  std::uint32_t stamp = 0;
+};
+
+}  // namespace kestrum

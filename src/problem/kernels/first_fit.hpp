@@ -1,0 +1,252 @@
+// First-fit bin packing: decoding an order over a tree of the bins' fills, and one move's delta.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <utility>
+
+#include "problem/first_fit_scratch.hpp"
+#include "problem/kernels/common.hpp"
+#include "support/word.hpp"
+
+// Each item, in solution order, goes into the lowest-numbered bin whose fill f has f + w <=
+// capacity (computed as written), else into a new bin whose fill is w; a bin's fill is the
+// sum of its items in the order they came. The score reads the final fills in bin order.
+//
+// The bins are the leaves of a min tree over their fills. Since x -> x + w never decreases
+// in floating point, a subtree holds a bin with room iff its least fill has room, so the
+// first bin with room is one descent: O(log n) an item, O(n log n) a solution.
+//
+// A move changes positions lo..hi only. Its run starts from the original run's state before
+// lo (kept in the scratch and moved forward or rebuilt from the recorded run, never
+// recomputed), and advances beside a replay of the original run. Once past hi, the two
+// states agree in every bin's fill (bit for bit, counting how many differ), the rest is
+// the original's: the final fills, hence the score, are the original's, and the delta is
+// exactly 0. Otherwise the moved run goes to the end and is scored as eval would. Every
+// fill is formed by the same additions in the same order as eval's, so the scores are
+// eval's bits and so is their difference.
+namespace kestrum::kernels {
+
+inline constexpr double kUnopened = std::numeric_limits<double>::infinity();
+
+// bins - (sum over bins of (fill / capacity)^2) / bins; 0 without bins.
+[[nodiscard]] inline double first_fit_score(const double* fills, std::size_t bins,
+                                            double capacity) noexcept {
+  if (bins == 0) return 0.0;
+  double sum = 0.0;
+  for (std::size_t b = 0; b < bins; ++b) {
+    const double r = fills[b] / capacity;
+    sum = sum + r * r;
+  }
+  const double count = static_cast<double>(bins);
+  return count - sum / count;
+}
+
+namespace first_fit {
+
+// Empty tree with a leaf for each of `items` possible bins.
+inline void reset(FirstFitScratch& f, std::size_t items) {
+  f.leaves = std::bit_ceil(std::max<std::size_t>(items, 1));
+  f.node.assign(2 * f.leaves, kUnopened);
+  f.bins = 0;
+  f.at = 0;
+}
+
+[[nodiscard]] inline double leaf(const FirstFitScratch& f, std::size_t b) noexcept {
+  return f.node[f.leaves + b];
+}
+
+// Sets bin b's fill and the least fills above it, stopping where nothing changes.
+inline void set_leaf(FirstFitScratch& f, std::size_t b, double fill) noexcept {
+  double* const node = f.node.data();
+  std::size_t p = f.leaves + b;
+  node[p] = fill;
+  for (p >>= 1; p != 0; p >>= 1) {
+    const double least = std::min(node[2 * p], node[2 * p + 1]);
+    if (same_bits(least, node[p])) return;
+    node[p] = least;
+  }
+}
+
+// The lowest-numbered open bin with room for w, or f.bins when none has.
+[[nodiscard]] inline std::size_t first_with_room(const FirstFitScratch& f, double w,
+                                                 double capacity) noexcept {
+  const double* const node = f.node.data();
+  if (!(node[1] + w <= capacity)) return f.bins;
+  std::size_t p = 1;
+  while (p < f.leaves) {
+    p = 2 * p;
+    p += node[p] + w <= capacity ? 0 : 1;
+  }
+  return p - f.leaves;
+}
+
+// Packs one item of weight w; returns its bin. Its fill is then leaf(f, bin).
+inline std::size_t place(FirstFitScratch& f, double w, double capacity) noexcept {
+  const std::size_t b = first_with_room(f, w, capacity);
+  if (b == f.bins) {
+    ++f.bins;
+    set_leaf(f, b, w);
+  } else {
+    set_leaf(f, b, leaf(f, b) + w);
+  }
+  return b;
+}
+
+// The score of `s` by the reads of R; the tree is left holding the final state.
+template <class R>
+[[nodiscard]] double decode(FirstFitScratch& f, std::span<const double> w, double capacity,
+                            std::span<const Word> s) {
+  reset(f, s.size());
+  for (std::size_t p = 0; p < s.size(); ++p) (void)place(f, R::weight(w, R::pos(s, p)), capacity);
+  return first_fit_score(f.node.data() + f.leaves, f.bins, capacity);
+}
+
+// Whether the recorded run is the one of (w, capacity, s).
+[[nodiscard]] inline bool holds_run_of(const FirstFitScratch& f, std::span<const double> w,
+                                       double capacity, std::span<const Word> s) noexcept {
+  return f.valid && same_bits(f.key_capacity, capacity) && f.key_solution.size() == s.size() &&
+         f.key_weights.size() == w.size() &&
+         std::memcmp(f.key_solution.data(), s.data(), s.size() * sizeof(Word)) == 0 &&
+         std::memcmp(f.key_weights.data(), w.data(), w.size() * sizeof(double)) == 0;
+}
+
+// Records the run of s with checked reads (a failing read stops as eval's would), and
+// leaves the tree before position 0.
+inline void record(FirstFitScratch& f, std::span<const double> w, double capacity,
+                   std::span<const Word> s) {
+  f.valid = false;
+  const std::size_t len = s.size();
+  reset(f, len);
+  f.bin_of.resize(len);
+  f.fill_after.resize(len);
+  for (std::size_t p = 0; p < len; ++p) {
+    const std::size_t b = place(f, Checked::weight(w, s[p]), capacity);
+    f.bin_of[p] = static_cast<Word>(b);
+    f.fill_after[p] = leaf(f, b);
+  }
+  f.score = first_fit_score(f.node.data() + f.leaves, f.bins, capacity);
+  f.key_solution.assign(s.begin(), s.end());
+  f.key_weights.assign(w.begin(), w.end());
+  f.key_capacity = capacity;
+  f.valid = true;
+  f.at_fill.assign(f.leaves, kUnopened);
+  f.replay.resize(f.leaves);
+  f.replay_mark.assign(f.leaves, 0);
+  f.differ_mark.assign(f.leaves, 0);
+  f.stamp = 0;
+  std::fill(f.node.begin(), f.node.end(), kUnopened);
+  f.bins = 0;
+  f.at = 0;
+}
+
+// Puts the tree in the recorded run's state before position lo: forwards from where it is
+// when that is short, else rebuilt from the recorded fills in O(lo + leaves).
+inline void seek(FirstFitScratch& f, std::size_t lo) {
+  if (f.at == lo) return;
+  if (f.at < lo && 4 * (lo - f.at) < lo + f.leaves) {
+    for (std::size_t p = f.at; p < lo; ++p) {
+      const std::size_t b = f.bin_of[p];
+      if (b == f.bins) ++f.bins;
+      set_leaf(f, b, f.fill_after[p]);
+      f.at_fill[b] = f.fill_after[p];
+    }
+  } else {
+    std::fill(f.at_fill.begin(), f.at_fill.end(), kUnopened);
+    f.bins = 0;
+    for (std::size_t p = 0; p < lo; ++p) {
+      f.at_fill[f.bin_of[p]] = f.fill_after[p];
+      f.bins = std::max<std::size_t>(f.bins, f.bin_of[p] + std::size_t{1});
+    }
+    double* const node = f.node.data();
+    std::copy(f.at_fill.begin(), f.at_fill.end(), node + f.leaves);
+    for (std::size_t p = f.leaves; p-- > 1;) node[p] = std::min(node[2 * p], node[2 * p + 1]);
+  }
+  f.at = lo;
+}
+
+// The score of the solution whose position p holds value(p) for lo <= p <= hi and the
+// recorded one elsewhere, read unchecked (the recorded run has read every value). The tree
+// is left as it was.
+template <class Value>
+[[nodiscard]] double moved_score(FirstFitScratch& f, std::span<const double> w, double capacity,
+                                 std::size_t lo, std::size_t hi, Value value) {
+  const std::size_t len = f.bin_of.size();
+  seek(f, lo);
+  if (++f.stamp == 0) {  // marks of 2^32 moves ago would read as current
+    std::fill(f.replay_mark.begin(), f.replay_mark.end(), 0);
+    std::fill(f.differ_mark.begin(), f.differ_mark.end(), 0);
+    f.stamp = 1;
+  }
+  const std::uint32_t stamp = f.stamp;
+  const std::size_t bins_before = f.bins;
+  std::size_t differing = 0;
+  f.undo.clear();
+  auto recheck = [&](std::size_t b) {
+    const double original = f.replay_mark[b] == stamp ? f.replay[b] : f.at_fill[b];
+    const bool differs = !same_bits(leaf(f, b), original);
+    const bool was = f.differ_mark[b] == stamp;
+    if (differs != was) {
+      f.differ_mark[b] = differs ? stamp : 0;
+      differing = differs ? differing + 1 : differing - 1;
+    }
+  };
+  bool rejoined = false;
+  for (std::size_t p = lo; p < len; ++p) {
+    if (p > hi && differing == 0) {
+      rejoined = true;
+      break;
+    }
+    const double wp = w[value(p)];
+    const std::size_t b = first_with_room(f, wp, capacity);
+    f.undo.emplace_back(static_cast<Word>(b), leaf(f, b));
+    if (b == f.bins) {
+      ++f.bins;
+      set_leaf(f, b, wp);
+    } else {
+      set_leaf(f, b, leaf(f, b) + wp);
+    }
+    const std::size_t ob = f.bin_of[p];
+    f.replay[ob] = f.fill_after[p];
+    f.replay_mark[ob] = stamp;
+    recheck(b);
+    if (ob != b) recheck(ob);
+  }
+  const double score =
+      rejoined ? f.score : first_fit_score(f.node.data() + f.leaves, f.bins, capacity);
+  for (std::size_t k = f.undo.size(); k-- > 0;) set_leaf(f, f.undo[k].first, f.undo[k].second);
+  f.bins = bins_before;
+  return score;
+}
+
+// The delta of the move (kind, i, j, shape) on the recorded solution s, checked as applying
+// it would check it.
+[[nodiscard]] inline double recorded_delta(FirstFitScratch& f, std::span<const double> w,
+                                           double capacity, Rearrangement kind,
+                                           std::span<const Word> s, std::size_t i, std::size_t j,
+                                           std::uint8_t shape) {
+  check_move(kind, s.size(), i, j, shape);
+  const std::size_t lo = std::min({i, j, s.size()});  // an empty reversal may lie past the end
+  const std::size_t hi = std::max(i, j);
+  const double after = moved_score(f, w, capacity, lo, hi, [&](std::size_t p) {
+    return after_move<Unchecked>(kind, s, i, j, p, shape);
+  });
+  return after - f.score;
+}
+
+// eval after the move minus eval before: the solution's run first (reused when the
+// scratch holds it), then the move's checks, then the moved run.
+[[nodiscard]] inline double delta(FirstFitScratch& f, std::span<const double> w, double capacity,
+                                  Rearrangement kind, std::span<const Word> s, std::size_t i,
+                                  std::size_t j, std::uint8_t shape = 0) {
+  if (!holds_run_of(f, w, capacity, s)) record(f, w, capacity, s);
+  return recorded_delta(f, w, capacity, kind, s, i, j, shape);
+}
+
+}  // namespace first_fit
+}  // namespace kestrum::kernels
