@@ -12,7 +12,7 @@ BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
                           const std::vector<Shared<Problem>>& problems,
                           const std::optional<TerminationFunction>& termination_function,
                           std::optional<std::uint64_t> runs,
-                          const std::optional<std::vector<std::uint64_t>>& seeds) {
+                          const std::optional<std::vector<std::uint64_t>>& seeds, bool random_starts) {
   const std::uint64_t count = runs.value_or(10);
   if (count > kMaxRuns) fatal("capacity overflow");
   // The default seeds 0..count-1 are generated on the fly rather than stored: a large count
@@ -37,8 +37,15 @@ BenchmarkResult benchmark(const std::vector<Shared<LocalSearch>>& algorithms,
         // A stop (a signal handler or a callback that raised) ends the call between runs or
         // inside one; what ran so far is returned, the stopped run with its final row.
         if (control.between_runs()) return result;
-        problem.lock()->set_seed(seed_at(k));
-        problem.lock()->reset();
+        {
+          auto locked_problem = problem.lock();
+          locked_problem->set_seed(seed_at(k));
+          if (random_starts) {
+            locked_problem->shuffle(seed_at(k));
+          } else {
+            locked_problem->reset();
+          }
+        }
         auto locked = search.lock();
         control.begin_run(locked->run_settings());
         per_problem.push_back(locked->run(true));

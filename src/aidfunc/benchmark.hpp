@@ -19,8 +19,9 @@ using BenchmarkResult = std::vector<std::vector<std::vector<RunLog>>>;
 // call stops with "capacity overflow" before touching any search, seeds given or not.
 inline constexpr std::uint64_t kMaxRuns = 268435455;
 
-// Before each run the problem is reseeded and reset, so a run is repeatable for its seed as
-// far as the search draws all its random numbers from the problem. The searches keep the
+// Before each run the problem is reseeded and reset (with `random_starts`, shuffled from the
+// run's seed instead), so a run is repeatable for its seed as far as the search draws all
+// its random numbers from the problem. The searches keep the
 // criterion (when given) and the last problem; the problems keep their final state. Each run
 // keeps its log in its search's log mode. When the thread's run control is asked to stop,
 // the runner returns what it has: the lists so far, ending with the stopped run's log.
@@ -28,6 +29,7 @@ inline constexpr std::uint64_t kMaxRuns = 268435455;
                                         const std::vector<Shared<Problem>>& problems,
                                         const std::optional<TerminationFunction>& termination_function,
                                         std::optional<std::uint64_t> runs,
-                                        const std::optional<std::vector<std::uint64_t>>& seeds);
+                                        const std::optional<std::vector<std::uint64_t>>& seeds,
+                                        bool random_starts = false);
 
 }  // namespace kestrum

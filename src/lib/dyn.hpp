@@ -47,6 +47,7 @@ struct DynCooling {
 struct DynEvaluation {
   static constexpr const char* kName = "Evaluation";
   static PyMethodDef* methods();
+  static PyGetSetDef* properties();
   Evaluation value;
 };
 

@@ -53,6 +53,20 @@ TerminationFunction TerminationFunction::no_improve(Word iter_without_imp) {
   return TerminationFunction(NoImprove{true, true, iter_without_imp, 0, kResetScore});
 }
 
+TerminationFunction TerminationFunction::time_limit(double seconds) {
+  return TerminationFunction(TimeLimit{seconds, limit_ns_of(seconds), now()});
+}
+
+std::uint64_t TerminationFunction::limit_ns_of(double seconds) noexcept {
+  // 2^64 is exact in a double; anything at or above it (inf included) saturates. The
+  // negation also sends a NaN to 0, though callers never pass one.
+  constexpr double kTwoTo64 = 18446744073709551616.0;
+  const double ns = seconds * 1e9;
+  if (!(ns > 0.0)) return 0;
+  if (ns >= kTwoTo64) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(ns);
+}
+
 bool TerminationFunction::keep_running() const {
   switch (tag()) {
     case Tag::kAlwaysTrue:
@@ -84,6 +98,11 @@ bool TerminationFunction::keep_running() const {
       return std::get<MustImprove>(kind_).running;
     case Tag::kNoImprove:
       return std::get<NoImprove>(kind_).running;
+    case Tag::kTimeLimit: {
+      // Strict, as max_sec: time_limit(0) stops before the first step.
+      const auto& c = std::get<TimeLimit>(kind_);
+      return elapsed_ns(c.start, now()) < c.limit_ns;
+    }
   }
   return true;  // unreachable: the switch covers every tag
 }
@@ -119,6 +138,9 @@ void TerminationFunction::init() {
       c.best_score = reset_score(c.minimize);
       return;
     }
+    case Tag::kTimeLimit:
+      std::get<TimeLimit>(kind_).start = now();
+      return;
   }
 }
 
@@ -143,6 +165,7 @@ bool TerminationFunction::check_variable(std::int32_t variable) const {
       return false;
     case Tag::kMustImprove:
     case Tag::kNoImprove:
+    case Tag::kTimeLimit:
       return true;
   }
   return true;  // unreachable: the switch covers every tag
@@ -154,6 +177,7 @@ void TerminationFunction::check_new_variable(double score) {
     case Tag::kMaxIterations:
     case Tag::kMaxSec:
     case Tag::kMinTemp:
+    case Tag::kTimeLimit:
       return;
     case Tag::kMultiCritAnd:
       // Every child sees every score: no early stop here.
@@ -209,6 +233,7 @@ void TerminationFunction::iteration_done() {
       return;
     case Tag::kMustImprove:
     case Tag::kNoImprove:
+    case Tag::kTimeLimit:
       return;
   }
 }
@@ -219,6 +244,7 @@ void TerminationFunction::set_goal(bool minimize) {
     case Tag::kMaxIterations:
     case Tag::kMaxSec:  // deliberately no init: the clock keeps its start instant
     case Tag::kMinTemp:
+    case Tag::kTimeLimit:
       return;
     case Tag::kMultiCritAnd:
       for (auto& child : std::get<MultiCritAnd>(kind_).children) child.set_goal(minimize);
@@ -245,6 +271,7 @@ std::vector<TerminationFunction>* TerminationFunction::children_if_combination()
     case Tag::kMinTemp:
     case Tag::kMustImprove:
     case Tag::kNoImprove:
+    case Tag::kTimeLimit:
       return nullptr;
     case Tag::kMultiCritAnd:
       return &std::get<MultiCritAnd>(kind_).children;
@@ -274,7 +301,7 @@ TerminationFunction::~TerminationFunction() {
 template <Tag T, class Alternative>
 constexpr bool kTagIs = std::is_same_v<
     std::variant_alternative_t<static_cast<std::size_t>(T), TerminationFunction::Kind>, Alternative>;
-static_assert(std::variant_size_v<TerminationFunction::Kind> == 8);
+static_assert(std::variant_size_v<TerminationFunction::Kind> == 9);
 static_assert(kTagIs<Tag::kAlwaysTrue, TerminationFunction::AlwaysTrue> &&
               kTagIs<Tag::kMaxIterations, TerminationFunction::MaxIterations> &&
               kTagIs<Tag::kMaxSec, TerminationFunction::MaxSec> &&
@@ -282,6 +309,7 @@ static_assert(kTagIs<Tag::kAlwaysTrue, TerminationFunction::AlwaysTrue> &&
               kTagIs<Tag::kMultiCritAnd, TerminationFunction::MultiCritAnd> &&
               kTagIs<Tag::kMultiCritOr, TerminationFunction::MultiCritOr> &&
               kTagIs<Tag::kMustImprove, TerminationFunction::MustImprove> &&
-              kTagIs<Tag::kNoImprove, TerminationFunction::NoImprove>);
+              kTagIs<Tag::kNoImprove, TerminationFunction::NoImprove> &&
+              kTagIs<Tag::kTimeLimit, TerminationFunction::TimeLimit>);
 
 }  // namespace kestrum

@@ -37,6 +37,15 @@ class TerminationFunction {
     Instant start;              // taken at construction and again by every init
     friend bool operator==(const MaxSec&, const MaxSec&) = default;
   };
+  // Fractional seconds. `limit_ns` is `seconds` in nanoseconds, rounded down and saturated
+  // at 2^64 - 1 (about 584 years, so +inf never stops); it is derived, kept only so the
+  // check before every step is one integer compare.
+  struct TimeLimit {
+    double seconds = 0.0;
+    std::uint64_t limit_ns = 0;
+    Instant start;  // taken at construction and again by every init
+    friend bool operator==(const TimeLimit&, const TimeLimit&) = default;
+  };
   struct MinTemp {
     std::int32_t min_temp = 0;
     friend bool operator==(const MinTemp&, const MinTemp&) = default;
@@ -74,10 +83,11 @@ class TerminationFunction {
     kMultiCritOr = 5,
     kMustImprove = 6,
     kNoImprove = 7,
+    kTimeLimit = 8,
   };
 
   using Kind = std::variant<AlwaysTrue, MaxIterations, MaxSec, MinTemp, MultiCritAnd,
-                            MultiCritOr, MustImprove, NoImprove>;
+                            MultiCritOr, MustImprove, NoImprove, TimeLimit>;
 
   // Builds a criterion with the given state as is (restoring a saved criterion).
   explicit TerminationFunction(Kind kind) : kind_(std::move(kind)) {}
@@ -98,8 +108,13 @@ class TerminationFunction {
   [[nodiscard]] static TerminationFunction multi_crit_or(std::vector<TerminationFunction> vec);
   [[nodiscard]] static TerminationFunction must_improve();
   [[nodiscard]] static TerminationFunction no_improve(Word iter_without_imp);
+  // `seconds` is neither negative nor NaN (the caller checks); the start instant is the
+  // clock at construction, as for max_sec.
+  [[nodiscard]] static TerminationFunction time_limit(double seconds);
+  // `seconds` in whole nanoseconds, rounded down, saturated at 2^64 - 1.
+  [[nodiscard]] static std::uint64_t limit_ns_of(double seconds) noexcept;
 
-  // True = go on. Changes nothing, allocates nothing; only max_sec reads the clock.
+  // True = go on. Changes nothing, allocates nothing; only max_sec and time_limit read the clock.
   [[nodiscard]] bool keep_running() const;
   // Re-arms the criterion for a new run.
   void init();
