@@ -457,6 +457,15 @@ class LocalSearch:
     final row. The problem keeps the solution the run ended on and its best solution.
     """
 
+    @property
+    def budget(self) -> tuple[int | None, float | None]:
+        """(iterations, seconds): the most a run may take by the search's criterion, each
+        None when the criterion sets no such bound. `max_iterations`, `max_sec` and
+        `time_limit` bound a run; `multi_crit_and` takes the least of its children's bounds,
+        `multi_crit_or` the largest, and only in a measure every child bounds. A run may end
+        earlier by the search's own rule. `kestrum_tools.run` draws its bar from it. Read-only.
+        """
+
     @staticmethod
     def simulated_annealing(
         start_temp: int,

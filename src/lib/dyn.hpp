@@ -17,6 +17,7 @@ namespace kestrum::py {
 struct DynLocalSearch {
   static constexpr const char* kName = "LocalSearch";
   static PyMethodDef* methods();
+  static PyGetSetDef* properties();
   Shared<LocalSearch> handle;
 };
 

@@ -1,6 +1,7 @@
-// The stop criteria: constructors and the six operations, one switch each in tag order.
+// The stop criteria: constructors and the seven operations, one switch each in tag order.
 #include "termination/termination_function.hpp"
 
+#include <algorithm>
 #include <type_traits>
 #include <utility>
 
@@ -261,6 +262,44 @@ void TerminationFunction::set_goal(bool minimize) {
       init();
       return;
   }
+}
+
+Budget TerminationFunction::budget() const {
+  switch (tag()) {
+    case Tag::kAlwaysTrue:
+    case Tag::kMinTemp:
+    case Tag::kMustImprove:
+    case Tag::kNoImprove:
+      return {};
+    case Tag::kMaxIterations:
+      return {std::get<MaxIterations>(kind_).max_iterations, std::nullopt};
+    case Tag::kMaxSec:
+      return {std::nullopt, static_cast<double>(std::get<MaxSec>(kind_).max_sec)};
+    case Tag::kTimeLimit:
+      return {std::nullopt, std::get<TimeLimit>(kind_).seconds};
+    case Tag::kMultiCritAnd: {
+      Budget b;
+      for (const auto& child : std::get<MultiCritAnd>(kind_).children) {
+        const Budget c = child.budget();
+        if (c.iterations && (!b.iterations || *c.iterations < *b.iterations)) b.iterations = c.iterations;
+        if (c.seconds && (!b.seconds || *c.seconds < *b.seconds)) b.seconds = c.seconds;
+      }
+      return b;
+    }
+    case Tag::kMultiCritOr: {
+      // An empty or stops before the first step, but has no bound to show.
+      const auto& children = std::get<MultiCritOr>(kind_).children;
+      if (children.empty()) return {};
+      Budget b = children.front().budget();
+      for (const auto& child : children) {
+        const Budget c = child.budget();
+        b.iterations = b.iterations && c.iterations ? std::max(b.iterations, c.iterations) : std::nullopt;
+        b.seconds = b.seconds && c.seconds ? std::max(b.seconds, c.seconds) : std::nullopt;
+      }
+      return b;
+    }
+  }
+  return {};  // unreachable: the switch covers every tag
 }
 
 std::vector<TerminationFunction>* TerminationFunction::children_if_combination() {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -18,6 +19,15 @@ namespace kestrum {
 // iteration_done plus check_new_variable (a score) or check_variable (a temperature).
 // Copying copies all run state; a combination holds its children by value, so a copy is
 // deep and never shares state with the original.
+// The most a criterion lets one run go on, in each measure it bounds: a run stops by the
+// time `iterations` iterations are done or `seconds` have passed (each absent when the
+// criterion sets no such bound). For progress reports; no search reads it.
+struct Budget {
+  std::optional<Word> iterations;
+  std::optional<double> seconds;
+  friend bool operator==(const Budget&, const Budget&) = default;
+};
+
 class TerminationFunction {
  public:
   // The best-score reset value: the largest finite double, not infinity, so that a first
@@ -125,6 +135,10 @@ class TerminationFunction {
   void iteration_done();
   // Sets the direction; the improvement criteria are re-armed, the others untouched.
   void set_goal(bool minimize);
+  // max_iterations, max_sec and time_limit bound a run; an and-combination stops at the
+  // first of its children's bounds, an or-combination only at the last, so it has a bound
+  // in a measure only when every child has one in it.
+  [[nodiscard]] Budget budget() const;
 
   [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
   [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }

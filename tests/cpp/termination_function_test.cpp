@@ -245,6 +245,28 @@ TEST(TimeLimitTest, CombinesAndRestartsLikeMaxSec) {
   EXPECT_FALSE(t.keep_running());
 }
 
+// The bounds a progress report can show: and takes the least, or only what every child bounds.
+struct BudgetCase {
+  const char* name;
+  TF criterion;
+  Budget expected;
+};
+class BudgetTest : public testing::TestWithParam<BudgetCase> {};
+
+TEST_P(BudgetTest, BoundsOfARun) { EXPECT_EQ(GetParam().criterion.budget(), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(Table, BudgetTest, testing::Values(
+    BudgetCase{"Unbounded", all(TF::always_true(), TF::no_improve(3), TF::must_improve(), TF::min_temp(1)), {}},
+    BudgetCase{"Iterations", TF::max_iterations(7), {7u, std::nullopt}},
+    BudgetCase{"WholeSeconds", TF::max_sec(3), {std::nullopt, 3.0}},
+    BudgetCase{"Fractional", TF::time_limit(0.5), {std::nullopt, 0.5}},
+    BudgetCase{"AndTakesTheLeast", all(TF::max_iterations(9), TF::time_limit(2.5), TF::max_iterations(4), TF::max_sec(2)), {4u, 2.0}},
+    BudgetCase{"AndIgnoresTheUnbounded", all(TF::no_improve(1), TF::max_iterations(9)), {9u, std::nullopt}},
+    BudgetCase{"OrTakesTheMost", any(TF::max_iterations(9), TF::max_iterations(4)), {9u, std::nullopt}},
+    BudgetCase{"OrNeedsEveryChild", any(TF::max_iterations(9), TF::time_limit(1.0)), {}},
+    BudgetCase{"OrOfAnds", any(all(TF::max_iterations(5), TF::time_limit(1.0)), TF::time_limit(0.25)), {std::nullopt, 1.0}},
+    BudgetCase{"EmptyOr", any(), {}}), kName);
+
 TEST(GoalTest, SetGoalRearmsImprovementCriteriaAndInitKeepsTheirDirection) {
   TF t = all(TF::must_improve(), TF::no_improve(1), TF::max_iterations(2));
   for (double s : {1.0, 2.0, 3.0}) t.check_new_variable(s);
