@@ -245,9 +245,10 @@ def solve(
             iterated local search for symmetric tours and bin packing, tabu search for
             assignments, iterated local search over the move type otherwise. Any name of
             ``methods()`` runs that search of ``kestrum.LocalSearch``.
-        moves: the neighbourhood: a ``MoveType``, one of ``"swap"``, ``"reverse"``,
-            ``"swap_tsp"``, ``"or_opt"`` (seeded from ``seed``), or a list of them (a
-            ``multi_neighbor``, for ``"vns"``). None: ``"reverse"`` (2-opt) for symmetric
+        moves: the neighbourhood: a ``MoveType`` (reseeded from ``seed`` when one is given,
+            else kept as it is), one of ``"swap"``, ``"reverse"``, ``"swap_tsp"``,
+            ``"or_opt"`` (seeded from ``seed``), or a list of them (a ``multi_neighbor``,
+            for ``"vns"``). None: ``"reverse"`` (2-opt) for symmetric
             tours, ``"swap"`` otherwise, and swap then reverse for ``"vns"``. Iterated local
             search on a symmetric tour uses its own moves.
         minimize: False to maximise the score.
@@ -302,7 +303,9 @@ def solve(
     run_seed = _seed(seed)
 
     problem = kestrum.Problem.array_problem(_move_type(moves, family, chosen, run_seed), evaluation)
-    problem.set_seed(run_seed)
+    if seed is not None or not isinstance(moves, kestrum.MoveType):
+        # A move type given without a seed for the call keeps its own generator.
+        problem.set_seed(run_seed)
     if x0 is None:
         problem.shuffle(run_seed)
     elif isinstance(x0, str):

@@ -95,6 +95,14 @@ class TestRepeatability:
         r = solve(evaluation, x0=tuple(given), max_iterations=0)
         assert r.log[0][2] == score(evaluation, given) and r.x == given
 
+    def test_a_move_type_keeps_its_generator_unless_a_seed_is_given(self):
+        def walk(**kwargs):
+            r = solve(tour(25), method="simulated_annealing", start_temp=0, x0="identity", max_iterations=300, **kwargs)
+            return [row[1:] for row in r.log]
+
+        assert walk(moves=M.swap(4)) == walk(moves=M.swap(4)) != walk(moves=M.swap(5))
+        assert walk(moves=M.swap(4), seed=1) == walk(moves=M.swap(5), seed=1) == walk(moves="swap", seed=1)
+
     def test_without_a_seed_one_is_drawn_and_reported(self):
         a = solve(tour(25), max_iterations=20)
         b = solve(tour(25), seed=a.seed, max_iterations=20)
