@@ -70,8 +70,11 @@ def auto_method(evaluation: kestrum.Evaluation) -> str:
 
 
 def _is_factory(name: str) -> bool:
-    if name.startswith("_") or name == "simulated_annealing":
-        return name == "simulated_annealing"
+    # Every search's factory but annealing's starts with these three parameters.
+    if name == "simulated_annealing":
+        return True
+    if name.startswith("_"):
+        return False
     signature = getattr(getattr(kestrum.LocalSearch, name, None), "__text_signature__", None) or ""
     return signature.startswith("(minimize, problem, termination_function")
 
@@ -297,8 +300,6 @@ def solve(
     chosen = auto_method(evaluation) if method == "auto" else method
     if chosen not in methods():
         raise ValueError(f"unknown method {method!r}: expected 'auto' or one of {', '.join(map(repr, methods()))}")
-    if not isinstance(minimize, bool):
-        raise TypeError(f"minimize must be True or False, not {type(minimize).__name__}")
     criterion, limit = _budget(time_limit, max_iterations)
     run_seed = _seed(seed)
 

@@ -204,7 +204,7 @@ class TestRefusals:
             (lambda: solve(tour(5), max_iterations=-1), ValueError, "max_iterations must be 0 to 2**32 - 1, not -1"),
             (lambda: solve(tour(5), max_iterations=1.5), TypeError, "'float' object cannot be interpreted as an integer"),
             (lambda: solve(tour(5), seed=2**64), ValueError, "seed must be 0 to 2**64 - 1, not 18446744073709551616"),
-            (lambda: solve(tour(5), minimize=0), TypeError, "minimize must be True or False, not int"),
+            (lambda: solve(tour(5), minimize=0), TypeError, "argument 'minimize': 'int' object cannot be converted to 'PyBool'"),
             (lambda: solve(tour(5), x0="random"), ValueError, "x0 must be None, 'identity' or a permutation, not 'random'"),
             (lambda: solve(tour(5), x0=[0, 1, 1, 2, 3]), ValueError, "value 1 is repeated at positions 1 and 2"),
             (lambda: solve(tour(5), log="some"), ValueError, "log mode must be 'all', 'improvements' or 'final', not 'some'"),
