@@ -178,7 +178,8 @@ def _move_type(moves: Any, family: str, method: str, seed: int) -> kestrum.MoveT
     if isinstance(moves, str):
         if moves not in _MOVE_TYPES:
             raise ValueError(f"unknown moves {moves!r}: expected a MoveType or one of {', '.join(map(repr, _MOVE_TYPES))}")
-        return getattr(kestrum.MoveType, moves)(seed)
+        built: kestrum.MoveType = getattr(kestrum.MoveType, moves)(seed)
+        return built
     if isinstance(moves, Sequence):
         return kestrum.MoveType.multi_neighbor([_move_type(m, family, method, seed) for m in moves])
     raise TypeError(f"moves must be a MoveType, a move name or a list of them, not {type(moves).__name__}")
@@ -207,7 +208,8 @@ def _search(
     if "canonical_tours" in settings and family == "tour":
         # Rotations and mirror images of one tour are one solution to the tabu list.
         given.setdefault("canonical_tours", True)
-    return getattr(kestrum.LocalSearch, method)(minimize, problem, criterion, **given)
+    built: kestrum.LocalSearch = getattr(kestrum.LocalSearch, method)(minimize, problem, criterion, **given)
+    return built
 
 
 def _message(log: Log, method: str, time_limit: float | None, max_iterations: int | None) -> str:

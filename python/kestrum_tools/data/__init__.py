@@ -44,13 +44,17 @@ INSTANCES: dict[str, str] = {
 }
 
 
+def _collection(given: Root) -> Path | None:
+    if given is not None:
+        return Path(given)
+    env = os.environ.get("KESTRUM_DATA")
+    return Path(env) if env else None
+
+
 def root(root: Root = None) -> Path | None:
     """The collection folder in use: `root` when given, else $KESTRUM_DATA when set, else None
     (only the shipped instances)."""
-    if root is not None:
-        return Path(root)
-    env = os.environ.get("KESTRUM_DATA")
-    return Path(env) if env else None
+    return _collection(root)
 
 
 def _shipped(library: str) -> Path:
@@ -64,7 +68,7 @@ def folder(library: str, root: Root = None) -> Path:
     optima.tsv table, so code written for one reads the other."""
     if library not in ("tsplib", "qaplib"):
         raise ValueError(f"library must be 'tsplib' or 'qaplib', not {library!r}")
-    collection = globals()["root"](root)
+    collection = _collection(root)
     if collection is not None and (collection / library / "optima.tsv").is_file():
         return collection / library
     return _shipped(library)
@@ -80,7 +84,7 @@ def _find(name: str, root: Root) -> tuple[str, Path]:
                 candidate = where / (name + suffix)
                 if candidate.is_file():
                     return library, candidate
-    collection = globals()["root"](root)
+    collection = _collection(root)
     known = ", ".join(INSTANCES)
     if collection is None:
         raise ValueError(f"no shipped instance {name!r}; the shipped ones are {known} "
