@@ -27,7 +27,7 @@ def add_data_argument(parser):
 
 def library(data, name, wanted=()):
     """The tsplib/ or qaplib/ folder: the one in `data`, else the shipped one when it holds
-    every instance in `wanted`, else a clean exit with a note."""
+    every instance in `wanted`, else an exit with status 1 and a note on standard error."""
     folder = Path(data) / name
     if (folder / "optima.tsv").is_file():
         return folder
@@ -36,5 +36,6 @@ def library(data, name, wanted=()):
         print(f"(no {name} instances at {folder}: using those shipped with kestrum_tools)")
         return shipped.folder(name)
     print(f"no {name} instances at {folder} (pass --data DIR or set KESTRUM_DATA), and "
-          f"{', '.join(missing)} is not among the shipped ones ({', '.join(shipped.INSTANCES)}); nothing to do")
-    sys.exit(0)
+          f"{', '.join(missing)} is not among the shipped ones ({', '.join(shipped.INSTANCES)}); nothing to do",
+          file=sys.stderr)
+    sys.exit(1)

@@ -46,7 +46,9 @@ def searches(evaluation, n):
         ),
         1,
     )
-    yield "tabu search", LS.tabu_search(True, P.array_problem(M.reverse(1), evaluation), T.max_iterations(600), 50), two_opt
+    # canonical_tours: the tabu list holds tours, so a tour's mirror images and rotations are one.
+    tabu = LS.tabu_search(True, P.array_problem(M.reverse(1), evaluation), T.max_iterations(600), 50, canonical_tours=True)
+    yield "tabu search", tabu, two_opt
     vns_moves = M.multi_neighbor([M.swap(1), M.reverse(1)])
     yield "variable neighbourhood", LS.vns(True, P.array_problem(vns_moves, evaluation), T.always_true()), two_opt
     # Iterations here are kicks plus their repair over neighbour lists: no move count to quote.

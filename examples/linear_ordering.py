@@ -12,7 +12,7 @@ This objective comes with a delta, so no move is ever applied to score it:
 - reversing positions i..j turns every pair inside the run around:
       sum over i <= a < b <= j of W[s_b][s_a] - W[s_a][s_b].
 
-The objective is given as plain Python functions and as numba cfuncs, run under all four
+The objective is given as plain Python functions and as numba cfuncs, run under all five
 searches (maximising) and compared in a table; every run's final score is checked against a
 full evaluation.
 
@@ -112,6 +112,8 @@ def searches(evaluation, seed=1):
     yield "tabu search", LS.tabu_search(False, p, T.max_iterations(50), 15), p
     p = P.array_problem(M.multi_neighbor([M.swap(seed), M.reverse(seed)]), evaluation)
     yield "variable neighbourhood", LS.vns(False, p, T.must_improve()), p
+    p = P.array_problem(M.swap(seed), evaluation)
+    yield "iterated local search", LS.iterated_local_search(False, p, T.max_iterations(5), seed=seed), p
 
 
 def main():

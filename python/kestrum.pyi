@@ -74,6 +74,17 @@ class Evaluation:
     Lists and matrices accept any sequence, or a numeric buffer (a numpy array) read directly.
     """
 
+    @property
+    def kind(self) -> Literal["empty_bins", "empty_space", "empty_space_exp", "tsp", "tsp_points", "qap", "custom"]:
+        """The factory family that built it: `"tsp"` for a tour over a matrix (every reader
+        but a coordinate file read with `dense=False`), `"tsp_points"` for a tour over points,
+        `"qap"` for an assignment, the bin-packing factory's name, or `"custom"`. Read-only."""
+    @property
+    def symmetric(self) -> bool | None:
+        """For a tour or an assignment, whether the matrices its score reads are exactly
+        symmetric (always True over points); None for bin packing and custom objectives.
+        Read-only."""
+
     @staticmethod
     def empty_bins(weights: _Floats, max_fill: float) -> Evaluation:
         """Bin packing scored by the number of bins started after the first.
@@ -344,6 +355,14 @@ class Problem:
         scores by adding up the changes of its moves, so after many moves the score of this
         solution computed afresh (`eval()` on it) may differ from the log's in the last bits.
         """
+    def shuffle(self, seed: int | None = None) -> None:
+        """A fresh random start: the current and the best solution become one random permutation.
+
+        The permutation depends only on `seed` (unsigned 64-bit) and the size, so it repeats
+        exactly; None draws a seed from the OS. Like `reset`, it replaces the best solution
+        found before and leaves the move type's generator where it was; its draws are not
+        those of a move type seeded with the same number.
+        """
     def set_solution(self, permutation: Sequence[int]) -> None:
         """A warm start: the permutation becomes both the current and the best solution.
 
@@ -371,6 +390,18 @@ class Termination:
 
         Checked before each step (each proposal of annealing), so a scanning search may
         overrun by one scan. `max_sec(0)` stops before the first step.
+        """
+    @staticmethod
+    def time_limit(seconds: float) -> Termination:
+        """Stop once `seconds` (a float: 0.5 is half a second) have passed since the run started.
+
+        Checked before each step, as `max_sec` is, and usable wherever it is: alone, in
+        `multi_crit_and`/`multi_crit_or`, in `benchmark` and `kestrum_tools.grid`, pickled.
+        The clock starts when the criterion is built and again at the start of every run.
+        `time_limit(0)` stops before the first step; `float("inf")` never stops.
+
+        Raises:
+            ValueError: `seconds` is negative or NaN.
         """
     @staticmethod
     def always_true() -> Termination:
@@ -452,6 +483,15 @@ class LocalSearch:
     (elapsed_ns, best, current, iteration) rows: a start row, a row per accepted step, and a
     final row. The problem keeps the solution the run ended on and its best solution.
     """
+
+    @property
+    def budget(self) -> tuple[int | None, float | None]:
+        """(iterations, seconds): the most a run may take by the search's criterion, each
+        None when the criterion sets no such bound. `max_iterations`, `max_sec` and
+        `time_limit` bound a run; `multi_crit_and` takes the least of its children's bounds,
+        `multi_crit_or` the largest, and only in a measure every child bounds. A run may end
+        earlier by the search's own rule. `kestrum_tools.run` draws its bar from it. Read-only.
+        """
 
     @staticmethod
     def simulated_annealing(
@@ -654,10 +694,13 @@ def benchmark(
     termination_function: Termination | None = None,
     runs: int | None = None,
     seeds: Sequence[int] | None = None,
+    *,
+    random_starts: bool = False,
 ) -> list[list[list[list[_LogRow]]]]:
     """Runs every search on every problem once per seed: `result[search][problem][seed]` is a log.
 
-    Before each run the problem is reseeded with the run's seed and reset to the identity.
+    Before each run the problem is reseeded with the run's seed and reset to the identity
+    (with `random_starts=True`, shuffled instead: `Problem.shuffle(seed)` with the run's seed).
     The searches and problems are the objects given, not copies: afterwards the searches keep
     the last problem (and the criterion, when given) and the problems their final state.
     Writes the line "hii" to standard output (file descriptor 1) first. Each log is kept in
@@ -673,4 +716,6 @@ def benchmark(
         runs: the number of runs, with seeds 0 to runs - 1 (10 when neither this nor
             `seeds` is given).
         seeds: the seeds, one run each.
+        random_starts: start each run from the random permutation its seed draws, so that
+            even a deterministic search gives one result per seed.
     """

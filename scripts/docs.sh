@@ -22,4 +22,11 @@ mkdir -p "$ROOT/build/docs-stubs/kestrum-stubs"
 cp "$ROOT/python/kestrum.pyi" "$ROOT/build/docs-stubs/kestrum-stubs/__init__.pyi"
 log "building the documentation site"
 NO_MKDOCS_2_WARNING=1 "$venv/bin/python" -m mkdocs build --strict --clean --config-file "$ROOT/mkdocs.yml"
+# Every page links relatively but the 404 page, which is written for a server root ("/assets/",
+# "base": "/"). It sits at the root of the site, so "./" names the same files opened from disk.
+sed -i -E -e 's#(href|src)="/#\1="./#g' -e 's#"base": *"/"#"base": "."#' "$ROOT/build/site/404.html"
+if grep -qE '(href|src)="/' "$ROOT/build/site/404.html"; then
+  echo "build/site/404.html still links from the server root" >&2
+  exit 1
+fi
 log "the site is in build/site (open build/site/index.html)"

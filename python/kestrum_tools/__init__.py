@@ -1,4 +1,4 @@
-"""Companions to the kestrum module: run logs as arrays, convergence and tour plots, and readers
+"""Companions to the kestrum module: `solve`, one call from an objective to a result; run logs as arrays, convergence and tour plots, and readers
 for the small text files that come with TSPLIB and QAPLIB instances (tours, solutions, optima).
 
 numpy is needed for the arrays and matplotlib for the plots; both are imported only when used.
@@ -13,9 +13,11 @@ from kestrum_tools.logs import log_to_arrays
 from kestrum_tools.packing import first_fit
 from kestrum_tools.plots import plot_convergence, plot_tour
 from kestrum_tools.run import run
+from kestrum_tools.solve import SolveResult, solve
 
 __all__ = [
     "GridError",
+    "SolveResult",
     "first_fit",
     "grid",
     "log_to_arrays",
@@ -25,5 +27,6 @@ __all__ = [
     "read_qaplib_solution",
     "read_tour",
     "run",
+    "solve",
     "tsplib_coordinates",
 ]

@@ -1,7 +1,7 @@
 """Every (search, problem, seed) run of a benchmark as an independent task on an executor.
 
 ``grid`` prepares each run exactly as ``kestrum.benchmark`` does (criterion copied in,
-problem set, reseeded, reset), but on its own copies of the search and the problem, so the
+problem set, reseeded, reset or shuffled), but on its own copies of the search and the problem, so the
 runs can go to other processes or machines: a process pool over all cores by default, or any
 ``concurrent.futures.Executor``, such as the one a ``dask.distributed`` client hands out, or
 threads of this process (``executor="threads"``), since runs give up the interpreter lock.
@@ -76,7 +76,23 @@ def _describe(error: BaseException) -> str:
     return f"{type(error).__name__}: {error}"
 
 
-def _run(search_state: bytes, problem_state: bytes, termination_state: bytes | None, seed: int, where: tuple[int, int, int]) -> Log:
+def _start(problem: kestrum.Problem, seed: int, random_starts: bool) -> None:
+    """benchmark's preparation of the problem for a run with this seed."""
+    problem.set_seed(seed)
+    if random_starts:
+        problem.shuffle(seed)
+    else:
+        problem.reset()
+
+
+def _run(
+    search_state: bytes,
+    problem_state: bytes,
+    termination_state: bytes | None,
+    seed: int,
+    where: tuple[int, int, int],
+    random_starts: bool = False,
+) -> Log:
     """One run in a worker: benchmark's preparation on fresh copies, then the search.
 
     ``where`` only makes every task distinct, so that an executor that caches tasks by their
@@ -89,8 +105,7 @@ def _run(search_state: bytes, problem_state: bytes, termination_state: bytes | N
         if termination_state is not None:
             search.set_termination(pickle.loads(termination_state))
         search.set_problem(problem)
-        problem.set_seed(seed)
-        problem.reset()
+        _start(problem, seed, random_starts)
         log: Log = search.run()
         return log
     except (KeyboardInterrupt, SystemExit):
@@ -118,11 +133,20 @@ def _preload(search_states: list[bytes], problem_states: list[bytes]) -> None:
     _preloaded = (search_states, problem_states)
 
 
-def _run_preloaded(a: int, p: int, termination_state: bytes | None, seed: int, where: tuple[int, int, int]) -> Log:
-    return _run(_preloaded[0][a], _preloaded[1][p], termination_state, seed, where)
+def _run_preloaded(
+    a: int, p: int, termination_state: bytes | None, seed: int, where: tuple[int, int, int], random_starts: bool = False
+) -> Log:
+    return _run(_preloaded[0][a], _preloaded[1][p], termination_state, seed, where, random_starts)
 
 
-def _run_copies(search: kestrum.LocalSearch, problem: kestrum.Problem, termination: kestrum.Termination | None, seed: int, where: tuple[int, int, int]) -> Log:
+def _run_copies(
+    search: kestrum.LocalSearch,
+    problem: kestrum.Problem,
+    termination: kestrum.Termination | None,
+    seed: int,
+    where: tuple[int, int, int],
+    random_starts: bool = False,
+) -> Log:
     """One run on a thread of this process: benchmark's preparation on copies of the objects.
     Deep copies keep the search's settings (log mode, progress interval), not its callback."""
     del where
@@ -131,8 +155,7 @@ def _run_copies(search: kestrum.LocalSearch, problem: kestrum.Problem, terminati
     if termination is not None:
         search.set_termination(termination)
     search.set_problem(problem)
-    problem.set_seed(seed)
-    problem.reset()
+    _start(problem, seed, random_starts)
     log: Log = search.run()
     return log
 
@@ -201,13 +224,16 @@ def grid(
     termination_function: kestrum.Termination | None = None,
     executor: Executor | _DaskClient | Literal["threads"] | None = None,
     progress: bool = True,
+    random_starts: bool = False,
 ) -> list[list[list[Log]]]:
     """Run every search on every problem once per seed, each run an independent task.
 
     Each run gets its own copy of the search and of the problem, taken when ``grid`` is
     called, and is prepared as ``kestrum.benchmark`` prepares it: the search is given a copy
     of ``termination_function`` (when given) and the problem, the problem is reseeded with
-    the run's seed and reset, then the search runs. The given objects are not changed.
+    the run's seed and reset (with ``random_starts=True``, shuffled instead: each run starts
+    from ``Problem.shuffle(seed)``, as ``benchmark(..., random_starts=True)`` does), then the
+    search runs. The given objects are not changed.
     Returns the logs as ``benchmark`` does: ``result[a][p][s]`` is the log of search ``a`` on
     problem ``p`` with the ``s``-th seed.
 
@@ -243,6 +269,8 @@ def grid(
     seeds = [_seed(s) for s in seeds]
     if termination_function is not None and not isinstance(termination_function, kestrum.Termination):
         raise TypeError(f"termination_function is a {type(termination_function).__name__}, not a Termination")
+    if not isinstance(random_starts, bool):
+        raise TypeError(f"random_starts must be True or False, not {type(random_starts).__name__}")
     bar_class = require("tqdm", "the progress bar of grid (progress=False runs without it)").tqdm if progress else None
 
     threads = executor == "threads"
@@ -293,7 +321,9 @@ def grid(
             for p in range(len(problems)):
                 for s, seed in enumerate(seeds):
                     where = (a, p, s)
-                    future = pool.submit(task, search_states[a], problem_states[p], termination_state, seed, where)
+                    future = pool.submit(
+                        task, search_states[a], problem_states[p], termination_state, seed, where, random_starts
+                    )
                     futures[future] = where
         for future in as_completed(futures):
             a, p, s = futures[future]

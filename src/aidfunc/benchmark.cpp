@@ -10,7 +10,7 @@ namespace kestrum {
 
 void benchmark(const std::vector<Shared<LocalSearch>>& algorithms, const std::vector<Shared<Problem>>& problems,
                const std::optional<TerminationFunction>& termination_function, std::optional<std::uint64_t> runs,
-               const std::optional<std::vector<std::uint64_t>>& seeds, BenchmarkResult& result) {
+               const std::optional<std::vector<std::uint64_t>>& seeds, bool random_starts, BenchmarkResult& result) {
   const std::uint64_t count = runs.value_or(10);
   if (count > kMaxRuns) fatal("capacity overflow");
   // The default seeds 0..count-1 are generated on the fly rather than stored: a large count
@@ -40,7 +40,7 @@ void benchmark(const std::vector<Shared<LocalSearch>>& algorithms, const std::ve
         // A stop (a signal handler or a callback that raised) ends the call between runs or
         // inside one; what ran so far is returned, the stopped run with its final row.
         if (control.between_runs()) return;
-        control.begin_run(locked->run_settings(), seed_at(k));
+        control.begin_run(locked->run_settings(), RunControl::Restart{.seed = seed_at(k), .shuffle = random_starts});
         per_problem.push_back(locked->run(true));
         if (control.stop_requested()) return;
       }

@@ -19,7 +19,8 @@ using BenchmarkResult = std::vector<std::vector<std::vector<RunLog>>>;
 // call stops with "capacity overflow" before touching any search, seeds given or not.
 inline constexpr std::uint64_t kMaxRuns = 268435455;
 
-// Before each run the problem is reseeded and reset, so a run is repeatable for its seed as
+// Before each run the problem is reseeded and reset (with `random_starts`, started from a
+// random permutation drawn from the run's seed instead), so a run is repeatable for its seed as
 // far as the search draws all its random numbers from the problem; that preparation happens
 // under the problem lock the run holds, and the search is held from setting its problem to
 // its last run on it, so a run is never filed under another problem or start. The searches
@@ -29,6 +30,6 @@ inline constexpr std::uint64_t kMaxRuns = 268435455;
 // `result` is filled as the runs end, so what ran is there too when an exception ends the call.
 void benchmark(const std::vector<Shared<LocalSearch>>& algorithms, const std::vector<Shared<Problem>>& problems,
                const std::optional<TerminationFunction>& termination_function, std::optional<std::uint64_t> runs,
-               const std::optional<std::vector<std::uint64_t>>& seeds, BenchmarkResult& result);
+               const std::optional<std::vector<std::uint64_t>>& seeds, bool random_starts, BenchmarkResult& result);
 
 }  // namespace kestrum

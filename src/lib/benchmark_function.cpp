@@ -15,11 +15,14 @@
 namespace kestrum::py {
 namespace {
 
-constexpr Signature kBenchmark{nullptr,
-                               "benchmark",
-                               {"algorithms", "problems", "termination_function", "runs", "seeds"},
-                               2,
-                               Receiver::Module};
+constexpr Signature kBenchmark = Signature{nullptr,
+                                          "benchmark",
+                                          {"algorithms", "problems", "termination_function", "runs", "seeds",
+                                           "random_starts"},
+                                          2,
+                                          Receiver::Module}
+                                      .keyword_only_from(5)
+                                      .with_default(5, "False");
 
 PyRef nested_to_list(const BenchmarkResult& result) {
   PyRef outer = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(result.size())));
@@ -40,10 +43,10 @@ PyRef nested_to_list(const BenchmarkResult& result) {
 
 PyObject* benchmark_entry(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
-    auto [algorithms, problems, termination, runs, seeds] =
+    auto [algorithms, problems, termination, runs, seeds, random_starts] =
         bind<ListOf<Instance<DynLocalSearch>>, ListOf<Instance<DynProblem>>,
-             Optional<Instance<DynTermination>>, Optional<U64>, Optional<ListOf<U64>>>(kBenchmark, a,
-                                                                                      n, kw);
+             Optional<Instance<DynTermination>>, Optional<U64>, Optional<ListOf<U64>>, Optional<Bool>>(
+            kBenchmark, a, n, kw);
     // Written by the native stream, so redirecting sys.stdout does not capture it.
     std::fputs("hii\n", stdout);
     std::fflush(stdout);
@@ -67,7 +70,7 @@ PyObject* benchmark_entry(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
       // An allocation that failed ends the call as a stop does, the runs so far and the
       // stopped run's rows going with the MemoryError; no object is poisoned by it.
       try {
-        benchmark(searches, handles, criterion, runs, seeds, result);
+        benchmark(searches, handles, criterion, runs, seeds, random_starts.value_or(false), result);
       } catch (const std::bad_alloc&) {
         out_of_memory = true;
       } catch (const std::length_error&) {

@@ -17,6 +17,7 @@ namespace kestrum::py {
 struct DynLocalSearch {
   static constexpr const char* kName = "LocalSearch";
   static PyMethodDef* methods();
+  static PyGetSetDef* properties();
   Shared<LocalSearch> handle;
 };
 
@@ -47,6 +48,7 @@ struct DynCooling {
 struct DynEvaluation {
   static constexpr const char* kName = "Evaluation";
   static PyMethodDef* methods();
+  static PyGetSetDef* properties();
   Evaluation value;
 };
 

@@ -21,7 +21,7 @@ PyObject* panic_exception_type() {
 }
 
 void raise_panic(const FatalStop& stop) {
-  std::fprintf(stderr, "kestrum: fatal stop at %s:%u: %s\n", stop.where.file_name(),
+  std::fprintf(stderr, "kestrum: fatal stop at %s:%u: %s\n", source_path(stop.where),
                static_cast<unsigned>(stop.where.line()), stop.message.c_str());
   std::fflush(stderr);
   PyObject* type = panic_exception_type();

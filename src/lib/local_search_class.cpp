@@ -268,7 +268,28 @@ PyObject* set_progress(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObjec
   });
 }
 
+// (iterations, seconds), each None when the criterion sets no such bound.
+PyObject* budget(PyObject* self, void*) noexcept {
+  return guarded([&] {
+    const Budget b = with_locked<DynLocalSearch>(self, [](LocalSearch& s) { return s.termination().budget(); });
+    PyRef iterations = b.iterations ? PyRef::steal(PyLong_FromUnsignedLong(*b.iterations)) : none();
+    PyRef seconds = b.seconds ? PyRef::steal(PyFloat_FromDouble(*b.seconds)) : none();
+    return PyRef::steal(PyTuple_Pack(2, iterations.get(), seconds.get()));
+  });
+}
+
 }  // namespace
+
+PyGetSetDef* DynLocalSearch::properties() {
+  static PyGetSetDef table[] = {
+      {"budget", budget, nullptr,
+       "(iterations, seconds): the most a run may take by its criterion, each None when the criterion "
+       "sets no such bound.",
+       nullptr},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  return table;
+}
 
 PyMethodDef* DynLocalSearch::methods() {
   static PyMethodDef table[] = {

@@ -19,6 +19,8 @@
 #include "lib/wrappers.hpp"
 #include "problem/array_problem.hpp"
 #include "problem/permutation.hpp"
+#include "support/rng.hpp"
+#include "support/tags.hpp"
 
 namespace kestrum::py {
 namespace {
@@ -328,6 +330,52 @@ PyObject* qap_from_qaplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
   });
 }
 
+// ---- What an evaluation is, read back
+
+// The name of the factory family that made it; a tour over points is "tsp_points", however
+// it was read.
+const char* kind_name(Evaluation::Tag tag) {
+  using Tag = Evaluation::Tag;
+  switch (tag) {
+    case Tag::kEmptyBins: return "empty_bins";
+    case Tag::kEmptySpace: return "empty_space";
+    case Tag::kEmptySpaceExp: return "empty_space_exp";
+    case Tag::kTsp: return "tsp";
+    case Tag::kQap: return "qap";
+    case Tag::kTspPoints: return "tsp_points";
+    case Tag::kCustom: return "custom";
+  }
+  unknown_tag("evaluation", tag);
+}
+
+// Whether the matrices a score reads are symmetric, for tours and assignments; nothing for
+// the others, where the question has no meaning.
+std::optional<bool> symmetric_of(const Evaluation& e) {
+  using Tag = Evaluation::Tag;
+  switch (e.tag()) {
+    case Tag::kEmptyBins:
+    case Tag::kEmptySpace:
+    case Tag::kEmptySpaceExp:
+    case Tag::kCustom: return std::nullopt;
+    case Tag::kTsp: return std::get<Tsp>(e.kind()).symmetric;
+    case Tag::kQap: return std::get<Qap>(e.kind()).symmetric;
+    case Tag::kTspPoints: return true;
+  }
+  unknown_tag("evaluation", e.tag());
+}
+
+PyObject* evaluation_kind(PyObject* self, void*) noexcept {
+  return guarded([&] { return PyRef::steal(PyUnicode_FromString(kind_name(self_of<DynEvaluation>(self).value.tag()))); });
+}
+
+PyObject* evaluation_symmetric(PyObject* self, void*) noexcept {
+  return guarded([&] {
+    const std::optional<bool> symmetric = symmetric_of(self_of<DynEvaluation>(self).value);
+    if (!symmetric) return none();
+    return PyRef::borrow(*symmetric ? Py_True : Py_False);
+  });
+}
+
 // ---- MoveType
 
 using Seed = Optional<U64>;
@@ -444,6 +492,17 @@ PyObject* reset(PyObject* self, PyObject*) noexcept {
   });
 }
 
+constexpr Signature kShuffle{"Problem", "shuffle", {"seed"}, 0, Receiver::Self};
+PyObject* shuffle(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seed] = bind<Seed>(kShuffle, a, n, kw);
+    // Without a seed one is drawn from the OS, as for a move type built without one.
+    const std::uint64_t s = seed ? *seed : seed_from_entropy();
+    with_locked<DynProblem>(self, [&](Problem& p) { p.shuffle(s); });
+    return none();
+  });
+}
+
 constexpr Signature kEval{"Problem", "eval", {}, 0, Receiver::Self};
 PyObject* eval(PyObject* self, PyObject*) noexcept {
   return guarded([&] {
@@ -553,6 +612,20 @@ PyMethodDef* DynEvaluation::methods() {
   return table;
 }
 
+PyGetSetDef* DynEvaluation::properties() {
+  static PyGetSetDef table[] = {
+      {"kind", evaluation_kind, nullptr,
+       "The factory family that built it: 'empty_bins', 'empty_space', 'empty_space_exp', 'tsp', "
+       "'tsp_points', 'qap' or 'custom'.",
+       nullptr},
+      {"symmetric", evaluation_symmetric, nullptr,
+       "For a tour or an assignment, whether the matrices its score reads are symmetric; None otherwise.",
+       nullptr},
+      {nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  return table;
+}
+
 PyMethodDef* DynMoveType::methods() {
   static PyMethodDef table[] = {
       method(swap, kSwap),
@@ -578,6 +651,7 @@ PyMethodDef* DynProblem::methods() {
       method(solution, kSolution),
       method(best_solution, kBestSolution),
       method(set_solution, kSetSolution),
+      method(shuffle, kShuffle),
       from_state_method<DynProblem>(),
       reduce_method<DynProblem>(),
       kMethodsEnd,

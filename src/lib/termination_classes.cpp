@@ -84,6 +84,20 @@ PyObject* no_improve(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) 
   });
 }
 
+constexpr Signature kTimeLimit{"Termination", "time_limit", {"seconds"}, 1};
+PyObject* time_limit(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [seconds] = bind<F64>(kTimeLimit, a, n, kw);
+    // Written as positive tests so that a NaN is refused too; -0.0 counts as 0.
+    if (!(seconds >= 0.0)) {
+      PyRef shown = PyRef::steal(PyFloat_FromDouble(seconds));
+      PyErr_Format(PyExc_ValueError, "seconds must be a number of seconds >= 0, not %R", shown.get());
+      throw_error_set();
+    }
+    return new_instance<DynTermination>(TerminationFunction::time_limit(seconds));
+  });
+}
+
 constexpr Signature kGeometricCooling{"Cooling", "geometric_cooling", {"alpha"}, 1};
 PyObject* geometric_cooling(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
   return guarded([&] {
@@ -112,6 +126,7 @@ PyMethodDef* DynTermination::methods() {
       method(multi_crit_or, kMultiCritOr),
       method(must_improve, kMustImprove),
       method(no_improve, kNoImprove),
+      method(time_limit, kTimeLimit),
       from_state_method<DynTermination>(),
       reduce_method<DynTermination>(),
       kMethodsEnd,

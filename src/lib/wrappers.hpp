@@ -3,6 +3,7 @@
 
 #include "lib/py_ref.hpp"
 
+#include <concepts>
 #include <new>
 #include <string>
 #include <utility>
@@ -56,14 +57,29 @@ void dealloc(PyObject* self) {
   PyRef::steal(reinterpret_cast<PyObject*>(type));  // drops the instance's reference to its heap type
 }
 
+// A class with read-only attributes declares `static PyGetSetDef* properties()`.
+template <class T>
+concept HasProperties = requires { { T::properties() } -> std::same_as<PyGetSetDef*>; };
+
+template <class T>
+PyGetSetDef* properties_or_null() {
+  if constexpr (HasProperties<T>) {
+    return T::properties();
+  } else {
+    return nullptr;
+  }
+}
+
 // Builds the type object from its PyType_Spec; NULL with the error set on failure.
 template <class T>
 PyTypeObject* create_type() {
   static std::string name = std::string("builtins.") + T::kName;
+  // A class without properties ends its slots one entry early (slot id 0).
   static PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(&refuse_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)},
       {Py_tp_methods, T::methods()},
+      {HasProperties<T> ? Py_tp_getset : 0, properties_or_null<T>()},
       {0, nullptr},
   };
   static PyType_Spec spec = {name.c_str(), static_cast<int>(sizeof(Box<T>)), 0, Py_TPFLAGS_DEFAULT,

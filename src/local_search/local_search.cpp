@@ -37,9 +37,13 @@ void SearchBase::reset() {
 
 Shared<Problem>::Locked SearchBase::lock_problem_for_run() {
   auto locked = problem_.lock();
-  if (const std::optional<std::uint64_t> seed = RunControl::active().take_reseed()) {
-    locked->set_seed(*seed);
-    locked->reset();
+  if (const std::optional<RunControl::Restart> restart = RunControl::active().take_restart()) {
+    locked->set_seed(restart->seed);
+    if (restart->shuffle) {
+      locked->shuffle(restart->seed);
+    } else {
+      locked->reset();
+    }
   }
   return locked;
 }

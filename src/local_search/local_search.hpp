@@ -51,6 +51,8 @@ class LocalSearch {
   virtual void set_problem(Shared<Problem> problem) = 0;
   // Stores a copy without set_goal: the copy keeps the direction it already had.
   virtual void set_termination(const TerminationFunction& termination_function) = 0;
+  // The criterion as it stands (its run state included).
+  [[nodiscard]] virtual const TerminationFunction& termination() const noexcept = 0;
   // Only the annealing searches draw acceptance numbers; the others have nothing to seed.
   virtual void set_acceptance_seed(std::optional<std::uint64_t> /*seed*/) {}
   [[nodiscard]] virtual SearchTag tag() const noexcept = 0;
@@ -90,7 +92,7 @@ class SearchBase : public LocalSearch {
 
   // Read access for saving a search; a saved search is rebuilt through its constructor, then
   // set_termination restores the criterion's run state exactly.
-  [[nodiscard]] const TerminationFunction& termination() const noexcept { return termination_; }
+  [[nodiscard]] const TerminationFunction& termination() const noexcept override { return termination_; }
   [[nodiscard]] const Shared<Problem>& problem() const noexcept { return problem_; }
   [[nodiscard]] bool minimize() const noexcept { return minimize_; }
   // Tag, direction, criterion (its run state as is), then write_fields; write_trailer's

@@ -45,10 +45,10 @@ RunControl& RunControl::active() noexcept {
   return idle;
 }
 
-void RunControl::begin_run(const RunSettings& settings, std::optional<std::uint64_t> reseed) {
+void RunControl::begin_run(const RunSettings& settings, std::optional<Restart> restart) {
   settings_ = settings;
   stop_ = false;
-  reseed_ = reseed;
+  restart_ = restart;
   partial_.clear();
 }
 

@@ -84,12 +84,18 @@ class RunControl {
   // The installed control, or a per-thread idle one that never stops a run.
   [[nodiscard]] static RunControl& active() noexcept;
 
-  // Before each run: its settings and a cleared stop request. With `reseed`, the search
-  // reseeds and resets its problem under the lock it takes for the run (the benchmark
-  // runner's preparation, which another thread must not get between).
-  void begin_run(const RunSettings& settings, std::optional<std::uint64_t> reseed = std::nullopt);
+  // How the benchmark runner prepares a run: the problem reseeded with `seed`, then reset to
+  // the identity, or with `shuffle` started from a random permutation drawn from the seed.
+  struct Restart {
+    std::uint64_t seed = 0;
+    bool shuffle = false;
+  };
+  // Before each run: its settings and a cleared stop request. With `restart`, the search
+  // prepares its problem so under the lock it takes for the run (the benchmark runner's
+  // preparation, which another thread must not get between).
+  void begin_run(const RunSettings& settings, std::optional<Restart> restart = std::nullopt);
   // The preparation asked for the run about to start, once.
-  [[nodiscard]] std::optional<std::uint64_t> take_reseed() noexcept { return std::exchange(reseed_, std::nullopt); }
+  [[nodiscard]] std::optional<Restart> take_restart() noexcept { return std::exchange(restart_, std::nullopt); }
 
   // Asks the running search to stop at its next check; callable from anything the run calls.
   void request_stop() noexcept {
@@ -148,7 +154,7 @@ class RunControl {
   Instant last_service_{};
   Instant last_progress_{};
   ProgressRecord latest_{};
-  std::optional<std::uint64_t> reseed_;
+  std::optional<Restart> restart_;
   RunLog partial_;
 };
 

@@ -1,10 +1,11 @@
-// ArrayProblem: delegation to the move type and the evaluation, reset, best and hash.
+// ArrayProblem: delegation to the move type and the evaluation, reset, shuffle, best and hash.
 #include "problem/array_problem.hpp"
 
 #include <numeric>
 #include <stdexcept>
 #include <utility>
 
+#include "problem/permutation.hpp"
 #include "support/siphash.hpp"
 
 namespace kestrum {
@@ -55,6 +56,11 @@ void ArrayProblem::reset() {
   std::iota(solution_.begin(), solution_.end(), Word{0});
   best_solution_.resize(solution_.size());
   std::iota(best_solution_.begin(), best_solution_.end(), Word{0});
+}
+
+void ArrayProblem::shuffle(std::uint64_t seed) {
+  random_permutation(solution_, seed);
+  best_solution_ = solution_;
 }
 
 void ArrayProblem::set_best() { best_solution_.assign(solution_.begin(), solution_.end()); }

@@ -27,6 +27,7 @@ class ArrayProblem final : public Problem {
   [[nodiscard]] double delta_eval(Move m, const MoveType* move_type = nullptr) override;
   [[nodiscard]] double eval() const override;
   void reset() override;
+  void shuffle(std::uint64_t seed) override;
   void set_best() override;
   [[nodiscard]] std::uint64_t hash() const override;
   [[nodiscard]] const MoveType& get_move_type() const override { return move_type_; }

@@ -1,8 +1,12 @@
 // The permutation check: one walk that remembers where each value was first seen.
 #include "problem/permutation.hpp"
 
+#include <numeric>
 #include <type_traits>
+#include <utility>
 #include <vector>
+
+#include "support/rng.hpp"
 
 namespace kestrum {
 
@@ -41,6 +45,19 @@ std::optional<std::string> permutation_error(std::span<const std::int64_t> entri
 
 std::optional<std::string> permutation_error(std::span<const std::uint32_t> entries, std::size_t n) {
   return first_fault(entries, n);
+}
+
+void random_permutation(std::span<Word> out, std::uint64_t seed) {
+  // A fixed odd constant flips the seed's bits before expansion: seed k for the start and
+  // seed k for the moves (as benchmark gives both) draw from different streams.
+  constexpr std::uint64_t kStartStream = 0x5eed'57a7'0f5a'1e5bULL;
+  Xoshiro128pp rng = Xoshiro128pp::from_seed(seed ^ kStartStream);
+  std::iota(out.begin(), out.end(), Word{0});
+  // Position k takes a value drawn from positions 0..k: k = size-1 down to 1.
+  for (std::size_t k = out.size(); k > 1; --k) {
+    const Word j = rng.range(0, static_cast<Word>(k));
+    std::swap(out[k - 1], out[j]);
+  }
 }
 
 }  // namespace kestrum

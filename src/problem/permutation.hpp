@@ -1,4 +1,4 @@
-// The permutation check that every solution handed to a problem passes.
+// The permutation check that every solution handed to a problem passes, and random starts.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +6,8 @@
 #include <optional>
 #include <span>
 #include <string>
+
+#include "support/word.hpp"
 
 namespace kestrum {
 
@@ -15,5 +17,11 @@ namespace kestrum {
                                                            std::size_t n);
 [[nodiscard]] std::optional<std::string> permutation_error(std::span<const std::uint32_t> entries,
                                                            std::size_t n);
+
+// Makes `out` a uniformly random permutation of 0..size-1 that depends only on `seed` and
+// the size: the identity, then a Fisher-Yates shuffle from the last position down. Its
+// generator is its own, derived from the seed so that its draws are unrelated to those of
+// a move type seeded with the same number.
+void random_permutation(std::span<Word> out, std::uint64_t seed);
 
 }  // namespace kestrum

@@ -23,6 +23,9 @@ class Problem {
   [[nodiscard]] virtual double delta_eval(Move m, const MoveType* move_type = nullptr) = 0;
   [[nodiscard]] virtual double eval() const = 0;
   virtual void reset() = 0;
+  // A fresh random start: the current and the best solution both become
+  // random_permutation(seed). The move type's generator is left where it was.
+  virtual void shuffle(std::uint64_t seed) = 0;
   virtual void set_best() = 0;
   [[nodiscard]] virtual std::uint64_t hash() const = 0;
   [[nodiscard]] virtual const MoveType& get_move_type() const = 0;

@@ -14,6 +14,11 @@ struct FatalStop {
   std::source_location where;
 };
 
+// The source file of `where` relative to the repository ("src/problem/move.cpp"), however
+// the compiler spelled it: the build machine's directories are no one else's business. A
+// file outside the repository keeps its full name.
+[[nodiscard]] const char* source_path(const std::source_location& where) noexcept;
+
 [[noreturn]] void fatal(std::string message,
                         std::source_location where = std::source_location::current());
 

@@ -73,6 +73,16 @@ Xoshiro128pp Xoshiro128pp::from_seed_bytes(const std::array<std::uint8_t, 16>& b
   return Xoshiro128pp(s);
 }
 
+std::uint64_t seed_from_entropy() {
+  std::array<std::uint8_t, 8> bytes{};
+  if (const int err = fill_from_os(bytes); err != 0) {
+    fatal("from_entropy failed: " + std::generic_category().message(err));
+  }
+  std::uint64_t seed = 0;
+  for (std::uint8_t b : bytes) seed = seed << 8 | b;
+  return seed;
+}
+
 Xoshiro128pp Xoshiro128pp::from_entropy() {
   std::array<std::uint8_t, 16> bytes{};
   if (const int err = fill_from_os(bytes); err != 0) {

@@ -17,6 +17,10 @@ namespace kestrum {
 // signal interrupts. Returns 0, or the errno of the failure.
 [[nodiscard]] int fill_from_os(std::span<std::uint8_t> bytes) noexcept;
 
+// A 64-bit seed from the operating system's randomness, for a call given no seed; a failure
+// stops as Xoshiro128pp::from_entropy does.
+[[nodiscard]] std::uint64_t seed_from_entropy();
+
 // xoshiro128++ over four 32-bit state words. A plain value: copying it copies the state, so
 // the copy continues the same sequence independently of the original.
 class Xoshiro128pp {

@@ -1,6 +1,7 @@
-// The stop criteria: constructors and the six operations, one switch each in tag order.
+// The stop criteria: constructors and the seven operations, one switch each in tag order.
 #include "termination/termination_function.hpp"
 
+#include <algorithm>
 #include <type_traits>
 #include <utility>
 
@@ -53,6 +54,20 @@ TerminationFunction TerminationFunction::no_improve(Word iter_without_imp) {
   return TerminationFunction(NoImprove{true, true, iter_without_imp, 0, kResetScore});
 }
 
+TerminationFunction TerminationFunction::time_limit(double seconds) {
+  return TerminationFunction(TimeLimit{seconds, limit_ns_of(seconds), now()});
+}
+
+std::uint64_t TerminationFunction::limit_ns_of(double seconds) noexcept {
+  // 2^64 is exact in a double; anything at or above it (inf included) saturates. The
+  // negation also sends a NaN to 0, though callers never pass one.
+  constexpr double kTwoTo64 = 18446744073709551616.0;
+  const double ns = seconds * 1e9;
+  if (!(ns > 0.0)) return 0;
+  if (ns >= kTwoTo64) return std::numeric_limits<std::uint64_t>::max();
+  return static_cast<std::uint64_t>(ns);
+}
+
 bool TerminationFunction::keep_running() const {
   switch (tag()) {
     case Tag::kAlwaysTrue:
@@ -84,6 +99,11 @@ bool TerminationFunction::keep_running() const {
       return std::get<MustImprove>(kind_).running;
     case Tag::kNoImprove:
       return std::get<NoImprove>(kind_).running;
+    case Tag::kTimeLimit: {
+      // Strict, as max_sec: time_limit(0) stops before the first step.
+      const auto& c = std::get<TimeLimit>(kind_);
+      return elapsed_ns(c.start, now()) < c.limit_ns;
+    }
   }
   return true;  // unreachable: the switch covers every tag
 }
@@ -119,6 +139,9 @@ void TerminationFunction::init() {
       c.best_score = reset_score(c.minimize);
       return;
     }
+    case Tag::kTimeLimit:
+      std::get<TimeLimit>(kind_).start = now();
+      return;
   }
 }
 
@@ -143,6 +166,7 @@ bool TerminationFunction::check_variable(std::int32_t variable) const {
       return false;
     case Tag::kMustImprove:
     case Tag::kNoImprove:
+    case Tag::kTimeLimit:
       return true;
   }
   return true;  // unreachable: the switch covers every tag
@@ -154,6 +178,7 @@ void TerminationFunction::check_new_variable(double score) {
     case Tag::kMaxIterations:
     case Tag::kMaxSec:
     case Tag::kMinTemp:
+    case Tag::kTimeLimit:
       return;
     case Tag::kMultiCritAnd:
       // Every child sees every score: no early stop here.
@@ -209,6 +234,7 @@ void TerminationFunction::iteration_done() {
       return;
     case Tag::kMustImprove:
     case Tag::kNoImprove:
+    case Tag::kTimeLimit:
       return;
   }
 }
@@ -219,6 +245,7 @@ void TerminationFunction::set_goal(bool minimize) {
     case Tag::kMaxIterations:
     case Tag::kMaxSec:  // deliberately no init: the clock keeps its start instant
     case Tag::kMinTemp:
+    case Tag::kTimeLimit:
       return;
     case Tag::kMultiCritAnd:
       for (auto& child : std::get<MultiCritAnd>(kind_).children) child.set_goal(minimize);
@@ -237,6 +264,44 @@ void TerminationFunction::set_goal(bool minimize) {
   }
 }
 
+Budget TerminationFunction::budget() const {
+  switch (tag()) {
+    case Tag::kAlwaysTrue:
+    case Tag::kMinTemp:
+    case Tag::kMustImprove:
+    case Tag::kNoImprove:
+      return {};
+    case Tag::kMaxIterations:
+      return {std::get<MaxIterations>(kind_).max_iterations, std::nullopt};
+    case Tag::kMaxSec:
+      return {std::nullopt, static_cast<double>(std::get<MaxSec>(kind_).max_sec)};
+    case Tag::kTimeLimit:
+      return {std::nullopt, std::get<TimeLimit>(kind_).seconds};
+    case Tag::kMultiCritAnd: {
+      Budget b;
+      for (const auto& child : std::get<MultiCritAnd>(kind_).children) {
+        const Budget c = child.budget();
+        if (c.iterations && (!b.iterations || *c.iterations < *b.iterations)) b.iterations = c.iterations;
+        if (c.seconds && (!b.seconds || *c.seconds < *b.seconds)) b.seconds = c.seconds;
+      }
+      return b;
+    }
+    case Tag::kMultiCritOr: {
+      // An empty or stops before the first step, but has no bound to show.
+      const auto& children = std::get<MultiCritOr>(kind_).children;
+      if (children.empty()) return {};
+      Budget b = children.front().budget();
+      for (const auto& child : children) {
+        const Budget c = child.budget();
+        b.iterations = b.iterations && c.iterations ? std::max(b.iterations, c.iterations) : std::nullopt;
+        b.seconds = b.seconds && c.seconds ? std::max(b.seconds, c.seconds) : std::nullopt;
+      }
+      return b;
+    }
+  }
+  return {};  // unreachable: the switch covers every tag
+}
+
 std::vector<TerminationFunction>* TerminationFunction::children_if_combination() {
   switch (tag()) {
     case Tag::kAlwaysTrue:
@@ -245,6 +310,7 @@ std::vector<TerminationFunction>* TerminationFunction::children_if_combination()
     case Tag::kMinTemp:
     case Tag::kMustImprove:
     case Tag::kNoImprove:
+    case Tag::kTimeLimit:
       return nullptr;
     case Tag::kMultiCritAnd:
       return &std::get<MultiCritAnd>(kind_).children;
@@ -274,7 +340,7 @@ TerminationFunction::~TerminationFunction() {
 template <Tag T, class Alternative>
 constexpr bool kTagIs = std::is_same_v<
     std::variant_alternative_t<static_cast<std::size_t>(T), TerminationFunction::Kind>, Alternative>;
-static_assert(std::variant_size_v<TerminationFunction::Kind> == 8);
+static_assert(std::variant_size_v<TerminationFunction::Kind> == 9);
 static_assert(kTagIs<Tag::kAlwaysTrue, TerminationFunction::AlwaysTrue> &&
               kTagIs<Tag::kMaxIterations, TerminationFunction::MaxIterations> &&
               kTagIs<Tag::kMaxSec, TerminationFunction::MaxSec> &&
@@ -282,6 +348,7 @@ static_assert(kTagIs<Tag::kAlwaysTrue, TerminationFunction::AlwaysTrue> &&
               kTagIs<Tag::kMultiCritAnd, TerminationFunction::MultiCritAnd> &&
               kTagIs<Tag::kMultiCritOr, TerminationFunction::MultiCritOr> &&
               kTagIs<Tag::kMustImprove, TerminationFunction::MustImprove> &&
-              kTagIs<Tag::kNoImprove, TerminationFunction::NoImprove>);
+              kTagIs<Tag::kNoImprove, TerminationFunction::NoImprove> &&
+              kTagIs<Tag::kTimeLimit, TerminationFunction::TimeLimit>);
 
 }  // namespace kestrum

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -18,6 +19,15 @@ namespace kestrum {
 // iteration_done plus check_new_variable (a score) or check_variable (a temperature).
 // Copying copies all run state; a combination holds its children by value, so a copy is
 // deep and never shares state with the original.
+// The most a criterion lets one run go on, in each measure it bounds: a run stops by the
+// time `iterations` iterations are done or `seconds` have passed (each absent when the
+// criterion sets no such bound). For progress reports; no search reads it.
+struct Budget {
+  std::optional<Word> iterations;
+  std::optional<double> seconds;
+  friend bool operator==(const Budget&, const Budget&) = default;
+};
+
 class TerminationFunction {
  public:
   // The best-score reset value: the largest finite double, not infinity, so that a first
@@ -36,6 +46,15 @@ class TerminationFunction {
     std::uint64_t max_sec = 0;  // whole seconds
     Instant start;              // taken at construction and again by every init
     friend bool operator==(const MaxSec&, const MaxSec&) = default;
+  };
+  // Fractional seconds. `limit_ns` is `seconds` in nanoseconds, rounded down and saturated
+  // at 2^64 - 1 (about 584 years, so +inf never stops); it is derived, kept only so the
+  // check before every step is one integer compare.
+  struct TimeLimit {
+    double seconds = 0.0;
+    std::uint64_t limit_ns = 0;
+    Instant start;  // taken at construction and again by every init
+    friend bool operator==(const TimeLimit&, const TimeLimit&) = default;
   };
   struct MinTemp {
     std::int32_t min_temp = 0;
@@ -74,10 +93,11 @@ class TerminationFunction {
     kMultiCritOr = 5,
     kMustImprove = 6,
     kNoImprove = 7,
+    kTimeLimit = 8,
   };
 
   using Kind = std::variant<AlwaysTrue, MaxIterations, MaxSec, MinTemp, MultiCritAnd,
-                            MultiCritOr, MustImprove, NoImprove>;
+                            MultiCritOr, MustImprove, NoImprove, TimeLimit>;
 
   // Builds a criterion with the given state as is (restoring a saved criterion).
   explicit TerminationFunction(Kind kind) : kind_(std::move(kind)) {}
@@ -98,8 +118,13 @@ class TerminationFunction {
   [[nodiscard]] static TerminationFunction multi_crit_or(std::vector<TerminationFunction> vec);
   [[nodiscard]] static TerminationFunction must_improve();
   [[nodiscard]] static TerminationFunction no_improve(Word iter_without_imp);
+  // `seconds` is neither negative nor NaN (the caller checks); the start instant is the
+  // clock at construction, as for max_sec.
+  [[nodiscard]] static TerminationFunction time_limit(double seconds);
+  // `seconds` in whole nanoseconds, rounded down, saturated at 2^64 - 1.
+  [[nodiscard]] static std::uint64_t limit_ns_of(double seconds) noexcept;
 
-  // True = go on. Changes nothing, allocates nothing; only max_sec reads the clock.
+  // True = go on. Changes nothing, allocates nothing; only max_sec and time_limit read the clock.
   [[nodiscard]] bool keep_running() const;
   // Re-arms the criterion for a new run.
   void init();
@@ -110,6 +135,10 @@ class TerminationFunction {
   void iteration_done();
   // Sets the direction; the improvement criteria are re-armed, the others untouched.
   void set_goal(bool minimize);
+  // max_iterations, max_sec and time_limit bound a run; an and-combination stops at the
+  // first of its children's bounds, an or-combination only at the last, so it has a bound
+  // in a measure only when every child has one in it.
+  [[nodiscard]] Budget budget() const;
 
   [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
   [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }

@@ -24,7 +24,8 @@ const std::vector<TF>* children_of(const TF& t) {
     case Tag::kMaxSec:
     case Tag::kMinTemp:
     case Tag::kMustImprove:
-    case Tag::kNoImprove: return nullptr;
+    case Tag::kNoImprove:
+    case Tag::kTimeLimit: return nullptr;
     case Tag::kMultiCritAnd: return &std::get<TF::MultiCritAnd>(t.kind()).children;
     case Tag::kMultiCritOr: return &std::get<TF::MultiCritOr>(t.kind()).children;
   }
@@ -65,6 +66,13 @@ void write_fields(ByteWriter& w, const TF& t) {
       w.u32(m.iter_without_imp);
       w.u32(m.non_improvement_count);
       return w.f64(m.best_score);
+    }
+    case Tag::kTimeLimit: {
+      // The limit in nanoseconds is derived from the seconds and not written.
+      const TF::TimeLimit& m = std::get<TF::TimeLimit>(kind);
+      w.f64(m.seconds);
+      w.i64(m.start.seconds);
+      return w.u32(m.start.nanos);
     }
   }
   unknown_tag("criterion", t.tag());
@@ -130,6 +138,17 @@ std::optional<TF> read_fields(ByteReader& r, std::vector<OpenCombination>& open)
       m.iter_without_imp = r.u32();
       m.non_improvement_count = r.u32();
       m.best_score = r.f64();
+      return TF(m);
+    }
+    case Tag::kTimeLimit: {
+      TF::TimeLimit m;
+      m.seconds = r.f64();
+      // Written as a positive test so that a NaN is refused too.
+      if (!(m.seconds >= 0.0)) malformed("a time limit is negative or NaN");
+      m.limit_ns = TF::limit_ns_of(m.seconds);
+      m.start.seconds = r.i64();
+      m.start.nanos = r.u32();
+      if (m.start.nanos >= kNanosPerSecond) malformed("a start instant has nanoseconds above 999999999");
       return TF(m);
     }
   }

@@ -1,10 +1,14 @@
-// Tests of ArrayProblem: construction, delegation, reset, best snapshots, hashing and n = 0.
+// Tests of ArrayProblem: construction, delegation, reset, random starts, best snapshots, hashing
+// and n = 0.
 #include "problem/array_problem.hpp"
 
 #include <gtest/gtest.h>
 
 #include "fatal_message.hpp"
+#include "problem/permutation.hpp"
 
+#include <algorithm>
+#include <map>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -72,6 +76,46 @@ TEST(ArrayProblem, SetSeedRestartsTheSequence) {
   p.set_seed(0);
   EXPECT_EQ(p.get_mov(), (Move{4, 6}));
   EXPECT_EQ(p.get_mov(), (Move{2, 8}));
+}
+
+TEST(ArrayProblem, ShuffleIsAFreshRandomStartFromItsSeedAlone) {
+  const Evaluation items = Evaluation::empty_bins(std::vector<double>(50, 1.0), 3.0);
+  ArrayProblem p(MoveType::swap(5), items);
+  ArrayProblem q(MoveType::swap(6), items);
+  const Move first = ArrayProblem(MoveType::swap(5), items).get_mov();
+  p.shuffle(11);
+  q.do_mov(Move{0, 1});
+  q.shuffle(11);
+  const std::vector<Word> s = as_vector(p.solution());
+  EXPECT_EQ(s, as_vector(q.solution()));  // neither the move type nor the old solution matters
+  EXPECT_EQ(as_vector(p.best_solution()), s);
+  EXPECT_TRUE(std::is_permutation(s.begin(), s.end(), iota_array(50).begin()));
+  EXPECT_NE(s, iota_array(50));
+  p.shuffle(12);
+  EXPECT_NE(as_vector(p.solution()), s);
+  EXPECT_EQ(p.get_mov(), first);  // the generator was not drawn from
+}
+
+TEST(ArrayProblem, ShuffleDrawsEveryPermutationEquallyOften) {
+  // 24 permutations of 4 over 24000 seeds: about 1000 each, with a standard deviation of
+  // about 31. A biased shuffle (drawing from 0..k-1 instead of 0..k, or from the whole
+  // array) misses some permutations entirely or doubles others.
+  std::map<std::vector<Word>, int> counts;
+  std::vector<Word> s(4);
+  for (std::uint64_t seed = 0; seed < 24000; ++seed) {
+    random_permutation(s, seed);
+    ++counts[s];
+  }
+  ASSERT_EQ(counts.size(), 24U);
+  for (const auto& [permutation, count] : counts) {
+    EXPECT_GT(count, 850);
+    EXPECT_LT(count, 1150);
+  }
+  std::vector<Word> none;
+  random_permutation(none, 3);  // sizes 0 and 1 draw nothing
+  std::vector<Word> one(1, 7);
+  random_permutation(one, 3);
+  EXPECT_EQ(one, std::vector<Word>{0});
 }
 
 TEST(ArrayProblem, SetBestTakesASnapshot) {

@@ -18,6 +18,7 @@
 
 #include "local_search/local_search.hpp"
 #include "problem/array_problem.hpp"
+#include "problem/permutation.hpp"
 #include "support/siphash.hpp"
 
 namespace kestrum::testing_support {
@@ -83,6 +84,10 @@ class ScoredProblem final : public Problem {
     solution = identity(solution.size());
     best = solution;
   }
+  void shuffle(std::uint64_t seed) override {
+    random_permutation(solution, seed);
+    best = solution;
+  }
   void set_best() override {
     best = solution;
     ++set_best_calls;
@@ -131,6 +136,7 @@ class GenericView final : public Problem {
   [[nodiscard]] double delta_eval(Move m, const MoveType* t) override { return inner_.delta_eval(m, t); }
   [[nodiscard]] double eval() const override { return inner_.eval(); }
   void reset() override { inner_.reset(); }
+  void shuffle(std::uint64_t seed) override { inner_.shuffle(seed); }
   void set_best() override { inner_.set_best(); }
   [[nodiscard]] std::uint64_t hash() const override { return inner_.hash(); }
   [[nodiscard]] const MoveType& get_move_type() const override { return inner_.get_move_type(); }

@@ -188,6 +188,85 @@ TEST(MaxSecClockTest, StartsAtConstructionAndOnlyInitRestartsIt) {
   EXPECT_FALSE(t.keep_running());
 }
 
+// keep_running of time_limit against the fake clock, `ns` after init (negative: clock behind).
+struct FractionalCase {
+  const char* name;
+  double seconds;
+  std::int64_t ns;
+  bool expected;
+};
+class TimeLimitTest : public testing::TestWithParam<FractionalCase> {};
+
+TEST_P(TimeLimitTest, FractionsOfASecond) {
+  FakeClock clock({1000, 500'000'000});
+  TF t = TF::time_limit(GetParam().seconds);
+  t.init();
+  if (GetParam().ns >= 0) clock.advance_ns(static_cast<std::uint64_t>(GetParam().ns));
+  else clock.set({999, 0});
+  EXPECT_EQ(t.keep_running(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TimeLimitTest, testing::Values(
+    FractionalCase{"ZeroAtOnce", 0.0, 0, false},
+    FractionalCase{"NegativeZeroAtOnce", -0.0, 0, false},
+    FractionalCase{"HalfJustBefore", 0.5, 499'999'999, true},
+    FractionalCase{"HalfExactly", 0.5, 500'000'000, false},
+    FractionalCase{"AcrossTheSecond", 1.25, 1'249'999'999, true},
+    FractionalCase{"AcrossTheSecondExactly", 1.25, 1'250'000'000, false},
+    FractionalCase{"OneNanosecond", 1e-9, 0, true},
+    FractionalCase{"BelowANanosecond", 1e-10, 0, false},
+    FractionalCase{"InfinityNeverStops", kInf, INT64_MAX, true},
+    FractionalCase{"HugeNeverStops", 1e300, INT64_MAX, true},
+    FractionalCase{"ClockBehindIsZero", 0.25, -1, true}), kName);
+
+TEST(TimeLimitTest, LimitInNanosecondsRoundsDownAndSaturates) {
+  EXPECT_EQ(TF::limit_ns_of(0.0), 0u);
+  EXPECT_EQ(TF::limit_ns_of(-1.0), 0u);
+  EXPECT_EQ(TF::limit_ns_of(kNaN), 0u);
+  EXPECT_EQ(TF::limit_ns_of(1.5), 1'500'000'000u);
+  EXPECT_EQ(TF::limit_ns_of(2.5e-9), 2u);
+  EXPECT_EQ(TF::limit_ns_of(18446744073.709551616), UINT64_MAX);  // 2^64 ns
+  EXPECT_EQ(TF::limit_ns_of(kInf), UINT64_MAX);
+}
+
+TEST(TimeLimitTest, CombinesAndRestartsLikeMaxSec) {
+  FakeClock clock({0, 0});
+  TF t = all(TF::max_iterations(100), any(TF::time_limit(0.75), TF::max_sec(0)));
+  clock.advance_ns(1'000'000'000);
+  t.set_goal(true);  // no init: the clock keeps its start
+  EXPECT_FALSE(t.keep_running());
+  t.init();
+  clock.advance_ns(749'999'999);
+  EXPECT_TRUE(t.keep_running());
+  t.check_new_variable(1.0);  // scores, iterations and temperatures do not touch it
+  t.iteration_done();
+  EXPECT_TRUE(t.check_variable(kI32Min));
+  clock.advance_ns(1);
+  EXPECT_FALSE(t.keep_running());
+}
+
+// The bounds a progress report can show: and takes the least, or only what every child bounds.
+struct BudgetCase {
+  const char* name;
+  TF criterion;
+  Budget expected;
+};
+class BudgetTest : public testing::TestWithParam<BudgetCase> {};
+
+TEST_P(BudgetTest, BoundsOfARun) { EXPECT_EQ(GetParam().criterion.budget(), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(Table, BudgetTest, testing::Values(
+    BudgetCase{"Unbounded", all(TF::always_true(), TF::no_improve(3), TF::must_improve(), TF::min_temp(1)), {}},
+    BudgetCase{"Iterations", TF::max_iterations(7), {7u, std::nullopt}},
+    BudgetCase{"WholeSeconds", TF::max_sec(3), {std::nullopt, 3.0}},
+    BudgetCase{"Fractional", TF::time_limit(0.5), {std::nullopt, 0.5}},
+    BudgetCase{"AndTakesTheLeast", all(TF::max_iterations(9), TF::time_limit(2.5), TF::max_iterations(4), TF::max_sec(2)), {4u, 2.0}},
+    BudgetCase{"AndIgnoresTheUnbounded", all(TF::no_improve(1), TF::max_iterations(9)), {9u, std::nullopt}},
+    BudgetCase{"OrTakesTheMost", any(TF::max_iterations(9), TF::max_iterations(4)), {9u, std::nullopt}},
+    BudgetCase{"OrNeedsEveryChild", any(TF::max_iterations(9), TF::time_limit(1.0)), {}},
+    BudgetCase{"OrOfAnds", any(all(TF::max_iterations(5), TF::time_limit(1.0)), TF::time_limit(0.25)), {std::nullopt, 1.0}},
+    BudgetCase{"EmptyOr", any(), {}}), kName);
+
 TEST(GoalTest, SetGoalRearmsImprovementCriteriaAndInitKeepsTheirDirection) {
   TF t = all(TF::must_improve(), TF::no_improve(1), TF::max_iterations(2));
   for (double s : {1.0, 2.0, 3.0}) t.check_new_variable(s);

@@ -44,7 +44,7 @@ TEST(TerminationState, EveryKindRoundTripsWithItsRunState) {
   TF must = TF::must_improve();
   must.check_new_variable(4.0);
   const TF all = TF::multi_crit_or(
-      {TF::always_true(), counted, TF::max_sec(7), TF::min_temp(-4),
+      {TF::always_true(), counted, TF::max_sec(7), TF::min_temp(-4), TF::time_limit(0.25),
        TF::multi_crit_and({improving, must, TF::multi_crit_or({})}), TF::multi_crit_and({})});
   const Bytes bytes = saved(all);
   EXPECT_EQ(loaded(bytes), all);
@@ -76,12 +76,34 @@ TEST(TerminationState, DepthIsCappedOnBothSides) {
 }
 
 TEST(TerminationState, ForgedCountsAndTagsAreRefused) {
-  EXPECT_EQ(reason_of(Bytes{8}, read_criterion), "criterion tag 8 is unknown");
+  EXPECT_EQ(reason_of(Bytes{9}, read_criterion), "criterion tag 9 is unknown");
   // and() of two children whose second, a max_iterations, is cut short.
   EXPECT_EQ(reason_of(Bytes{4, 2, 0, 0, 0, 0, 0, 0, 0, 0, 1}, read_criterion), "the state ends early");
   EXPECT_EQ(reason_of(Bytes{4, 3, 0, 0, 0, 0, 0, 0, 0, 0}, read_criterion), "a length of 3 does not fit in the 1 bytes left");
   EXPECT_EQ(reason_of(Bytes{4, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, read_criterion),
             "a length of 18446744073709551615 does not fit in the 0 bytes left");
+}
+
+TEST(TerminationState, TimeLimitKeepsItsSecondsAndStartAndDerivesTheRest) {
+  FakeClock clock({12, 345});
+  const TF t = TF::time_limit(1.5);
+  // tag 8, the seconds (f64), then the start instant (i64 seconds, u32 nanoseconds)
+  Bytes expected{8, 0, 0, 0, 0, 0, 0, 0xf8, 0x3f, 12, 0, 0, 0, 0, 0, 0, 0, 0x59, 0x01, 0, 0};
+  EXPECT_EQ(saved(t), expected);
+  const TF back = loaded(expected);
+  EXPECT_EQ(std::get<TF::TimeLimit>(back.kind()).limit_ns, 1'500'000'000u);
+  EXPECT_EQ(back, t);
+
+  Bytes negative = expected;
+  negative[8] = 0xbf;  // -1.5
+  EXPECT_EQ(reason_of(negative, read_criterion), "a time limit is negative or NaN");
+  Bytes nan = expected;
+  nan[7] = 0xf8;
+  nan[8] = 0x7f;  // a quiet NaN
+  EXPECT_EQ(reason_of(nan, read_criterion), "a time limit is negative or NaN");
+  Bytes late = expected;
+  late[17] = 0xff, late[18] = 0xff, late[19] = 0xff, late[20] = 0xff;
+  EXPECT_EQ(reason_of(late, read_criterion), "a start instant has nanoseconds above 999999999");
 }
 
 // Deep enough that dropping it by recursion would exhaust an 8 MiB stack (a few frames per

@@ -61,7 +61,8 @@ class TestShapes:
 
     def test_module_function(self):
         assert kestrum.__all__[-1] == "benchmark"
-        assert kestrum.benchmark.__text_signature__ == "(algorithms, problems, termination_function=None, runs=None, seeds=None)"
+        assert kestrum.benchmark.__text_signature__ == (
+            "(algorithms, problems, termination_function=None, runs=None, seeds=None, *, random_starts=False)")
         assert kestrum.benchmark.__module__ == "kestrum"
 
 
@@ -85,6 +86,42 @@ class TestRuns:
         alone = cold_sa(q).run()
         (logs,) = kestrum.benchmark([cold_sa()], [tour(4)], seeds=[11])[0]
         assert ref.scores(logs[0]) == ref.scores(alone)
+
+
+class TestRandomStarts:
+    def test_each_run_starts_from_its_seeds_shuffle(self):
+        p = tour(3, n=12)
+        (logs,) = kestrum.benchmark([sd()], [p], seeds=[4, 5, 4], random_starts=True)[0]
+        for seed, log in zip([4, 5, 4], logs):
+            q = tour(3, n=12)
+            q.shuffle(seed)
+            assert log[0][1] == q.eval()
+        assert ref.scores(logs[0]) == ref.scores(logs[2]) != ref.scores(logs[1])
+
+    def test_deterministic_search_gives_different_results_per_seed(self):
+        (logs,) = kestrum.benchmark([sd()], [tour(5, n=14)], runs=6, random_starts=True)[0]
+        assert len({log[0][1] for log in logs}) > 1
+        (same,) = kestrum.benchmark([sd()], [tour(5, n=14)], runs=6)[0]
+        assert len({log[0][1] for log in same}) == 1
+
+    @pytest.mark.parametrize("value", [False, None])
+    def test_false_or_none_is_the_identity(self, value):
+        (logs,) = kestrum.benchmark([sd()], [tour(3)], runs=1, random_starts=value)[0]
+        assert logs[0][0][1] == tour(3).eval()
+
+    @pytest.mark.parametrize(
+        "kwargs, message",
+        [
+            ({"random_starts": 1}, "argument 'random_starts': 'int' object cannot be converted to 'PyBool'"),
+            ({"random_start": True}, "benchmark() got an unexpected keyword argument 'random_start'"),
+        ],
+    )
+    def test_argument_errors(self, capfd, kwargs, message):
+        with pytest.raises(TypeError) as err:
+            kestrum.benchmark([sd()], [tour()], **kwargs)
+        assert str(err.value) == message
+        assert capfd.readouterr().out == ""
+
 
 
 class TestStateLeftBehind:

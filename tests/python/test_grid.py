@@ -101,6 +101,18 @@ class TestSameAsBenchmark:
         assert nested_rows(got) == nested_rows(expected)
         assert [len(log) for log in got[1][0]] == [5, 5, 5]  # start row, 3 steps, final row
 
+    @pytest.mark.parametrize("executor", ["process_pool", "threads"])
+    def test_random_starts_match_benchmark(self, request, executor):
+        ps = problems()
+        algs = searches(ps[0])[:2]
+        crit = T.max_iterations(25)
+        where = "threads" if executor == "threads" else request.getfixturevalue(executor)
+        got = grid(algs, ps, SEEDS, crit, executor=where, progress=False, random_starts=True)
+        expected = kestrum.benchmark(algs, ps, crit, seeds=SEEDS, random_starts=True)
+        assert nested_rows(got) == nested_rows(expected)
+        # A deterministic descent now starts differently for each seed.
+        assert len({log[0][1] for log in got[0][0]}) == len(SEEDS)
+
     def test_given_objects_are_left_alone(self, threads):
         ps = problems()
         algs = searches(ps[1])
@@ -127,6 +139,7 @@ class TestShapes:
             (dict(seeds=[-1]), OverflowError, "seed -1 is out of range: seeds are 0 to 2**64 - 1"),
             (dict(seeds=[1.0]), TypeError, "'float' object cannot be interpreted as an integer"),
             (dict(seeds="12"), TypeError, "seeds must be a sequence of int, not str"),
+            (dict(random_starts=1), TypeError, "random_starts must be True or False, not int"),
             (dict(algorithms="ab"), TypeError, "algorithms must be a sequence of LocalSearch, not str"),
             (dict(problems=[5]), TypeError, "problems[0] is a int, not a Problem"),
             (dict(termination_function=5), TypeError, "termination_function is a int, not a Termination"),

@@ -53,6 +53,7 @@ U64_SITES = {
     "MoveType.reverse(seed)": (lambda v: M.reverse(seed=v), "seed"),
     "MoveType.swap_tsp(seed)": (lambda v: M.swap_tsp(v), "seed"),
     "Problem.set_seed(seed)": (lambda v: small_problem().set_seed(v), "seed"),
+    "Problem.shuffle(seed)": (lambda v: small_problem().shuffle(v), "seed"),
     "Termination.max_sec(max_sec)": (lambda v: T.max_sec(v), "max_sec"),
     "benchmark(seeds)": (lambda v: kestrum.benchmark([], [], seeds=[1, v]), "seeds"),
 }

@@ -147,7 +147,7 @@ def build_values(d):
     M.multi_neighbor((d.swap,))
     T.max_sec(d.seed), T.always_true(), T.max_iterations(d.temp), T.min_temp(-d.temp)
     T.multi_crit_and(d.criteria), T.multi_crit_or([T.multi_crit_and(d.criteria)] * 3)
-    T.must_improve(), T.no_improve(d.temp)
+    T.must_improve(), T.no_improve(d.temp), T.time_limit(d.alpha)
     Cooling.geometric_cooling(d.alpha), PerTemp.cnst_iter_temp(d.temp)
 
 

@@ -637,3 +637,21 @@ class TestTools:
         assert logs[0] == logs[1]
         err = capsys.readouterr().err
         assert f"best={logs[0][-1][0]:.6g}" in err and "300" in err
+
+    @pytest.mark.parametrize(
+        "criterion, shown",
+        [
+            (Termination.multi_crit_and([Termination.max_iterations(300), Termination.time_limit(60)]), "/300 "),
+            (Termination.multi_crit_or([Termination.time_limit(0.2), Termination.max_sec(0)]), "/0.2 s"),
+        ],
+        ids=["iterations", "seconds"],
+    )
+    def test_bar_has_a_total_when_the_criterion_gives_one(self, capsys, criterion, shown):
+        pytest.importorskip("tqdm")
+        from kestrum_tools import run
+
+        s = build("tabu_search", small_tour(60), True, criterion)
+        assert s.budget in ((300, 60.0), (None, 0.2))
+        run(s, every_seconds=0.0)
+        err = capsys.readouterr().err
+        assert shown in err and "100%" in err

@@ -1,5 +1,8 @@
 """Termination, Cooling and IterationsPerTemp: constructors, converters and their messages."""
 
+import pickle
+from fractions import Fraction
+
 import pytest
 
 import kestrum
@@ -27,6 +30,7 @@ class TestConstructors:
             "multi_crit_or",
             "must_improve",
             "no_improve",
+            "time_limit",
         ]
         assert T.always_true.__text_signature__ == "()"
         assert T.must_improve.__text_signature__ == "()"
@@ -50,6 +54,12 @@ class TestConstructors:
             lambda: T.multi_crit_or((T.max_sec(1), T.multi_crit_and([T.must_improve()]))),
             lambda: T.must_improve(),
             lambda: T.no_improve(0),
+            lambda: T.time_limit(0),
+            lambda: T.time_limit(-0.0),
+            lambda: T.time_limit(0.5),
+            lambda: T.time_limit(float("inf")),
+            lambda: T.time_limit(Fraction(1, 3)),
+            lambda: T.multi_crit_or([T.time_limit(0.25), T.multi_crit_and([T.time_limit(1e300)])]),
         ],
     )
     def test_accepts(self, build):
@@ -86,6 +96,12 @@ class TestRefusals:
             (lambda: T.no_improve(), TypeError, "Termination.no_improve() missing 1 required positional argument: 'iter_without_imp'"),
             (lambda: kestrum.Cooling.geometric_cooling("x"), TypeError, None),
             (lambda: kestrum.IterationsPerTemp.cnst_iter_temp(-1), OverflowError, None),
+            (lambda: T.time_limit(-0.5), ValueError, "seconds must be a number of seconds >= 0, not -0.5"),
+            (lambda: T.time_limit(-float("inf")), ValueError, "seconds must be a number of seconds >= 0, not -inf"),
+            (lambda: T.time_limit(float("nan")), ValueError, "seconds must be a number of seconds >= 0, not nan"),
+            (lambda: T.time_limit("1"), TypeError, "argument 'seconds': must be real number, not str"),
+            (lambda: T.time_limit(), TypeError, "Termination.time_limit() missing 1 required positional argument: 'seconds'"),
+            (lambda: T.time_limit(1, 2), TypeError, "Termination.time_limit() takes 1 positional arguments but 2 were given"),
         ],
         ids=lambda v: None,
     )
@@ -95,3 +111,38 @@ class TestRefusals:
         assert type(err.value) is exc
         if message is not None:
             assert str(err.value) == message
+
+
+class TestTimeLimit:
+    """Fractional seconds, wherever max_sec goes; the times are generous, never asserted tight."""
+
+    def tour_problem(self):
+        points = [((k * 7919) % 101 / 101, (k * 104729) % 103 / 103) for k in range(60)]
+        return kestrum.Problem.array_problem(kestrum.MoveType.reverse(1), kestrum.Evaluation.tsp_from_points(points))
+
+    def test_text_signature(self):
+        assert T.time_limit.__text_signature__ == "(seconds)"
+
+    @pytest.mark.parametrize("combine", [lambda t: t, lambda t: T.multi_crit_and([T.always_true(), t]),
+                                         lambda t: T.multi_crit_or([t, T.max_iterations(0)])],
+                             ids=["alone", "and", "or"])
+    def test_ends_a_search_that_runs_for_ever(self, combine):
+        # Tabu search with a huge list never ends on its own here; only the clock stops it.
+        p = self.tour_problem()
+        log = kestrum.LocalSearch.tabu_search(True, p, combine(T.time_limit(0.2)), 10**6).run()
+        assert 0.2e9 <= log[-1][0] < 30e9
+
+    def test_zero_stops_before_the_first_step_and_each_run_rearms_it(self):
+        p = self.tour_problem()
+        assert kestrum.LocalSearch.tabu_search(True, p, T.time_limit(0)).run()[-1][3] == 0
+        search = kestrum.LocalSearch.tabu_search(True, p, T.time_limit(0.05), 10**6)
+        first, second = search.run(), search.run()
+        assert first[-1][3] > 0 and second[-1][3] > 0
+
+    def test_pickles_and_replaces_criteria_in_benchmark(self):
+        crit = T.multi_crit_and([T.time_limit(0.05), T.no_improve(10**6)])
+        twin = pickle.loads(pickle.dumps(crit))
+        assert twin.__reduce__()[1] == crit.__reduce__()[1]
+        (logs,) = kestrum.benchmark([kestrum.LocalSearch.tabu_search(True, self.tour_problem(), T.max_iterations(1), 10**6)],
+                                    [self.tour_problem()], twin, runs=2)[0]
+        assert all(log[-1][0] >= 0.05e9 for log in logs)
