@@ -34,6 +34,7 @@ TEST(AnnealingBudget, BoundsComeFromIterationsAndSecondsThroughCombinations) {
   const Case cases[] = {
       {"iterations", TF::max_iterations(50), kUnbounded, 50},
       {"seconds", TF::max_sec(3), 3, kUnbounded},
+      {"fractional seconds", TF::time_limit(0.25), 0.25, kUnbounded},
       {"unbounded", TF::always_true(), kUnbounded, kUnbounded},
       {"temperature", TF::min_temp(2), kUnbounded, kUnbounded},
       {"improvement", TF::no_improve(10), kUnbounded, kUnbounded},

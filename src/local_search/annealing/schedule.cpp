@@ -4,10 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <variant>
-#include <vector>
-
-#include "support/tags.hpp"
 
 namespace kestrum::annealing {
 
@@ -16,55 +12,10 @@ double Budget::done(double seconds_done, double iterations_done) const noexcept 
   return std::max(share(seconds_done, seconds), share(iterations_done, iterations));
 }
 
-namespace {
-
-// A criterion that runs while any of its children runs ends at the last of their ends: known
-// only when every child is bounded in the same one dimension.
-Budget last_of(const std::vector<TerminationFunction>& children) {
-  if (children.empty()) return {};
-  Budget out{0.0, 0.0};
-  bool seconds_only = true;
-  bool iterations_only = true;
-  for (const TerminationFunction& child : children) {
-    const Budget b = budget_of(child);
-    seconds_only = seconds_only && b.seconds != kUnbounded && b.iterations == kUnbounded;
-    iterations_only = iterations_only && b.iterations != kUnbounded && b.seconds == kUnbounded;
-    out.seconds = std::max(out.seconds, b.seconds);
-    out.iterations = std::max(out.iterations, b.iterations);
-  }
-  if (seconds_only) return {out.seconds, kUnbounded};
-  if (iterations_only) return {kUnbounded, out.iterations};
-  return {};
-}
-
-}  // namespace
-
 Budget budget_of(const TerminationFunction& criterion) {
-  using Tag = TerminationFunction::Tag;
-  switch (criterion.tag()) {
-    case Tag::kAlwaysTrue:
-    case Tag::kMinTemp:
-    case Tag::kMustImprove:
-    case Tag::kNoImprove:
-      return {};
-    case Tag::kMaxIterations:
-      return {kUnbounded, static_cast<double>(std::get<TerminationFunction::MaxIterations>(criterion.kind()).max_iterations)};
-    case Tag::kMaxSec:
-      return {static_cast<double>(std::get<TerminationFunction::MaxSec>(criterion.kind()).max_sec), kUnbounded};
-    case Tag::kMultiCritAnd: {
-      // Runs while every child runs: ends at the first of their ends.
-      Budget out;
-      for (const TerminationFunction& child : std::get<TerminationFunction::MultiCritAnd>(criterion.kind()).children) {
-        const Budget b = budget_of(child);
-        out.seconds = std::min(out.seconds, b.seconds);
-        out.iterations = std::min(out.iterations, b.iterations);
-      }
-      return out;
-    }
-    case Tag::kMultiCritOr:
-      return last_of(std::get<TerminationFunction::MultiCritOr>(criterion.kind()).children);
-  }
-  unknown_tag("criterion", criterion.tag());
+  const kestrum::Budget bound = criterion.budget();
+  return {bound.seconds.value_or(kUnbounded),
+          bound.iterations ? static_cast<double>(*bound.iterations) : kUnbounded};
 }
 
 double half_acceptance_temperature(std::span<const double> worsening) {

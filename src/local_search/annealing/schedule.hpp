@@ -26,11 +26,9 @@ struct Budget {
   [[nodiscard]] double done(double seconds_done, double iterations_done) const noexcept;
 };
 
-// max_iterations and max_sec give their bound. An "and" runs while all its children run, so
-// it ends at the first of their bounds; an "or" runs while any of them runs, so it ends at the
-// last, which is known when its children are all bounded in seconds only (or all in
-// iterations only). Everything else (a temperature or improvement criterion, an "or" mixing
-// seconds and iterations) says nothing about the length of a run.
+// The criterion's bounds (TerminationFunction::budget) as the schedule reads them: an "and"
+// ends at the first of its children's bounds, an "or" at the last, in each measure all its
+// children bound; a temperature or improvement criterion says nothing about a run's length.
 [[nodiscard]] Budget budget_of(const TerminationFunction& criterion);
 
 // The temperature T at which the mean of e^(-d/T) over the worsening deltas d (finite and
