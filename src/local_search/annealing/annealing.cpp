@@ -108,7 +108,7 @@ RunLog Annealing::run(bool log) {
   std::optional<AcceptanceRng> seeded;
   if (params_.seed) seeded.emplace(AcceptanceRng::from_seed(*params_.seed));
   AcceptanceRng& rng = seeded ? *seeded : AcceptanceRng::thread();
-  auto locked = problem_.lock();
+  auto locked = lock_problem_for_run();
   Problem& problem = *locked;
   RunRecorder rows;
   const double score = problem.eval();
