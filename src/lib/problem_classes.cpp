@@ -344,6 +344,7 @@ const char* kind_name(Evaluation::Tag tag) {
     case Tag::kQap: return "qap";
     case Tag::kTspPoints: return "tsp_points";
     case Tag::kCustom: return "custom";
+    case Tag::kBinPacking: return "bin_packing";
   }
   unknown_tag("evaluation", tag);
 }
@@ -356,6 +357,7 @@ std::optional<bool> symmetric_of(const Evaluation& e) {
     case Tag::kEmptyBins:
     case Tag::kEmptySpace:
     case Tag::kEmptySpaceExp:
+    case Tag::kBinPacking:
     case Tag::kCustom: return std::nullopt;
     case Tag::kTsp: return std::get<Tsp>(e.kind()).symmetric;
     case Tag::kQap: return std::get<Qap>(e.kind()).symmetric;
