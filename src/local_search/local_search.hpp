@@ -26,6 +26,7 @@ enum class SearchTag : std::uint8_t {
   kTabuSearch = 2,
   kVns = 3,
   kIteratedLocalSearch = 4,
+  kRobustTabuSearch = 5,
 };
 
 // A search saved as far as its own lock allows: its tag, direction, criterion and own fields

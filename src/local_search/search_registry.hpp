@@ -7,6 +7,7 @@
 
 #include "local_search/iterated_local_search/iterated_local_search.hpp"
 #include "local_search/local_search.hpp"
+#include "local_search/robust_tabu_search/robust_tabu_search.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "local_search/steepest_descent/steepest_descent.hpp"
 #include "local_search/tabu_search/tabu_search.hpp"
@@ -41,7 +42,8 @@ using Searches = SearchList<
     SimulatedAnnealing,
     TabuSearch,
     VariableNeighborhood,
-    IteratedLocalSearch>;
+    IteratedLocalSearch,
+    RobustTabuSearch>;
 
 inline constexpr std::size_t kSearchTags = Searches::kSize;
 

@@ -176,6 +176,8 @@ class TestLocalSearch:
             return annealing(problem, T.max_iterations(150), minimize=False, seed=3)
         if name == "tabu":
             return LS.tabu_search(True, problem, T.no_improve(9), 3)
+        if name == "robust":
+            return LS.robust_tabu_search(False, problem, T.max_iterations(40), tenure=(1, 4), aspiration=20, seed=6)
         return LS.vns(True, problem, T.max_iterations(30))
 
     def problem_for(self, name):
@@ -183,7 +185,7 @@ class TestLocalSearch:
         return P.array_problem(move, tour_eval(n=10))
 
     @pytest.mark.parametrize("trip", ROUND_TRIPS)
-    @pytest.mark.parametrize("name", ["sd", "sa", "tabu", "vns"])
+    @pytest.mark.parametrize("name", ["sd", "sa", "tabu", "vns", "robust"])
     def test_restored_search_runs_as_the_original(self, name, trip):
         s = self.configured(name, self.problem_for(name))
         s.run()  # VNS now stands in a later neighbourhood, annealing at a cooled temperature

@@ -50,6 +50,8 @@ PRELUDE = textwrap.dedent(
             return LocalSearch.vns(True, p, t)
         if kind == "iterated_local_search":
             return LocalSearch.iterated_local_search(True, p, t, seed=1)
+        if kind == "robust_tabu_search":
+            return LocalSearch.robust_tabu_search(True, p, t, seed=1)
         return LocalSearch.simulated_annealing(
             1000, True, p, t, Cooling.geometric_cooling(0.999), IterationsPerTemp.cnst_iter_temp(1000))
 
@@ -78,6 +80,8 @@ PRELUDE = textwrap.dedent(
     def long_search(kind):
         # A search of `kind` that runs until stopped, on a tour long enough for steps to take a while.
         p = tour(1500 if kind in ("steepest_descent", "vns") else 300)
+        if kind == "robust_tabu_search":
+            p.set_move_type(MoveType.swap(1))
         if kind == "vns":
             p.set_move_type(MoveType.multi_neighbor([MoveType.swap(1), MoveType.reverse(1)]))
         return p, search(kind, p, Termination.always_true())
@@ -114,7 +118,8 @@ AFTER_STOP = """
 """
 
 
-@pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "iterated_local_search"])
+@pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "iterated_local_search",
+                                  "robust_tabu_search"])
 class TestSigintDuringRun:
     def test_each_search_stops_when_told_and_keeps_its_best(self, kind):
         body = f"""
@@ -345,6 +350,8 @@ def build(kind, p, minimize, t):
         return LocalSearch.tabu_search(minimize, p, t, 7)
     if kind == "vns":
         return LocalSearch.vns(minimize, p, t)
+    if kind == "robust_tabu_search":
+        return LocalSearch.robust_tabu_search(minimize, p, t, seed=2)
     s = LocalSearch.simulated_annealing(50, minimize, p, t, Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(50))
     s.set_acceptance_seed(5)
     return s
@@ -361,7 +368,7 @@ def improvement_rows(full):
     return kept
 
 
-KINDS = ["steepest_descent", "simulated_annealing", "tabu_search", "vns"]
+KINDS = ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "robust_tabu_search"]
 
 
 class TestLogModes:

@@ -101,9 +101,11 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
     for (std::size_t k = 0; k < m; ++k) std::swap(p[k * m + r], p[k * m + s]);
     const double* const dr = d.row(r);
     const double* const ds = d.row(s);
+    const double* const pr = p + r * m;
+    const double* const ps = p + s * m;
     for (std::size_t k = 0; k < m; ++k) {
       a[k] = dr[k] - ds[k];
-      b[k] = p[r * m + k] - p[s * m + k];
+      b[k] = pr[k] - ps[k];
     }
     for (std::size_t u = 0; u + 1 < m; ++u) {
       const double au = a[u];
@@ -111,28 +113,59 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
       double* const row = deltas + u * m;
       for (std::size_t v = u + 1; v < m; ++v) row[v] = row[v] + (a[v] - au) * (bu - b[v]);
     }
-  } else {
-    double* const a2 = b + m;
-    double* const b2 = a2 + m;
-    auto above = [&](std::size_t x, std::size_t y) { return x < y ? d.fast(x, y) : 0.0; };
-    const Word vr = sol[r];
-    const Word vs = sol[s];
-    for (std::size_t k = 0; k < m; ++k) {
-      const Word w = sol[k];
-      a[k] = above(k, r) - above(k, s);
-      b[k] = f.fast(w, vr) - f.fast(w, vs);
-      a2[k] = above(r, k) - above(s, k);
-      b2[k] = f.fast(vr, w) - f.fast(vs, w);
-    }
-    for (std::size_t u = 0; u + 1 < m; ++u) {
-      const double au = a[u];
-      const double bu = b[u];
-      const double a2u = a2[u];
-      const double b2u = b2[u];
-      double* const row = deltas + u * m;
-      for (std::size_t v = u + 1; v < m; ++v) {
-        row[v] = row[v] + ((a[v] - au) * (bu - b[v]) + (a2[v] - a2u) * (b2u - b2[v]));
+    // The exchanges (k, r) and (k, s) afresh, all k at once: with both matrices symmetric,
+    // sum_l (D[r][l] - D[k][l]) * (P[k][l] - P[r][l]) reads row l of D and of P along k, so
+    // the sums over l build up side by side in two arrays, without a reduction; the terms
+    // l = k and l = r (or s) come out afterwards. Every sum is exact, so the order is free.
+    double* const at_r = b + m;
+    double* const at_s = at_r + m;
+    std::fill(at_r, at_r + 2 * m, 0.0);
+    for (std::size_t l = 0; l < m; ++l) {
+      const double* const dl = d.row(l);
+      const double* const pl = p + l * m;
+      const double drl = dr[l];
+      const double dsl = ds[l];
+      const double prl = pr[l];
+      const double psl = ps[l];
+      for (std::size_t k = 0; k < m; ++k) {
+        at_r[k] = at_r[k] + (drl - dl[k]) * (pl[k] - prl);
+        at_s[k] = at_s[k] + (dsl - dl[k]) * (pl[k] - psl);
       }
+    }
+    for (std::size_t k = 0; k < m; ++k) {
+      const double* const dk = d.row(k);
+      const double* const pk = p + k * m;
+      if (k != r) {
+        const double own = (dr[k] - dk[k]) * (pk[k] - pr[k]) + (dr[r] - dk[r]) * (pk[r] - pr[r]);
+        deltas[std::min(k, r) * m + std::max(k, r)] = at_r[k] - own;
+      }
+      if (k != s) {
+        const double own = (ds[k] - dk[k]) * (pk[k] - ps[k]) + (ds[s] - dk[s]) * (pk[s] - ps[s]);
+        deltas[std::min(k, s) * m + std::max(k, s)] = at_s[k] - own;
+      }
+    }
+    return;
+  }
+  double* const a2 = b + m;
+  double* const b2 = a2 + m;
+  auto above = [&](std::size_t x, std::size_t y) { return x < y ? d.fast(x, y) : 0.0; };
+  const Word vr = sol[r];
+  const Word vs = sol[s];
+  for (std::size_t k = 0; k < m; ++k) {
+    const Word w = sol[k];
+    a[k] = above(k, r) - above(k, s);
+    b[k] = f.fast(w, vr) - f.fast(w, vs);
+    a2[k] = above(r, k) - above(s, k);
+    b2[k] = f.fast(vr, w) - f.fast(vs, w);
+  }
+  for (std::size_t u = 0; u + 1 < m; ++u) {
+    const double au = a[u];
+    const double bu = b[u];
+    const double a2u = a2[u];
+    const double b2u = b2[u];
+    double* const row = deltas + u * m;
+    for (std::size_t v = u + 1; v < m; ++v) {
+      row[v] = row[v] + ((a[v] - au) * (bu - b[v]) + (a2[v] - a2u) * (b2u - b2[v]));
     }
   }
   // The exchanges that touch r or s, which the loop above does not describe.
@@ -141,7 +174,7 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
       if (k == x) continue;
       const std::size_t lo = std::min(k, x);
       const std::size_t hi = std::max(k, x);
-      deltas[lo * m + hi] = afresh(q, t, sol, lo, hi);
+      deltas[lo * m + hi] = kernels::qap_exchange_exact(d, f, sol, lo, hi);
     }
   }
 }
