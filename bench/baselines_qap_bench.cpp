@@ -136,6 +136,7 @@ void Pair_RobustTabuStep(benchmark::State& state) {
 BENCHMARK(Pair_RobustTabuStep)
     ->ArgNames({"n", "steps"})
     ->Args({50, 4000})
+    ->Args({50, 20000})
     ->Args({100, 2000})
     ->Iterations(7)
     ->Unit(benchmark::kMillisecond);

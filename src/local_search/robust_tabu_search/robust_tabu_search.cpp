@@ -42,7 +42,7 @@ struct Candidate {
 class Attributes {
  public:
   Attributes(std::size_t n, std::uint64_t aspiration)
-      : n_(n), label_(n), until_(n * n, -1),
+      : n_(n), label_(n), until_(n * n, -1), oldest_(n, n > 1 ? -1 : kNever),
         aspiration_(static_cast<Step>(std::min<std::uint64_t>(aspiration, std::numeric_limits<Step>::max()))) {
     std::iota(label_.begin(), label_.end(), Word{0});
   }
@@ -51,20 +51,17 @@ class Attributes {
   void begin(Step step) noexcept {
     step_ = step;
     forced_before_ = step - aspiration_;
-    // Nothing is forced while every attribute's last ban ended recently enough: the lowest
-    // ban end only rises, so a lower bound of it spares the per-move look-ups. It is brought
-    // up to date at most once every n steps, which keeps its cost O(n) per step.
-    if (lowest_until_ < forced_before_ && step >= next_refresh_ && !until_.empty()) {
-      lowest_until_ = *std::min_element(until_.begin(), until_.end());
-      next_refresh_ = step + static_cast<Step>(n_);
-    }
-    may_force_ = lowest_until_ < forced_before_;
+    // Some exchange is forced exactly when some position has an element elsewhere whose ban
+    // there ended long enough ago: the exchange that brings it. Otherwise no move needs a
+    // look at the attributes to be known unforced.
+    may_force_ = !oldest_.empty() && *std::min_element(oldest_.begin(), oldest_.end()) < forced_before_;
   }
   [[nodiscard]] bool may_force() const noexcept { return may_force_; }
   // The bans exchange (i, j) would meet: placing label[j] at i and label[i] at j.
   [[nodiscard]] Step until_at_i(Move m) const noexcept { return until_[m.i * n_ + label_[m.j]]; }
   [[nodiscard]] Step until_at_j(Move m) const noexcept { return until_[m.j * n_ + label_[m.i]]; }
   [[nodiscard]] bool forced(Move m) const noexcept {
+    if (oldest_[m.i] >= forced_before_ && oldest_[m.j] >= forced_before_) return false;
     return until_at_i(m) < forced_before_ || until_at_j(m) < forced_before_;
   }
   [[nodiscard]] bool forbidden(Move m) const noexcept {
@@ -76,17 +73,31 @@ class Attributes {
     until_[m.i * n_ + label_[m.i]] = step_ + tenure_i;
     until_[m.j * n_ + label_[m.j]] = step_ + tenure_j;
     std::swap(label_[m.i], label_[m.j]);
+    refresh_oldest(m.i);
+    refresh_oldest(m.j);
   }
 
  private:
+  static constexpr Step kNever = std::numeric_limits<Step>::max();
+
+  // oldest_[p]: the earliest ban end at p among the elements not at p, O(n); only the two
+  // positions of an exchange change it.
+  void refresh_oldest(std::size_t p) noexcept {
+    const Step* const row = until_.data() + p * n_;
+    Step oldest = kNever;
+    for (std::size_t e = 0; e < n_; ++e) {
+      if (e != label_[p]) oldest = std::min(oldest, row[e]);
+    }
+    oldest_[p] = oldest;
+  }
+
   std::size_t n_;
   std::vector<Word> label_;
-  std::vector<Step> until_;  // [position * n + element]: the last step of its ban, -1: never banned
+  std::vector<Step> until_;   // [position * n + element]: the last step of its ban, -1: never banned
+  std::vector<Step> oldest_;  // per position
   Step aspiration_;
   Step step_ = 0;
   Step forced_before_ = 0;
-  Step lowest_until_ = -1;
-  Step next_refresh_ = 0;
   bool may_force_ = false;
 };
 
@@ -106,10 +117,11 @@ class Chooser {
         allowed_{worst_delta(minimize)},
         any_{worst_delta(minimize)} {}
 
-  // Most moves are beaten by the allowed move held (which no held move of another class
-  // beats): they are passed over without a look at the attributes.
+  // Most moves are beaten both by the allowed move held (which no held move of the last
+  // class beats) and by the forced one: they are passed over without a look at the
+  // attributes.
   void offer(Move m, double delta) {
-    if (!attributes_.may_force() && !better(delta, allowed_.delta)) return;
+    if (!better(delta, allowed_.delta) && !(attributes_.may_force() && better(delta, forced_.delta))) return;
     weigh(m, delta);
   }
   [[nodiscard]] const Candidate& choice() const noexcept {
