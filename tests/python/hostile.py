@@ -29,14 +29,19 @@ def build(name, problem, termination=None, minimize=True):
                                       PerTemp.cnst_iter_temp(4))
     if name == "tabu":
         return LS.tabu_search(minimize, problem, termination)
+    if name == "rts":
+        return LS.robust_tabu_search(minimize, problem, termination, seed=1)
     return LS.vns(minimize, problem, termination)
 
 
-SEARCHES = ["sd", "sa", "tabu", "vns"]
+SEARCHES = ["sd", "sa", "tabu", "vns", "rts"]
 
 
 def move_for(search, kind, seed=1):
-    """VNS works through the members of a multi-neighbour move type; the others take one kind."""
+    """VNS works through the members of a multi-neighbour move type; the others take one kind
+    (robust tabu search only exchanges: it takes swap for reverse)."""
+    if search == "rts" and kind == "reverse":
+        kind = "swap"
     simple = {"swap": M.swap, "reverse": M.reverse, "swap_tsp": M.swap_tsp}[kind](seed)
     return M.multi_neighbor([simple, M.reverse(seed + 1)]) if search == "vns" else simple
 
