@@ -587,6 +587,31 @@ class LocalSearch:
         repeats exactly; `neighbours=None` means 10.
         """
     @staticmethod
+    def robust_tabu_search(
+        minimize: bool,
+        problem: Problem,
+        termination_function: Termination,
+        *,
+        tenure: int | tuple[int, int] | None = None,
+        aspiration: int | None = None,
+        seed: int | None = None,
+    ) -> LocalSearch:
+        """Robust tabu search over the exchanges of positions (swap or swap_tsp).
+
+        Each step scores every exchange (i, j), i < j, and applies the best allowed one,
+        even when it worsens; ties go to the first in (i, j) order. The element that left a
+        position may not return to it for a tenure drawn uniformly from `tenure` = (low,
+        high) (an int t is (t, t); None: (floor(0.9 n), ceil(1.1 n))). An exchange is
+        forbidden only when both elements it would place are forbidden there; one that beats
+        the best score is allowed anyway, and one that would place an element where it has
+        not been forbidden for `aspiration` steps (None: 2 n^2) is forced, the best forced
+        one first. With tenure=0 each step is the best exchange of the neighbourhood. On an
+        assignment with integer data a step costs O(n^2). The criterion is asked before each
+        step and told the new current score; the log has the start row, a row per step and
+        the final row; the problem ends with its last current and its best solution. With a
+        seed every run repeats exactly. Any other move type is a ValueError.
+        """
+    @staticmethod
     def annealing(
         minimize: bool,
         problem: Problem,

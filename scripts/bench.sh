@@ -49,5 +49,7 @@ log "the one-call path: solve's defaults, fractional time limits, the call's own
 "$venv/bin/python" "$ROOT/bench/solve_bench.py" || log "the solve benchmark failed"
 log "iterated local search on large tours (bench/large_tours.py)"
 "$venv/bin/python" "$ROOT/bench/large_tours.py"
+log "quadratic assignment at a fixed time, against scipy's FAQ (bench/qap_quality.py)"
+"$venv/bin/python" "$ROOT/bench/qap_quality.py"
 log "annealing against a 2-opt descent on points in the unit square (bench/annealing_bench.py)"
 "$venv/bin/python" "$ROOT/bench/annealing_bench.py"

@@ -1,10 +1,13 @@
 // LocalSearch: the searches over a shared problem; one factory per search.
 #include <cmath>
+#include <cstdint>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "lib/custom_callables.hpp"
 #include "lib/dyn.hpp"
@@ -106,6 +109,55 @@ PyObject* iterated_local_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyO
     params.seed = seed;
     if (params.neighbours == 0) {
       PyErr_SetString(PyExc_ValueError, "neighbours must be at least 1");
+      throw_error_set();
+    }
+    return new_search(params, minimize, problem, termination);
+  });
+}
+
+// A tenure: an int t, read as (t, t), or a pair (low, high) with low <= high.
+struct Tenure {
+  using type = std::pair<std::uint32_t, std::uint32_t>;
+  static type convert(PyObject* o) {
+    if (PyLong_Check(o)) {
+      const std::uint32_t t = U32::convert(o);
+      return {t, t};
+    }
+    const std::vector<std::uint32_t> pair = ListOf<U32>::convert(o);
+    if (pair.size() != 2) {
+      PyErr_Format(PyExc_ValueError, "tenure must be an int or a pair (low, high), not a sequence of %zu",
+                   pair.size());
+      throw_error_set();
+    }
+    if (pair[0] > pair[1]) {
+      PyErr_Format(PyExc_ValueError, "tenure (low, high) must have low <= high, not (%u, %u)",
+                   static_cast<unsigned>(pair[0]), static_cast<unsigned>(pair[1]));
+      throw_error_set();
+    }
+    return {pair[0], pair[1]};
+  }
+};
+
+constexpr Signature kRobustTabuSearch = Signature{"LocalSearch",
+                                                  RobustTabuSearch::kName,
+                                                  {"minimize", "problem", "termination_function", "tenure",
+                                                   "aspiration", "seed"},
+                                                  3}
+                                            .keyword_only_from(3);
+PyObject* robust_tabu_search(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* kw) noexcept {
+  return guarded([&] {
+    auto [minimize, problem, termination, tenure, aspiration, seed] =
+        bind<Bool, Instance<DynProblem>, Instance<DynTermination>, Optional<Tenure>, Optional<U64>,
+             Optional<U64>>(kRobustTabuSearch, a, n, kw);
+    // None stands for the default, as an absent argument does.
+    const RobustTabuSearch::Params params{.tenure = tenure, .aspiration = aspiration, .seed = seed};
+    std::optional<std::string> refused;
+    {
+      auto locked = problem->handle.lock();
+      refused = RobustTabuSearch::refusal(locked->get_move_type());
+    }
+    if (refused) {
+      PyErr_SetString(PyExc_ValueError, refused->c_str());
       throw_error_set();
     }
     return new_search(params, minimize, problem, termination);
@@ -303,6 +355,7 @@ PyMethodDef* DynLocalSearch::methods() {
       method(set_termination, kSetTermination),
       method(set_acceptance_seed, kSetAcceptanceSeed),
       method(iterated_local_search, kIteratedLocalSearch),
+      method(robust_tabu_search, kRobustTabuSearch),
       method(annealing, kAnnealing),
       method(set_log, kSetLog),
       method(set_progress, kSetProgress),

@@ -26,7 +26,8 @@ enum class SearchTag : std::uint8_t {
   kTabuSearch = 2,
   kVns = 3,
   kIteratedLocalSearch = 4,
-  kAnnealing = 5,
+  kRobustTabuSearch = 5,
+  kAnnealing = 6,
 };
 
 // A search saved as far as its own lock allows: its tag, direction, criterion and own fields

@@ -8,6 +8,7 @@
 #include "local_search/annealing/annealing.hpp"
 #include "local_search/iterated_local_search/iterated_local_search.hpp"
 #include "local_search/local_search.hpp"
+#include "local_search/robust_tabu_search/robust_tabu_search.hpp"
 #include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "local_search/steepest_descent/steepest_descent.hpp"
 #include "local_search/tabu_search/tabu_search.hpp"
@@ -43,6 +44,7 @@ using Searches = SearchList<
     TabuSearch,
     VariableNeighborhood,
     IteratedLocalSearch,
+    RobustTabuSearch,
     Annealing>;
 
 inline constexpr std::size_t kSearchTags = Searches::kSize;

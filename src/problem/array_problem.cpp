@@ -75,6 +75,10 @@ void ArrayProblem::set_move_type(MoveType move_type) {
 void ArrayProblem::set_eval_type(Evaluation evaluation) {
   // Nothing is resized: the caller guarantees the new data covers the current n.
   evaluation_ = std::move(evaluation);
+  // The exchange table scored the old data. Any other change of the solution needs nothing
+  // here: a scan compares the table's solution with the current one and catches up or
+  // rebuilds.
+  scratch_.exchanges.release();
 }
 
 void ArrayProblem::set_seed(std::uint64_t seed) { move_type_.set_seed(seed); }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -65,6 +66,30 @@ bool tour_matrix_symmetric(const Matrix& d) {
 // data unchecked (a missing entry makes the flag false, and the exact route reports it).
 bool block_symmetric(const Matrix& m, std::size_t n) {
   return m.covers(n) && block_mirrored(m, n);
+}
+
+// The largest magnitude in the n x n block, or NaN when an entry there is not an integer.
+double integral_block_bound(const Matrix& m, std::size_t n) {
+  double largest = 0.0;
+  for (std::size_t a = 0; a < n; ++a) {
+    const double* const row = m.row(a);
+    for (std::size_t b = 0; b < n; ++b) {
+      const double x = row[b];
+      if (!(std::trunc(x) == x) || std::isinf(x)) return std::numeric_limits<double>::quiet_NaN();
+      largest = std::max(largest, std::fabs(x));
+    }
+  }
+  return largest;
+}
+
+// An exchange's change is a sum of at most n terms (D[j][k] - D[i][k]) * (F[..] - F[..]),
+// each at most 4 * |D| * |F| in magnitude, and a table update adds at most two products of
+// differences of differences, 16 * |D| * |F| each: (n + 8) * 8 * |D| * |F| bounds them all
+// with room to spare.
+bool integral_blocks(const Matrix& d, const Matrix& f, std::size_t n) {
+  if (!d.covers(n) || !f.covers(n)) return false;
+  const double bound = static_cast<double>(n + 8) * 8.0 * integral_block_bound(d, n) * integral_block_bound(f, n);
+  return bound < 0x1p53;  // false for NaN
 }
 
 [[noreturn]] void multi_neighbor_cannot_move() { fatal("MultiNeighbor doesn't support do_move"); }
@@ -190,7 +215,8 @@ Evaluation Evaluation::qap(Matrix distance_matrix, Matrix flow_matrix) {
   // n positions read D[a][b] and, through a permutation of n values, F[u][v], all below n.
   const std::size_t n = distance_matrix.rows();
   const bool symmetric = block_symmetric(distance_matrix, n) && block_symmetric(flow_matrix, n);
-  return Evaluation(Kind(Qap{std::move(distance_matrix), std::move(flow_matrix), symmetric}));
+  const bool integral = integral_blocks(distance_matrix, flow_matrix, n);
+  return Evaluation(Kind(Qap{std::move(distance_matrix), std::move(flow_matrix), symmetric, integral}));
 }
 
 Evaluation Evaluation::custom(Word size, std::shared_ptr<const ScoreFunction> score) {

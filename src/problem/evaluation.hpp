@@ -61,6 +61,11 @@ struct Qap {
   // present and exactly symmetric: only then does the short exchange formula give the true
   // change of eval. Entries outside the blocks are never read and do not count.
   bool symmetric = false;
+  // Both n x n blocks hold integers small enough that the change of every exchange, each
+  // partial sum of it and each step of the exchange table's update (scan/assignment.hpp) is
+  // an integer below 2^53. Every route then computes an exchange's change exactly, in any
+  // order, so the table gives the formula's numbers bit for bit.
+  bool integral = false;
 };
 
 class Evaluation {
@@ -85,7 +90,8 @@ class Evaluation {
   // stops with the index message.
   [[nodiscard]] static Evaluation tsp(Matrix distance_matrix);
   [[nodiscard]] static Evaluation tsp_points(Points points);
-  // No checks: shapes are taken as given. Computes `symmetric` on the n x n blocks.
+  // No checks: shapes are taken as given. Computes `symmetric` and `integral` on the n x n
+  // blocks.
   [[nodiscard]] static Evaluation qap(Matrix distance_matrix, Matrix flow_matrix);
   // n positions scored by a caller's function (not null).
   [[nodiscard]] static Evaluation custom(Word size, std::shared_ptr<const ScoreFunction> score);

@@ -74,6 +74,15 @@ TEST(SearchState, EverySearchRoundTripsAndRunsOnAlike) {
                                                               std::uint64_t{9});
       },
       [] {
+        return Shared<LocalSearch>::make<RobustTabuSearch>(false, problem_of(MoveType::swap(3)), criterion(),
+                                                           std::pair{Word{2}, Word{5}}, std::uint64_t{30},
+                                                           std::uint64_t{7});
+      },
+      [] {
+        return Shared<LocalSearch>::make<RobustTabuSearch>(true, problem_of(MoveType::tsp(3)), criterion(),
+                                                           std::nullopt, std::nullopt, std::uint64_t{8});
+      },
+      [] {
         return Shared<LocalSearch>::make<Annealing>(
             true, problem_of(MoveType::reverse(3)), criterion(),
             Annealing::Params{.start_temperature = std::nullopt, .alpha = 0.95, .iterations_per_temperature = 3,
@@ -132,6 +141,9 @@ TEST(SearchRegistry, EachSearchIsListedOnceAndBuiltFromItsParamsAsByItsConstruct
       {IteratedLocalSearch::Params{.neighbours = 3, .seed = 9}, false,
        Shared<LocalSearch>::make<IteratedLocalSearch>(false, problem_of(MoveType::swap(3)), criterion(), Word{3},
                                                      std::uint64_t{9})},
+      {RobustTabuSearch::Params{.tenure = std::pair{Word{3}, Word{4}}, .aspiration = 17, .seed = 5}, true,
+       Shared<LocalSearch>::make<RobustTabuSearch>(true, problem_of(MoveType::swap(3)), criterion(),
+                                                   std::pair{Word{3}, Word{4}}, std::uint64_t{17}, std::uint64_t{5})},
       {Annealing::Params{.start_temperature = 0.75, .alpha = 0.5, .iterations_per_temperature = 7, .seed = 2}, false,
        Shared<LocalSearch>::make<Annealing>(
            false, problem_of(MoveType::swap(3)), criterion(),
@@ -176,6 +188,18 @@ TEST(SearchState, TabuTourFlagIsATrailerWrittenOnlyWhenSet) {
   Bytes extra = b;
   extra.push_back(1);
   EXPECT_EQ(reason_of(extra, read_search), "1 unexpected bytes at the end");
+}
+
+TEST(SearchState, RobustTabuTenureMustBeOrdered) {
+  const RobustTabuSearch search(true, problem_of(MoveType::swap(1)), criterion(), std::pair{Word{4}, Word{6}},
+                                std::nullopt, std::nullopt);
+  Bytes bytes = saved(search);
+  // The tenure's low and high words follow the head and the presence flag; swap them.
+  const Bytes tenure{4, 0, 0, 0, 6, 0, 0, 0};
+  auto at = std::search(bytes.begin(), bytes.end(), tenure.begin(), tenure.end());
+  ASSERT_NE(at, bytes.end());
+  std::swap_ranges(at, at + 4, at + 4);
+  EXPECT_EQ(reason_of(bytes, read_search), "a robust tabu search's tenure has low > high");
 }
 
 TEST(SearchState, AnnealingSettingsOutOfRangeAreRefused) {

@@ -31,14 +31,19 @@ def build(name, problem, termination=None, minimize=True):
         return LS.tabu_search(minimize, problem, termination)
     if name == "anneal":
         return LS.annealing(minimize, problem, termination, seed=2)
+    if name == "rts":
+        return LS.robust_tabu_search(minimize, problem, termination, seed=1)
     return LS.vns(minimize, problem, termination)
 
 
-SEARCHES = ["sd", "sa", "tabu", "vns", "anneal"]
+SEARCHES = ["sd", "sa", "tabu", "vns", "anneal", "rts"]
 
 
 def move_for(search, kind, seed=1):
-    """VNS works through the members of a multi-neighbour move type; the others take one kind."""
+    """VNS works through the members of a multi-neighbour move type; the others take one kind
+    (robust tabu search only exchanges: it takes swap for reverse)."""
+    if search == "rts" and kind == "reverse":
+        kind = "swap"
     simple = {"swap": M.swap, "reverse": M.reverse, "swap_tsp": M.swap_tsp}[kind](seed)
     return M.multi_neighbor([simple, M.reverse(seed + 1)]) if search == "vns" else simple
 

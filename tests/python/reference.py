@@ -467,3 +467,59 @@ def annealing(minimize, s, score_of, kind, move_seed, seed, start_temperature, a
         t = alpha * t if alpha is not None else t0 * END_RATIO ** (it / limit)
     rows.append((best, current, it))
     return rows, s, t0, t
+
+
+# ---- robust tabu search, draw for draw
+
+
+def _draw_tenure(rng, low, high):
+    if low == high:
+        return low
+    if low == 0 and high == M32:
+        return rng.next_u32()
+    return low + rng.range(0, high - low + 1)
+
+
+def robust_tabu_search(minimize, s, score_of, kind, low, high, aspiration, seed, limit):
+    """Tenures (low, high) drawn from xoshiro128++(seed); attributes keyed (position, element)."""
+    better = (lambda a, b: a < b) if minimize else (lambda a, b: a > b)
+    worst = DBL_MAX if minimize else -DBL_MAX
+    rng = Xoshiro128pp(seed)
+    until = {}  # (position, element): the last step of its ban; absent: never banned
+    score = score_of(s)
+    rows = [(score, score, 0)]
+    best = current = score
+    it = 0
+    while it < limit:
+        forced, allowed, anything = [worst, None], [worst, None], [worst, None]
+        for i, j in moves(kind, len(s)):
+            d = score_of(applied(kind, s, (i, j))) - score_of(s)
+            if high == 0:  # no attributes kept
+                if better(d, allowed[0]):
+                    allowed = [d, (i, j)]
+                continue
+            at_i, at_j = until.get((i, s[j]), -1), until.get((j, s[i]), -1)
+            if at_i < it - aspiration or at_j < it - aspiration:
+                if better(d, forced[0]):
+                    forced = [d, (i, j)]
+                continue
+            if better(d, anything[0]):
+                anything = [d, (i, j)]
+            forbidden = at_i >= it and at_j >= it
+            if (not forbidden or better(current + d, best)) and better(d, allowed[0]):
+                allowed = [d, (i, j)]
+        delta, chosen = forced if forced[1] else allowed if allowed[1] else anything
+        if chosen is None:
+            break
+        i, j = chosen
+        left_i, left_j = s[i], s[j]
+        s = applied(kind, s, chosen)
+        until[(i, left_i)] = it + _draw_tenure(rng, low, high)
+        until[(j, left_j)] = it + _draw_tenure(rng, low, high)
+        current += delta
+        if (not current > best) if minimize else (not current < best):
+            best = current
+        rows.append((best, current, it))
+        it += 1
+    rows.append((best, current, it))
+    return rows, s

@@ -390,7 +390,7 @@ class TestBinding:
         assert {n for n in vars(LS) if not n.startswith("_")} == {
             "simulated_annealing", "steepest_descent", "tabu_search", "vns",
             "run", "reset", "set_problem", "set_termination", "set_acceptance_seed", "iterated_local_search",
-            "annealing", "set_log", "set_progress", "budget"}
+            "annealing", "robust_tabu_search", "set_log", "set_progress", "budget"}
         assert LS.tabu_search.__text_signature__ == (
             "(minimize, problem, termination_function, tabu_list_size=None, *, canonical_tours=False)"
         )

@@ -183,6 +183,8 @@ class TestLocalSearch:
             s = LS.annealing(True, problem, T.max_iterations(150), start_temperature=0.5, alpha=0.9)
             s.set_acceptance_seed(8)
             return s
+        if name == "robust":
+            return LS.robust_tabu_search(False, problem, T.max_iterations(40), tenure=(1, 4), aspiration=20, seed=6)
         return LS.vns(True, problem, T.max_iterations(30))
 
     def problem_for(self, name):
@@ -190,7 +192,7 @@ class TestLocalSearch:
         return P.array_problem(move, tour_eval(n=10))
 
     @pytest.mark.parametrize("trip", ROUND_TRIPS)
-    @pytest.mark.parametrize("name", ["sd", "sa", "tabu", "vns", "anneal", "anneal-set"])
+    @pytest.mark.parametrize("name", ["sd", "sa", "tabu", "vns", "anneal", "anneal-set", "robust"])
     def test_restored_search_runs_as_the_original(self, name, trip):
         s = self.configured(name, self.problem_for(name))
         s.run()  # VNS now stands in a later neighbourhood, annealing at a cooled temperature

@@ -52,6 +52,8 @@ PRELUDE = textwrap.dedent(
             return LocalSearch.iterated_local_search(True, p, t, seed=1)
         if kind == "annealing":
             return LocalSearch.annealing(True, p, t, seed=1)
+        if kind == "robust_tabu_search":
+            return LocalSearch.robust_tabu_search(True, p, t, seed=1)
         return LocalSearch.simulated_annealing(
             1000, True, p, t, Cooling.geometric_cooling(0.999), IterationsPerTemp.cnst_iter_temp(1000))
 
@@ -80,6 +82,8 @@ PRELUDE = textwrap.dedent(
     def long_search(kind):
         # A search of `kind` that runs until stopped, on a tour long enough for steps to take a while.
         p = tour(1500 if kind in ("steepest_descent", "vns") else 300)
+        if kind == "robust_tabu_search":
+            p.set_move_type(MoveType.swap(1))
         if kind == "vns":
             p.set_move_type(MoveType.multi_neighbor([MoveType.swap(1), MoveType.reverse(1)]))
         return p, search(kind, p, Termination.always_true())
@@ -117,7 +121,7 @@ AFTER_STOP = """
 
 
 @pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "iterated_local_search",
-                                  "annealing"])
+                                  "annealing", "robust_tabu_search"])
 class TestSigintDuringRun:
     def test_each_search_stops_when_told_and_keeps_its_best(self, kind):
         body = f"""
@@ -475,6 +479,8 @@ def build(kind, p, minimize, t):
         return LocalSearch.vns(minimize, p, t)
     if kind == "annealing":
         return LocalSearch.annealing(minimize, p, t, seed=5)
+    if kind == "robust_tabu_search":
+        return LocalSearch.robust_tabu_search(minimize, p, t, seed=2)
     s = LocalSearch.simulated_annealing(50, minimize, p, t, Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(50))
     s.set_acceptance_seed(5)
     return s
@@ -491,7 +497,7 @@ def improvement_rows(full):
     return kept
 
 
-KINDS = ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "annealing"]
+KINDS = ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "annealing", "robust_tabu_search"]
 
 
 class TestLogModes:

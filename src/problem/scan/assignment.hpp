@@ -1,6 +1,8 @@
-// Assignment scans: the exchange formula over contiguous rows, or the exact local change.
+// Assignment scans: the exchange formula over contiguous rows, the exact local change, or the
+// exchange table kept between scans.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -37,6 +39,215 @@ struct QapKernel {
   return total;
 }
 
+// The exchange table (ExchangeTable) of verified integral data (Qap::integral), where every
+// route computes an exchange's change exactly: the formula with symmetric data, the exact
+// change otherwise. The table then holds the very numbers those routes give.
+//
+// After an exchange (r, s) the change of an exchange (u, v) away from r and s moves by terms
+// that involve only rows and columns r and s, and they factor. With symmetric data, the
+// formula sum_k (D[v][k] - D[u][k]) * (P[u][k] - P[v][k]) (P[a][k] = F[s_a][s_k]) moves by
+//   (a_v - a_u) * (b_u - b_v),  a_k = D[k][r] - D[k][s],  b_k = P'[k][r] - P'[k][s]
+// (P' after the exchange): one product of differences of per-position values, prepared in
+// O(n), and the whole table updates in one loop without branches. Otherwise the cost is
+// sum over a != b of A[a][b] * P[a][b] with A the part of D above its diagonal, and the same
+// steps give two such terms, over columns and over rows of A and P'. The exchanges that touch
+// r or s are scored afresh, in O(n) each.
+namespace exchange_table {
+
+// sum_{k != i, j} (dj[k] - di[k]) * (pi[k] - pj[k]) on integral data: every partial sum is
+// exact, so four independent sums give the formula's number and let the loop run in lanes.
+[[nodiscard]] inline double formula(const double* di, const double* dj, const double* pi, const double* pj,
+                                    std::size_t i, std::size_t j, std::size_t m) noexcept {
+  double acc0 = 0.0;
+  double acc1 = 0.0;
+  double acc2 = 0.0;
+  double acc3 = 0.0;
+  std::size_t k = 0;
+  for (; k + 4 <= m; k += 4) {
+    acc0 = acc0 + (dj[k] - di[k]) * (pi[k] - pj[k]);
+    acc1 = acc1 + (dj[k + 1] - di[k + 1]) * (pi[k + 1] - pj[k + 1]);
+    acc2 = acc2 + (dj[k + 2] - di[k + 2]) * (pi[k + 2] - pj[k + 2]);
+    acc3 = acc3 + (dj[k + 3] - di[k + 3]) * (pi[k + 3] - pj[k + 3]);
+  }
+  for (; k < m; ++k) acc0 = acc0 + (dj[k] - di[k]) * (pi[k] - pj[k]);
+  const double at_i = (dj[i] - di[i]) * (pi[i] - pj[i]);
+  const double at_j = (dj[j] - di[j]) * (pi[j] - pj[j]);
+  return ((acc0 + acc1) + (acc2 + acc3)) - (at_i + at_j);
+}
+
+// The change of exchange (i, j), i < j, scored afresh over `s`.
+[[nodiscard]] inline double afresh(const Qap& q, const ExchangeTable& t, std::span<const Word> s, std::size_t i,
+                                   std::size_t j) noexcept {
+  const Matrix& d = q.distance_matrix;
+  if (!q.symmetric) return kernels::qap_exchange_exact(d, q.flow_matrix, s, i, j);
+  const std::size_t m = s.size();
+  const double* const p = t.permuted.data();
+  return formula(d.row(i), d.row(j), p + i * m, p + j * m, i, j, m);
+}
+
+// Brings the table from its solution to s after r < s have exchanged (t.solution is already
+// the solution after the exchange).
+inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t s) noexcept {
+  const Matrix& d = q.distance_matrix;
+  const Matrix& f = q.flow_matrix;
+  const std::span<const Word> sol = t.solution;
+  const std::size_t m = sol.size();
+  double* const deltas = t.deltas.data();
+  double* const a = t.prepared.data();
+  double* const b = a + m;
+  if (q.symmetric) {
+    double* const p = t.permuted.data();
+    std::swap_ranges(p + r * m, p + (r + 1) * m, p + s * m);
+    for (std::size_t k = 0; k < m; ++k) std::swap(p[k * m + r], p[k * m + s]);
+    const double* const dr = d.row(r);
+    const double* const ds = d.row(s);
+    const double* const pr = p + r * m;
+    const double* const ps = p + s * m;
+    for (std::size_t k = 0; k < m; ++k) {
+      a[k] = dr[k] - ds[k];
+      b[k] = pr[k] - ps[k];
+    }
+    for (std::size_t u = 0; u + 1 < m; ++u) {
+      const double au = a[u];
+      const double bu = b[u];
+      double* const row = deltas + u * m;
+      for (std::size_t v = u + 1; v < m; ++v) row[v] = row[v] + (a[v] - au) * (bu - b[v]);
+    }
+    // The exchanges (k, r) and (k, s) afresh, all k at once: with both matrices symmetric,
+    // sum_l (D[r][l] - D[k][l]) * (P[k][l] - P[r][l]) reads row l of D and of P along k, so
+    // the sums over l build up side by side in two arrays, without a reduction; the terms
+    // l = k and l = r (or s) come out afterwards. Every sum is exact, so the order is free.
+    double* const at_r = b + m;
+    double* const at_s = at_r + m;
+    std::fill(at_r, at_r + 2 * m, 0.0);
+    for (std::size_t l = 0; l < m; ++l) {
+      const double* const dl = d.row(l);
+      const double* const pl = p + l * m;
+      const double drl = dr[l];
+      const double dsl = ds[l];
+      const double prl = pr[l];
+      const double psl = ps[l];
+      for (std::size_t k = 0; k < m; ++k) {
+        at_r[k] = at_r[k] + (drl - dl[k]) * (pl[k] - prl);
+        at_s[k] = at_s[k] + (dsl - dl[k]) * (pl[k] - psl);
+      }
+    }
+    for (std::size_t k = 0; k < m; ++k) {
+      const double* const dk = d.row(k);
+      const double* const pk = p + k * m;
+      if (k != r) {
+        const double own = (dr[k] - dk[k]) * (pk[k] - pr[k]) + (dr[r] - dk[r]) * (pk[r] - pr[r]);
+        deltas[std::min(k, r) * m + std::max(k, r)] = at_r[k] - own;
+      }
+      if (k != s) {
+        const double own = (ds[k] - dk[k]) * (pk[k] - ps[k]) + (ds[s] - dk[s]) * (pk[s] - ps[s]);
+        deltas[std::min(k, s) * m + std::max(k, s)] = at_s[k] - own;
+      }
+    }
+    return;
+  }
+  double* const a2 = b + m;
+  double* const b2 = a2 + m;
+  auto above = [&](std::size_t x, std::size_t y) { return x < y ? d.fast(x, y) : 0.0; };
+  const Word vr = sol[r];
+  const Word vs = sol[s];
+  for (std::size_t k = 0; k < m; ++k) {
+    const Word w = sol[k];
+    a[k] = above(k, r) - above(k, s);
+    b[k] = f.fast(w, vr) - f.fast(w, vs);
+    a2[k] = above(r, k) - above(s, k);
+    b2[k] = f.fast(vr, w) - f.fast(vs, w);
+  }
+  for (std::size_t u = 0; u + 1 < m; ++u) {
+    const double au = a[u];
+    const double bu = b[u];
+    const double a2u = a2[u];
+    const double b2u = b2[u];
+    double* const row = deltas + u * m;
+    for (std::size_t v = u + 1; v < m; ++v) {
+      row[v] = row[v] + ((a[v] - au) * (bu - b[v]) + (a2[v] - a2u) * (b2u - b2[v]));
+    }
+  }
+  // The exchanges that touch r or s, which the loop above does not describe.
+  for (const std::size_t x : {r, s}) {
+    for (std::size_t k = 0; k < m; ++k) {
+      if (k == x) continue;
+      const std::size_t lo = std::min(k, x);
+      const std::size_t hi = std::max(k, x);
+      deltas[lo * m + hi] = kernels::qap_exchange_exact(d, f, sol, lo, hi);
+    }
+  }
+}
+
+// Brings a kept table to `s` by the exchanges that lead there, when they are few; false when
+// it has to be built afresh (nothing kept, or too far: an exchange's update costs about
+// 2.5 n^2, building n^3 / 2).
+[[nodiscard]] inline bool catch_up(const Qap& q, std::span<const Word> s, ExchangeTable& t) {
+  const std::size_t m = s.size();
+  if (t.solution.size() != m || !t.distances.shares_storage_with(q.distance_matrix) ||
+      !t.flows.shares_storage_with(q.flow_matrix) || t.distances.rows() != q.distance_matrix.rows()) {
+    return false;
+  }
+  std::size_t differing = 0;
+  for (std::size_t p = 0; p < m; ++p) differing += t.solution[p] != s[p] ? 1 : 0;
+  if (differing > std::max<std::size_t>(2, m / 8)) return false;
+  for (std::size_t p = 0; p < m; ++p) {
+    if (t.solution[p] == s[p]) continue;
+    std::size_t r = p + 1;
+    while (r < m && t.solution[r] != s[p]) ++r;
+    if (r == m) return false;  // not a rearrangement of the kept solution
+    std::swap(t.solution[p], t.solution[r]);
+    exchange(q, t, p, r);
+  }
+  return true;
+}
+
+// Builds the table for `s` row by row, visiting the rows of the moves (first <= i < j < n) as
+// they are done. A stop between rows leaves no table kept.
+template <class Visit>
+void build(const Qap& q, std::span<const Word> s, std::size_t first, std::size_t n, ExchangeTable& t,
+           Visit& visit) {
+  const std::size_t m = s.size();
+  t.solution.clear();
+  t.distances = q.distance_matrix;
+  t.flows = q.flow_matrix;
+  t.deltas.resize(m * m);
+  t.prepared.resize(4 * m);
+  if (q.symmetric) {
+    const Matrix& f = q.flow_matrix;
+    t.permuted.resize(m * m);
+    for (std::size_t a = 0; a < m; ++a) {
+      const double* const row = f.row(s[a]);
+      double* const out = t.permuted.data() + a * m;
+      for (std::size_t k = 0; k < m; ++k) out[k] = row[s[k]];
+    }
+  }
+  for (std::size_t i = 0; i + 1 < m; ++i) {
+    const bool visited = i >= first && i + 1 < n;
+    if (visited && scan_stop(visit, n - 1 - i)) return;
+    double* const row = t.deltas.data() + i * m;
+    for (std::size_t j = i + 1; j < m; ++j) row[j] = afresh(q, t, s, i, j);
+    if (!visited) continue;
+    for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), row[j]);
+  }
+  t.solution.assign(s.begin(), s.end());
+}
+
+}  // namespace exchange_table
+
+// Exchanges over the table: caught up with the solution, or built afresh.
+template <class Visit>
+void scan_exchange_table(const Qap& q, std::span<const Word> s, std::size_t first, std::size_t n,
+                         ExchangeTable& t, Visit& visit) {
+  if (!exchange_table::catch_up(q, s, t)) return exchange_table::build(q, s, first, n, t, visit);
+  const std::size_t m = s.size();
+  for (std::size_t i = first; i + 1 < n; ++i) {
+    if (scan_stop(visit, n - 1 - i)) return;
+    const double* const row = t.deltas.data() + i * m;
+    for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), row[j]);
+  }
+}
+
 template <class Visit>
 void scan_qap(const Qap& q, Rearrangement kind, std::span<const Word> s, std::size_t first, std::size_t n,
               ScanScratch& scratch, Visit& visit) {
@@ -57,6 +268,9 @@ void scan_qap(const Qap& q, Rearrangement kind, std::span<const Word> s, std::si
       return kernels::qap_run_exact(d, f, s, i, j,
                                     [&](std::size_t p) { return or_opt::value_after(s, i, j, shape, p); });
     });
+  }
+  if (kind == Rearrangement::kExchange && q.integral) {
+    return scan_exchange_table(q, s, first, n, scratch.exchanges, visit);
   }
   const double* permuted = nullptr;
   if (q.symmetric) {

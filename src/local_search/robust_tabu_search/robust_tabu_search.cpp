@@ -1,0 +1,264 @@
+// Robust tabu search: full scans of the exchanges, tabu attributes (position, element).
+#include "local_search/robust_tabu_search/robust_tabu_search.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+#include "local_search/neighbourhood.hpp"
+#include "problem/array_problem_state.hpp"
+#include "support/fatal.hpp"
+#include "support/rng.hpp"
+#include "support/tags.hpp"
+
+namespace kestrum {
+
+namespace {
+
+using Step = std::int64_t;
+
+Xoshiro128pp generator(std::optional<std::uint64_t> seed) {
+  return seed ? Xoshiro128pp::from_seed(*seed) : Xoshiro128pp::from_entropy();
+}
+
+// A tenure from low..high, both included; none is drawn when they are equal.
+Step draw_tenure(Xoshiro128pp& rng, Word low, Word high) {
+  if (low == high) return low;
+  if (low == 0 && high == kWordMax) return rng.next_u32();
+  return low + rng.range(0, high - low + 1);
+}
+
+struct Candidate {
+  double delta;
+  Move move{};
+  bool found = false;
+};
+
+// The tabu attributes of one run. Elements are named by where they stood when the run began
+// (label[p]), which names them as well as their values would: the attributes never outlive
+// the run, and the search needs nothing from the problem but its moves.
+class Attributes {
+ public:
+  Attributes(std::size_t n, std::uint64_t aspiration)
+      : n_(n), label_(n), until_(n * n, -1), oldest_(n, n > 1 ? -1 : kNever),
+        aspiration_(static_cast<Step>(std::min<std::uint64_t>(aspiration, std::numeric_limits<Step>::max()))) {
+    std::iota(label_.begin(), label_.end(), Word{0});
+  }
+
+  // Before the scan of step `step`.
+  void begin(Step step) noexcept {
+    step_ = step;
+    forced_before_ = step - aspiration_;
+    // Some exchange is forced exactly when some position has an element elsewhere whose ban
+    // there ended long enough ago: the exchange that brings it. Otherwise no move needs a
+    // look at the attributes to be known unforced.
+    may_force_ = !oldest_.empty() && *std::min_element(oldest_.begin(), oldest_.end()) < forced_before_;
+  }
+  [[nodiscard]] bool may_force() const noexcept { return may_force_; }
+  // The bans exchange (i, j) would meet: placing label[j] at i and label[i] at j.
+  [[nodiscard]] Step until_at_i(Move m) const noexcept { return until_[m.i * n_ + label_[m.j]]; }
+  [[nodiscard]] Step until_at_j(Move m) const noexcept { return until_[m.j * n_ + label_[m.i]]; }
+  [[nodiscard]] bool forced(Move m) const noexcept {
+    if (oldest_[m.i] >= forced_before_ && oldest_[m.j] >= forced_before_) return false;
+    return until_at_i(m) < forced_before_ || until_at_j(m) < forced_before_;
+  }
+  [[nodiscard]] bool forbidden(Move m) const noexcept {
+    return until_at_i(m) >= step_ && until_at_j(m) >= step_;
+  }
+  // After exchange (i, j) was applied at this step: the elements that left i and j may not
+  // return for their tenures.
+  void exchanged(Move m, Step tenure_i, Step tenure_j) noexcept {
+    until_[m.i * n_ + label_[m.i]] = step_ + tenure_i;
+    until_[m.j * n_ + label_[m.j]] = step_ + tenure_j;
+    std::swap(label_[m.i], label_[m.j]);
+    refresh_oldest(m.i);
+    refresh_oldest(m.j);
+  }
+
+ private:
+  static constexpr Step kNever = std::numeric_limits<Step>::max();
+
+  // oldest_[p]: the earliest ban end at p among the elements not at p, O(n); only the two
+  // positions of an exchange change it.
+  void refresh_oldest(std::size_t p) noexcept {
+    const Step* const row = until_.data() + p * n_;
+    Step oldest = kNever;
+    for (std::size_t e = 0; e < n_; ++e) {
+      if (e != label_[p]) oldest = std::min(oldest, row[e]);
+    }
+    oldest_[p] = oldest;
+  }
+
+  std::size_t n_;
+  std::vector<Word> label_;
+  std::vector<Step> until_;   // [position * n + element]: the last step of its ban, -1: never banned
+  std::vector<Step> oldest_;  // per position
+  Step aspiration_;
+  Step step_ = 0;
+  Step forced_before_ = 0;
+  bool may_force_ = false;
+};
+
+// Tie rule: within each class a move replaces the one held only when strictly better, so the
+// first in (i, j) order wins among equal deltas, and a NaN delta is never taken. The classes,
+// in order: the forced moves; the allowed ones (not forbidden, or better than the best);
+// every move, for a step where every exchange is forbidden.
+class Chooser {
+ public:
+  Chooser(const Attributes& attributes, bool minimize, bool keeps_attributes, double current, double best)
+      : attributes_(attributes),
+        minimize_(minimize),
+        keeps_attributes_(keeps_attributes),
+        current_(current),
+        best_(best),
+        forced_{worst_delta(minimize)},
+        allowed_{worst_delta(minimize)},
+        any_{worst_delta(minimize)} {}
+
+  // Most moves are beaten both by the allowed move held (which no held move of the last
+  // class beats) and by the forced one: they are passed over without a look at the
+  // attributes.
+  void offer(Move m, double delta) {
+    if (!better(delta, allowed_.delta) && !(attributes_.may_force() && better(delta, forced_.delta))) return;
+    weigh(m, delta);
+  }
+  [[nodiscard]] const Candidate& choice() const noexcept {
+    if (forced_.found) return forced_;
+    return allowed_.found ? allowed_ : any_;
+  }
+
+ private:
+  [[nodiscard]] bool better(double a, double b) const noexcept { return minimize_ ? a < b : a > b; }
+  [[gnu::noinline]] void weigh(Move m, double delta) {
+    if (!keeps_attributes_) {
+      if (better(delta, allowed_.delta)) allowed_ = {delta, m, true};
+      return;
+    }
+    if (attributes_.may_force() && better(delta, forced_.delta) && attributes_.forced(m)) {
+      forced_ = {delta, m, true};
+      return;
+    }
+    if (forced_.found || !better(delta, allowed_.delta)) return;  // the held moves beat it
+    if (better(delta, any_.delta)) any_ = {delta, m, true};
+    if (better(current_ + delta, best_) || !attributes_.forbidden(m)) allowed_ = {delta, m, true};
+  }
+
+  const Attributes& attributes_;
+  bool minimize_;
+  bool keeps_attributes_;
+  double current_;
+  double best_;
+  Candidate forced_;
+  Candidate allowed_;
+  Candidate any_;
+};
+
+}  // namespace
+
+RobustTabuSearch::RobustTabuSearch(bool minimize, Shared<Problem> problem,
+                                   const TerminationFunction& termination_function,
+                                   std::optional<std::pair<Word, Word>> tenure,
+                                   std::optional<std::uint64_t> aspiration, std::optional<std::uint64_t> seed)
+    : SearchBase(minimize, std::move(problem), termination_function,
+                 "Can't use multiNeighbor in Robust Tabu Search"),
+      tenure_(tenure),
+      aspiration_(aspiration),
+      seed_(seed) {}
+
+Shared<LocalSearch> RobustTabuSearch::make(const Params& params, bool minimize, Shared<Problem> problem,
+                                           const TerminationFunction& termination) {
+  return Shared<LocalSearch>::make<RobustTabuSearch>(minimize, std::move(problem), termination, params.tenure,
+                                                     params.aspiration, params.seed);
+}
+
+std::optional<std::string> RobustTabuSearch::refusal(const MoveType& move_type) {
+  const char* name = "multi_neighbor";
+  if (const SimpleMoveType* simple = move_type.simple()) {
+    switch (move_kind(*simple)) {
+      case MoveKind::kSwap:
+      case MoveKind::kSwapTsp: return std::nullopt;
+      case MoveKind::kReverse: name = "reverse"; break;
+      case MoveKind::kOrOpt: name = "or_opt"; break;
+    }
+  }
+  return std::string(kName) + " needs a move type that exchanges positions (swap or swap_tsp), not " + name;
+}
+
+// Saved fields: each optional setting as a presence flag and its value.
+void RobustTabuSearch::write_fields(ByteWriter& w) const {
+  w.boolean(tenure_.has_value());
+  if (tenure_) {
+    w.u32(tenure_->first);
+    w.u32(tenure_->second);
+  }
+  w.boolean(aspiration_.has_value());
+  if (aspiration_) w.u64(*aspiration_);
+  w.boolean(seed_.has_value());
+  if (seed_) w.u64(*seed_);
+}
+
+Shared<LocalSearch> RobustTabuSearch::restore(ByteReader& r, bool minimize, const TerminationFunction& termination) {
+  std::optional<std::pair<Word, Word>> tenure;
+  if (r.boolean()) {
+    const Word low = r.u32();
+    const Word high = r.u32();
+    if (low > high) malformed("a robust tabu search's tenure has low > high");
+    tenure = std::pair{low, high};
+  }
+  std::optional<std::uint64_t> aspiration;
+  if (r.boolean()) aspiration = r.u64();
+  std::optional<std::uint64_t> seed;
+  if (r.boolean()) seed = r.u64();
+  Shared<Problem> problem = read_problem(r);
+  return Shared<LocalSearch>::make<RobustTabuSearch>(rebuilt<RobustTabuSearch>(
+      termination, minimize, std::move(problem), termination, tenure, aspiration, seed));
+}
+
+RunLog RobustTabuSearch::run(bool log) {
+  auto locked = problem_.lock();
+  Problem& problem = *locked;
+  if (std::optional<std::string> refused = refusal(problem.get_move_type())) fatal(*refused);
+  Neighbourhood moves(problem);
+  const std::size_t n = size_of(*moves.simple());
+  const auto [low, high] = tenure_.value_or(std::pair{static_cast<Word>(n * 9 / 10), static_cast<Word>((n * 11 + 9) / 10)});
+  Attributes attributes(n, aspiration_.value_or(std::uint64_t{2} * n * n));
+  Xoshiro128pp rng = generator(seed_);
+
+  const double score = problem.eval();
+  RunRecorder rows;
+  if (log) rows.add(score, score, 0);
+  termination_.init();
+  double best = score;
+  double current = score;
+  std::uint64_t iterations = 0;
+  for (;;) {
+    if (!termination_.keep_running() || rows.stopping()) break;
+    attributes.begin(static_cast<Step>(iterations));
+    Chooser chooser(attributes, minimize_, high > 0, current, best);
+    moves.for_each([&](Move m, double delta) { chooser.offer(m, delta); });
+    if (rows.control().stop_requested()) break;  // stopped inside the scan: nothing applied
+    const Candidate& chosen = chooser.choice();
+    if (!chosen.found) break;  // no exchange, or only NaN or infinite deltas the wrong way
+    moves.apply(chosen.move);
+    const Step tenure_i = draw_tenure(rng, low, high);
+    const Step tenure_j = draw_tenure(rng, low, high);
+    attributes.exchanged(chosen.move, tenure_i, tenure_j);
+    current = current + chosen.delta;
+    // A tie with the best counts in both directions and makes this solution the best.
+    const bool new_best = minimize_ ? !(current > best) : !(current < best);
+    if (new_best) {
+      problem.set_best();
+      best = current;
+    }
+    if (log) rows.add(best, current, iterations);
+    termination_.check_new_variable(current);
+    termination_.iteration_done();
+    ++iterations;
+  }
+  rows.add(best, current, iterations);
+  return std::move(rows).take();
+}
+
+}  // namespace kestrum
