@@ -45,5 +45,8 @@ log "custom evaluations: callback overheads and simanneal side by side"
 "$venv/bin/python" "$ROOT/bench/custom_bench.py" || log "the custom evaluation benchmark failed"
 log "kestrum against other libraries"
 PYTHONPATH="$ROOT/bench${PYTHONPATH:+:$PYTHONPATH}" "$venv/bin/python" -m compare --native "$ROOT/build/bench/native.json" "$@"
+log "first-fit bin packing against first fit decreasing and CP-SAT (bench/bin_packing.py)"
+PYTHONPATH="$ROOT/bench${PYTHONPATH:+:$PYTHONPATH}" "$venv/bin/python" "$ROOT/bench/bin_packing.py" ||
+  log "the bin-packing benchmark failed"
 log "iterated local search on large tours (bench/large_tours.py)"
 "$venv/bin/python" "$ROOT/bench/large_tours.py"
