@@ -21,11 +21,23 @@
 namespace kestrum {
 namespace {
 
-// 0: symmetric tour, 1: asymmetric tour, 2: assignment.
+// Falkenauer-like weights: whole numbers 20..100 for bins of 150.
+std::vector<double> falkenauer_weights(std::size_t n) {
+  std::mt19937_64 gen(5);
+  std::uniform_int_distribution<int> weight(20, 100);
+  std::vector<double> w(n);
+  for (double& x : w) x = weight(gen);
+  return w;
+}
+
+// 0: symmetric tour, 1: asymmetric tour, 2: assignment, 3: first fit, 4: next fit's squared
+// free space (the same weights).
 Evaluation make_evaluation(int which, std::size_t n) {
   switch (which) {
     case 0: return Evaluation::tsp(Matrix(bench::random_rows(n, true, 3)));
     case 1: return Evaluation::tsp(Matrix(bench::random_rows(n, false, 3)));
+    case 3: return Evaluation::bin_packing(falkenauer_weights(n), 150).value();
+    case 4: return Evaluation::empty_space_exp(falkenauer_weights(n), 150);
     default: return Evaluation::qap(Matrix(bench::random_rows(n, true, 3)), Matrix(bench::random_rows(n, true, 4)));
   }
 }
@@ -112,7 +124,30 @@ void delta_args(benchmark::internal::Benchmark* b) {
     b->Args({1, 1, n});  // asymmetric tour, exchange
   }
   b->Args({2, 1, 100});  // assignment, exchange
+  for (const int n : {100, 1000}) {
+    b->Args({3, 1, n});  // first fit, exchange
+    b->Args({4, 1, n});  // next fit, exchange
+  }
 }
+
+// First fit: each delta on a solution other than the last one's, so that none reuses the
+// recorded packing of its solution (two solutions one exchange apart, alternating).
+void BM_FirstFitFreshDelta(benchmark::State& state) {
+  const std::size_t n = static_cast<std::size_t>(state.range(0));
+  const Evaluation e = make_evaluation(3, n);
+  const MoveType mt(make_kind(1, n));
+  std::vector<Word> s = shuffled(n);
+  std::vector<Word> t = s;
+  std::swap(t[0], t[n - 1]);
+  const std::vector<Move> moves = random_moves(n, kBatch);
+  for (auto _ : state) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < moves.size(); ++k) sum = sum + e.delta_eval(moves[k], mt, (k & 1) != 0 ? s : t);
+    benchmark::DoNotOptimize(sum);
+  }
+  per_move(state);
+}
+BENCHMARK(BM_FirstFitFreshDelta)->ArgName("n")->Arg(100)->Arg(1000);
 
 BENCHMARK(BM_SingleDelta)->Apply(delta_args);
 BENCHMARK(BM_ProposalDelta)->Apply(delta_args);

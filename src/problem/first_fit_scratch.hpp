@@ -24,6 +24,9 @@ struct FirstFitScratch {
   // The original run.
   std::vector<Word> bin_of;
   std::vector<double> fill_after;
+  std::vector<double> final_fill;   // each bin's fill at the end, +inf past the last bin
+  std::size_t final_bins = 0;
+  std::vector<double> suffix_least;  // the least weight at positions p.., +inf at the end
   double score = 0.0;
 
   // Min tree over the bins' fills: leaves_ leaves from node leaves_ on, +inf for a bin not
@@ -35,12 +38,13 @@ struct FirstFitScratch {
   std::size_t at = 0;
   std::vector<double> at_fill;  // the leaves before position `at`, not touched by a moved run
 
-  // A moved run: the leaves it changed (bin, fill before) in order, and the original run's
+  // A moved run: the nodes it wrote (node, value before) in order, and the original run's
   // fills as it advances beside it, marked with the move's stamp.
   std::vector<std::pair<Word, double>> undo;
   std::vector<double> replay;
   std::vector<std::uint32_t> replay_mark;
   std::vector<std::uint32_t> differ_mark;
+  std::vector<Word> differ_list;  // bins marked differing at some point of the moved run
   std::uint32_t stamp = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -232,7 +233,8 @@ TEST(FirstFitTest, ReadsAndMovesStopAsEvalDoes) {
   Solution t{0, 1};
   EXPECT_EQ(fatal_message_of([&] { (void)e.delta_eval(Move{0, 5}, swap, t); }),
             "index out of bounds: the len is 2 but the index is 5");
-  const MoveType multi = MoveType::multi_neighbor({MoveType::swap(1), MoveType::reverse(1)});
+  const MoveType multi =
+      MoveType::multi_neighbor({*MoveType::swap(1).simple(), *MoveType::reverse(1).simple()}, std::nullopt);
   EXPECT_EQ(fatal_message_of([&] { (void)e.delta_eval(Move{0, 1}, multi, t); }),
             "MultiNeighbor doesn't support do_move");
 }
@@ -265,7 +267,9 @@ TEST(FirstFitTest, LongRunsDeltaAsEvalOnWholeAndFractionalWeights) {
       zeros += d == 0.0 ? 1 : 0;
       if (step % 7 == 0) s = moved;
     }
-    if (whole) EXPECT_GT(zeros, 0U);
+    if (whole) {
+      EXPECT_GT(zeros, 0U);
+    }
   }
 }
 

@@ -314,7 +314,7 @@ class TestMalformedState:
             ("Cooling", lambda s: s[:1] + bytes([5]) + s[2:], "class byte 5 where 4 was expected"),
             ("MoveType", lambda s: s[:2] + bytes([9]) + s[3:], "move type tag 9 is unknown"),
             ("Evaluation", lambda s: s[:2] + bytes([200]) + s[3:], "evaluation tag 200 is unknown"),
-            ("Evaluation", lambda s: s[:2] + bytes([7]) + s[3:], "evaluation tag 7 is unknown"),
+            ("Evaluation", lambda s: s[:2] + bytes([8]) + s[3:], "evaluation tag 8 is unknown"),
             ("Termination", lambda s: s[:3] + b"\xff" * 8 + s[11:], "a length of 18446744073709551615 does not fit"),
             ("Problem", lambda s: s[:-16] + struct.pack("<II", 0, 0) + s[-8:], "the current solution is not a permutation of 0..2 - 1"),
             ("Problem", lambda s: s[:-8] + struct.pack("<II", 2, 0), "the best solution is not a permutation of 0..2 - 1"),

@@ -12,7 +12,7 @@ namespace kestrum {
 namespace {
 
 // Bins dissolved by a kick beside the least-filled one: 1 to kMaxKickBins, uniformly.
-constexpr std::uint32_t kMaxKickBins = 3;
+constexpr std::uint32_t kMaxKickBins = 5;
 
 }  // namespace
 
@@ -149,11 +149,15 @@ void BinSearch::put_back() {
 }
 
 void BinSearch::repack() {
+  // Each pass starts at a bin drawn at random and goes round: which bins trade first decides
+  // which free items are left, and a fixed start would repeat the same choices every kick.
   bool traded = true;
-  while (traded && !free_.empty()) {
+  while (traded && !free_.empty() && !bins_.empty()) {
     traded = false;
-    for (Bin& bin : bins_) {
-      if (free_.empty()) break;
+    const std::size_t count = bins_.size();
+    const std::size_t start = rng_.range(0, static_cast<std::uint32_t>(count));
+    for (std::size_t k = 0; k < count && !free_.empty(); ++k) {
+      Bin& bin = bins_[(start + k) % count];
       if (bin.fill < capacity_ && trade(bin)) traded = true;
     }
   }

@@ -16,10 +16,10 @@ namespace kestrum {
 // The local search tries to empty the least-filled bin: its items become free, then each bin
 // in turn trades up to two of its items for up to two free ones (adding a free item is a
 // trade of none) whenever that fills it more without overfilling it, the fullest result
-// first. What stays free goes back best fit, fullest item first, into new bins when no bin
+// first (passes go round the bins from one drawn at random). What stays free goes back best fit, fullest item first, into new bins when no bin
 // has room. An attempt is kept when it lowers the score (bins - sum (fill / capacity)^2 /
 // bins), else undone, and the search stops at the first failed attempt. A kick dissolves the
-// least-filled bin and a few random ones and puts their items back the same way.
+// least-filled bin and 1 to 5 random ones and puts their items back the same way.
 //
 // The order handed back lists the bins fullest first, each bin's items heaviest first. First
 // fit on that order puts the items of the k-th bin into the first k bins (those of earlier

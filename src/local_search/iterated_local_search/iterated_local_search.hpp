@@ -9,9 +9,12 @@
 
 namespace kestrum {
 
-// Two forms of the same loop. On a symmetric tour, minimised, of at least
+// Three forms of the same loop. On a symmetric tour, minimised, of at least
 // kMinTourCities cities: 2-opt and Or-opt over neighbour lists, kicked by a double bridge
-// (tour_search.hpp). On any other problem: best improvement over the problem's own move
+// (tour_search.hpp). On a first-fit packing (an evaluation whose packing() is set),
+// minimised: trades between bins that empty the least-filled one, kicked by dissolving a few
+// bins, the order rewritten after each descent so that it decodes to the packing found
+// (bin_search.hpp). On any other problem: best improvement over the problem's own move
 // type (all members of a MultiNeighbor together), kicked by kKickMoves random moves of it.
 //
 // A run: the start row, then iterations of one kick plus its descent, the first iteration

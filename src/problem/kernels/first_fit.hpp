@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <span>
 #include <utility>
 
@@ -24,12 +25,17 @@
 //
 // A move changes positions lo..hi only. Its run starts from the original run's state before
 // lo (kept in the scratch and moved forward or rebuilt from the recorded run, never
-// recomputed), and advances beside a replay of the original run. Once past hi, the two
-// states agree in every bin's fill (bit for bit, counting how many differ), the rest is
-// the original's: the final fills, hence the score, are the original's, and the delta is
-// exactly 0. Otherwise the moved run goes to the end and is scored as eval would. Every
-// fill is formed by the same additions in the same order as eval's, so the scores are
-// eval's bits and so is their difference.
+// recomputed), and advances beside a replay of the original run, counting the bins whose
+// fills differ (bit for bit). Past hi both runs read the same items, so:
+// - when no bin differs, the rest is the original's: the final fills, hence the score, are
+//   the original's, and the delta is exactly 0;
+// - when the runs have as many bins and every bin that differs is dead in both (its fill
+//   plus the least weight still to come exceeds the capacity, so no later item can go
+//   there), every later item goes where it went originally: the final fills are the
+//   original ones except in those bins, which keep the fills they have now.
+// Otherwise the moved run goes to the end. Every fill is formed by the same additions in the
+// same order as eval's, and the score sums the final fills in bin order as eval does, so the
+// scores are eval's bits and so is their difference.
 namespace kestrum::kernels {
 
 inline constexpr double kUnopened = std::numeric_limits<double>::infinity();
@@ -61,14 +67,19 @@ inline void reset(FirstFitScratch& f, std::size_t items) {
   return f.node[f.leaves + b];
 }
 
-// Sets bin b's fill and the least fills above it, stopping where nothing changes.
-inline void set_leaf(FirstFitScratch& f, std::size_t b, double fill) noexcept {
+// Sets bin b's fill and the least fills above it, stopping where nothing changes. Journal:
+// with a list, each node's value before it is written, so that the change can be put back
+// by plain stores.
+template <class Journal = std::nullptr_t>
+inline void set_leaf(FirstFitScratch& f, std::size_t b, double fill, Journal journal = nullptr) noexcept {
   double* const node = f.node.data();
   std::size_t p = f.leaves + b;
+  if constexpr (!std::is_same_v<Journal, std::nullptr_t>) journal->emplace_back(static_cast<Word>(p), node[p]);
   node[p] = fill;
   for (p >>= 1; p != 0; p >>= 1) {
     const double least = std::min(node[2 * p], node[2 * p + 1]);
     if (same_bits(least, node[p])) return;
+    if constexpr (!std::is_same_v<Journal, std::nullptr_t>) journal->emplace_back(static_cast<Word>(p), node[p]);
     node[p] = least;
   }
 }
@@ -131,6 +142,11 @@ inline void record(FirstFitScratch& f, std::span<const double> w, double capacit
     f.fill_after[p] = leaf(f, b);
   }
   f.score = first_fit_score(f.node.data() + f.leaves, f.bins, capacity);
+  f.final_fill.assign(f.node.begin() + static_cast<std::ptrdiff_t>(f.leaves), f.node.end());
+  f.final_bins = f.bins;
+  f.suffix_least.resize(len + 1);
+  f.suffix_least[len] = kUnopened;
+  for (std::size_t p = len; p-- > 0;) f.suffix_least[p] = std::min(f.suffix_least[p + 1], w[s[p]]);
   f.key_solution.assign(s.begin(), s.end());
   f.key_weights.assign(w.begin(), w.end());
   f.key_capacity = capacity;
@@ -185,41 +201,84 @@ template <class Value>
   }
   const std::uint32_t stamp = f.stamp;
   const std::size_t bins_before = f.bins;
+  std::size_t original_bins = f.bins;  // the original run's bins before position p
   std::size_t differing = 0;
   f.undo.clear();
+  f.differ_list.clear();
+  auto original = [&](std::size_t b) { return f.replay_mark[b] == stamp ? f.replay[b] : f.at_fill[b]; };
   auto recheck = [&](std::size_t b) {
-    const double original = f.replay_mark[b] == stamp ? f.replay[b] : f.at_fill[b];
-    const bool differs = !same_bits(leaf(f, b), original);
+    const bool differs = !same_bits(leaf(f, b), original(b));
     const bool was = f.differ_mark[b] == stamp;
     if (differs != was) {
       f.differ_mark[b] = differs ? stamp : 0;
-      differing = differs ? differing + 1 : differing - 1;
+      if (differs) {
+        ++differing;
+        f.differ_list.push_back(static_cast<Word>(b));
+      } else {
+        --differing;
+      }
     }
   };
-  bool rejoined = false;
+  // Whether every differing bin is dead in both runs before position p; drops the bins that
+  // no longer differ from the list on the way.
+  auto all_dead = [&](std::size_t p) {
+    const double least = f.suffix_least[p];
+    std::size_t kept = 0;
+    bool dead = true;
+    for (const Word b : f.differ_list) {
+      if (f.differ_mark[b] != stamp) continue;
+      f.differ_list[kept++] = b;
+      if (leaf(f, b) + least <= capacity || original(b) + least <= capacity) dead = false;
+    }
+    f.differ_list.resize(kept);
+    return dead;
+  };
+  constexpr std::size_t kMostDeadChecked = 8;  // beyond that, the run is unlikely to settle
+  enum class End { kRan, kSame, kSettled } end = End::kRan;
   for (std::size_t p = lo; p < len; ++p) {
-    if (p > hi && differing == 0) {
-      rejoined = true;
-      break;
+    if (p > hi) {
+      if (differing == 0) {
+        end = End::kSame;
+        break;
+      }
+      if (differing <= kMostDeadChecked && f.bins == original_bins && all_dead(p)) {
+        end = End::kSettled;
+        break;
+      }
     }
     const double wp = w[value(p)];
     const std::size_t b = first_with_room(f, wp, capacity);
-    f.undo.emplace_back(static_cast<Word>(b), leaf(f, b));
     if (b == f.bins) {
       ++f.bins;
-      set_leaf(f, b, wp);
+      set_leaf(f, b, wp, &f.undo);
     } else {
-      set_leaf(f, b, leaf(f, b) + wp);
+      set_leaf(f, b, leaf(f, b) + wp, &f.undo);
     }
     const std::size_t ob = f.bin_of[p];
+    if (ob == original_bins) ++original_bins;
     f.replay[ob] = f.fill_after[p];
     f.replay_mark[ob] = stamp;
     recheck(b);
     if (ob != b) recheck(ob);
   }
-  const double score =
-      rejoined ? f.score : first_fit_score(f.node.data() + f.leaves, f.bins, capacity);
-  for (std::size_t k = f.undo.size(); k-- > 0;) set_leaf(f, f.undo[k].first, f.undo[k].second);
+  double score = f.score;
+  switch (end) {
+    case End::kSame: break;
+    case End::kRan: score = first_fit_score(f.node.data() + f.leaves, f.bins, capacity); break;
+    case End::kSettled: {
+      // The original final bins and fills, with the differing bins' present fills, summed as
+      // eval sums them.
+      double sum = 0.0;
+      for (std::size_t b = 0; b < f.final_bins; ++b) {
+        const double r = (f.differ_mark[b] == stamp ? leaf(f, b) : f.final_fill[b]) / capacity;
+        sum = sum + r * r;
+      }
+      const double count = static_cast<double>(f.final_bins);
+      score = count - sum / count;
+      break;
+    }
+  }
+  for (std::size_t k = f.undo.size(); k-- > 0;) f.node[f.undo[k].first] = f.undo[k].second;
   f.bins = bins_before;
   return score;
 }
