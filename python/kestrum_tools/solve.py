@@ -24,11 +24,11 @@ DEFAULT_TIME_LIMIT = 1.0
 _AUTO: dict[str, str] = {
     "tour": "iterated_local_search",
     "packing": "iterated_local_search",
-    "assignment": "tabu_search",
-    "other": "iterated_local_search",
+    "assignment": "robust_tabu_search",
+    "other": "annealing",
 }
 
-_PACKING = ("empty_bins", "empty_space", "empty_space_exp")
+_PACKING = ("bin_packing", "empty_bins", "empty_space", "empty_space_exp")
 
 # The move type each family gets when `moves` is None (iterated local search on a symmetric
 # tour uses its own moves and ignores it).
@@ -62,9 +62,11 @@ def auto_method(evaluation: kestrum.Evaluation) -> str:
     """The search ``solve(evaluation)`` runs with ``method="auto"``.
 
     Iterated local search for symmetric tours (2-opt plus Or-opt over near neighbours,
-    kicked by double bridges) and for bin packing; tabu search for assignments; iterated
-    local search over the problem's own moves otherwise (asymmetric tours, your own
-    objectives).
+    kicked by double bridges) and for bin packing (on ``Evaluation.bin_packing`` it moves
+    and exchanges items between bins to empty the least-filled one); robust tabu search for
+    assignments (its step costs O(n^2) on integer data); annealing, whose real-valued
+    temperature calibrates itself and cools over the budget, otherwise (asymmetric tours,
+    your own objectives).
     """
     return _AUTO[_family(evaluation)]
 
@@ -172,6 +174,9 @@ def _move_type(moves: Any, family: str, method: str, seed: int) -> kestrum.MoveT
     if moves is None:
         if method == "vns":
             return kestrum.MoveType.multi_neighbor([kestrum.MoveType.swap(seed), kestrum.MoveType.reverse(seed)])
+        if method == "robust_tabu_search":
+            # It searches exchanges only.
+            return kestrum.MoveType.swap(seed)
         moves = _DEFAULT_MOVES[family]
     if isinstance(moves, kestrum.MoveType):
         return moves
@@ -319,9 +324,13 @@ def solve(
     search = _search(chosen, minimize, problem, criterion, family, run_seed, options)
     search.set_log(log)
     rows = run(search, progress=progress)
+    # The log's best is carried by deltas and may differ from the best solution's own score in
+    # the last bits: score the solution returned.
+    best = problem.best_solution()
+    problem.set_solution(best)
     return SolveResult(
-        x=problem.best_solution(),
-        fun=rows[-1][1],
+        x=best,
+        fun=problem.eval(),
         nit=rows[-1][3],
         time=rows[-1][0] / 1e9,
         log=rows,

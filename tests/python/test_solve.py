@@ -116,16 +116,19 @@ class TestMethods:
         [
             (tour(9), "iterated_local_search"),
             (E.tsp_from_points([(0, 0), (3, 1), (1, 2)]), "iterated_local_search"),
-            (tour(9, kind="qap-sym"), "tabu_search"),
+            (tour(9, kind="qap-sym"), "robust_tabu_search"),
             (E.empty_bins([1, 2, 3], 4), "iterated_local_search"),
+            (E.bin_packing([1, 2, 3], 4), "iterated_local_search"),
+            (E.custom(5, lambda s: float(s[0])), "annealing"),
         ],
-        ids=["tour", "points", "assignment", "packing"],
+        ids=["tour", "points", "assignment", "next-fit", "first-fit", "custom"],
     )
     def test_auto_choice(self, evaluation, method):
         assert solve(evaluation, seed=1, max_iterations=3).method == method
 
     def test_every_search_runs_through_solve(self):
-        assert {"iterated_local_search", "simulated_annealing", "steepest_descent", "tabu_search", "vns"} <= set(
+        assert {"annealing", "iterated_local_search", "robust_tabu_search", "simulated_annealing", "steepest_descent",
+                "tabu_search", "vns"} <= set(
             solve_module.methods()
         )
         evaluation = tour(12)
