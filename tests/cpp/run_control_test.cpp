@@ -212,12 +212,24 @@ TEST(RunControl, AReseedAskedForIsDoneOnceUnderTheRunsLock) {
   };
   const double start = problem.lock()->eval();
   const double away = moved();
-  control.begin_run(RunSettings{}, 3);
+  control.begin_run(RunSettings{}, RunControl::Restart{.seed = 3});
   EXPECT_EQ(search.run(true).back().best_score, start);
-  EXPECT_FALSE(control.take_reseed());
+  EXPECT_FALSE(control.take_restart());
   EXPECT_EQ(moved(), away);
   control.begin_run(RunSettings{});
   EXPECT_EQ(search.run(true).back().best_score, away);
+  // A random start: the run begins from the permutation the seed's shuffle draws.
+  auto twin = Shared<Problem>::make<ArrayProblem>(MoveType::swap(1), random_tour(20, 6));
+  double shuffled = 0.0;
+  {
+    auto locked = twin.lock();
+    locked->set_seed(4);
+    locked->shuffle(4);
+    shuffled = locked->eval();
+  }
+  ASSERT_NE(shuffled, start);
+  control.begin_run(RunSettings{}, RunControl::Restart{.seed = 4, .shuffle = true});
+  EXPECT_EQ(search.run(true).front().best_score, shuffled);
 }
 
 TEST(Shared, ReentryFromTheHoldingThreadIsRefusedWithoutPoisoning) {
