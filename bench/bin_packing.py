@@ -162,7 +162,8 @@ def main() -> int:
         if args.no_cp_sat or not cp_installed():
             cp = "not run"
         else:
-            cp = f"{cp_sum}" if cp_runs == count else f"{cp_sum} over {cp_runs} with a solution"
+            cp = (f"{cp_sum}" if cp_runs == count else "no solution in time" if cp_runs == 0
+                  else f"{cp_sum} over the {cp_runs} with a solution")
         cp_lb = f"{cp_at_lb}/{count}" if cp_runs else "-"
         lines.append(f"| {kind} | {n} | {lb_sum} | {ffd_sum} | {ils_sum} | {at_lb}/{count} | {worse} | "
                      f"{sum(times) / count:.2f} | {cp} | {cp_lb} |")

@@ -169,6 +169,7 @@ bool BinSearch::attempt() {
   const double before = score();
   saved_ = bins_;
   dissolve(least_filled());
+  if (bins_.size() >= 2 && rng_.range(0, 2) == 0) dissolve(least_filled());  // the next one too
   repack();
   if (score() < before) return true;
   std::swap(bins_, saved_);

@@ -13,7 +13,9 @@
 namespace kestrum {
 
 // Works on bins, not on the order: a packing is a list of bins, each the list of its items.
-// The local search tries to empty the least-filled bin: its items become free, then each bin
+// The local search tries to empty the least-filled bin (on a fair coin, the two least-filled:
+// where bins must end exactly full, one bin's items alone rarely leave room to move): its
+// items become free, then each bin
 // in turn trades up to two of its items for up to two free ones (adding a free item is a
 // trade of none) whenever that fills it more without overfilling it, the fullest result
 // first (passes go round the bins from one drawn at random). What stays free goes back best fit, fullest item first, into new bins when no bin
