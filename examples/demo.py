@@ -1,4 +1,4 @@
-"""kestrum demo: one travelling-salesman instance solved by all five searches.
+"""kestrum demo: one travelling-salesman instance solved by all seven searches.
 
 Usage: python examples/demo.py [COORDINATE_FILE] [--plot PNG]
 
@@ -54,6 +54,14 @@ def searches(evaluation, n):
     # Iterations here are kicks plus their repair over neighbour lists: no move count to quote.
     ils = LS.iterated_local_search(True, P.array_problem(M.reverse(1), evaluation), T.max_iterations(20_000), seed=1)
     yield "iterated local search", ils, None
+    # Robust tabu search is made for assignments: it scans every exchange of two cities per step,
+    # a weak neighbourhood for tours next to the reversals of 2-opt.
+    rts = LS.robust_tabu_search(True, P.array_problem(M.swap(1), evaluation), T.max_iterations(5000), seed=1)
+    yield "robust tabu search", rts, n * (n - 1) // 2
+    # Annealing calibrates its real temperature and cools it over the proposals it is given.
+    annealing = LS.annealing(True, P.array_problem(M.reverse(1), evaluation), T.max_iterations(3_000_000), seed=1)
+    annealing.set_log("improvements")
+    yield "annealing", annealing, 1
 
 
 def main():

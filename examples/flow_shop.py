@@ -8,7 +8,7 @@ the time the last job leaves the last machine:
 
 The objective is given to kestrum twice: as a plain Python function and as a numba cfunc
 (native speed, no C++ written). Neither has a delta: each move is scored by applying it to a
-private copy of the solution, evaluating and undoing it. Both run under all five searches and
+private copy of the solution, evaluating and undoing it. Both run under all seven searches and
 the results are compared in a table.
 
 The instance comes from Taillard's generator (20 jobs, 5 machines, time seed 873654221, his
@@ -99,6 +99,10 @@ def searches(evaluation, seed=1):
     yield "variable neighbourhood", LS.vns(True, p, T.always_true()), p
     p = P.array_problem(M.swap(seed), evaluation)
     yield "iterated local search", LS.iterated_local_search(True, p, T.max_iterations(5), seed=seed), p
+    p = P.array_problem(M.swap(seed), evaluation)
+    yield "robust tabu search", LS.robust_tabu_search(True, p, T.max_iterations(100), seed=seed), p
+    p = P.array_problem(M.swap(seed), evaluation)
+    yield "annealing", LS.annealing(True, p, T.max_iterations(10_000), seed=seed), p
 
 
 def main():

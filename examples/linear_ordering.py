@@ -12,7 +12,7 @@ This objective comes with a delta, so no move is ever applied to score it:
 - reversing positions i..j turns every pair inside the run around:
       sum over i <= a < b <= j of W[s_b][s_a] - W[s_a][s_b].
 
-The objective is given as plain Python functions and as numba cfuncs, run under all five
+The objective is given as plain Python functions and as numba cfuncs, run under all seven
 searches (maximising) and compared in a table; every run's final score is checked against a
 full evaluation.
 
@@ -114,6 +114,10 @@ def searches(evaluation, seed=1):
     yield "variable neighbourhood", LS.vns(False, p, T.must_improve()), p
     p = P.array_problem(M.swap(seed), evaluation)
     yield "iterated local search", LS.iterated_local_search(False, p, T.max_iterations(5), seed=seed), p
+    p = P.array_problem(M.swap(seed), evaluation)
+    yield "robust tabu search", LS.robust_tabu_search(False, p, T.max_iterations(50), seed=seed), p
+    p = P.array_problem(M.swap(seed), evaluation)
+    yield "annealing", LS.annealing(False, p, T.max_iterations(20_000), seed=seed), p
 
 
 def main():

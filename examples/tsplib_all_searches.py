@@ -1,4 +1,4 @@
-"""A TSPLIB instance solved by all five searches, with the gap to its published optimum and a
+"""A TSPLIB instance solved by all seven searches, with the gap to its published optimum and a
 plot of the best tour.
 
 Usage: python examples/tsplib_all_searches.py [INSTANCE] [--data DIR] [--plot PNG]
@@ -46,6 +46,11 @@ def searches(evaluation):
     yield "variable neighbourhood", LS.vns(True, p, T.always_true()), p
     p = problem(M.reverse(1), evaluation)
     yield "iterated local search", LS.iterated_local_search(True, p, T.time_limit(1.0), seed=1), p
+    # Robust tabu search exchanges cities; its step scans every pair.
+    p = problem(M.swap(1), evaluation)
+    yield "robust tabu search", LS.robust_tabu_search(True, p, T.time_limit(1.0), seed=1), p
+    p = problem(M.reverse(1), evaluation)
+    yield "annealing", LS.annealing(True, p, T.time_limit(1.0), seed=1), p
 
 
 def main():
