@@ -179,7 +179,8 @@ def kept_states():
 
 def later_states():
     """Saved states of tours over points (every metric), of tabu searches with canonical
-    tours and of annealing, and what a copy restored from each such search does next."""
+    tours, of annealing, robust tabu search and first-fit packing, and what a copy restored
+    from each such search does next."""
     xy = [[(7 * k) % 11 + 0.25 * k, (5 * k * k) % 13 - 0.5] for k in range(9)]
     geo = [[10.0 + k, 20.5 - 2 * k] for k in range(9)]
     kept, runs = {}, {}
@@ -207,6 +208,21 @@ def later_states():
             ls.run()
             kept[f"LocalSearch|annealing-{name}-{direction}"] = state(ls)
             runs[f"annealing-{name}-{direction}"] = rows(LS._from_state(state(ls)).run())
+    # Robust tabu search on an integer assignment (the exchange table's route) and on a tour.
+    flows = [[(3 * a + 5 * b) % 7 if a != b else 0 for b in range(9)] for a in range(9)]
+    distances = [[abs(a - b) for b in range(9)] for a in range(9)]
+    for name, ev in (("qap", E.qap(distances, flows)), ("matrix", matrix)):
+        ls = LS.robust_tabu_search(True, P.array_problem(M.swap(2), ev), T.max_iterations(40), tenure=(2, 4), seed=3)
+        ls.run()
+        kept[f"LocalSearch|robust-{name}"] = state(ls)
+        runs[f"robust-{name}"] = rows(LS._from_state(state(ls)).run())
+    # First-fit packing, and iterated local search on its bins.
+    packing = E.bin_packing([(7 * k) % 10 + 1.5 for k in range(12)], 12.0)
+    kept["Evaluation|bin_packing"] = state(packing)
+    ls = LS.iterated_local_search(True, P.array_problem(M.swap(4), packing), T.max_iterations(5), seed=2)
+    ls.run()
+    kept["LocalSearch|ils-bin_packing"] = state(ls)
+    runs["ils-bin_packing"] = rows(LS._from_state(state(ls)).run())
     return {"kept": {k: v.hex() for k, v in kept.items()}, "runs_after_load": runs}
 
 
