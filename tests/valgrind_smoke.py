@@ -47,10 +47,10 @@ def main():
 
     stage("values")
     evaluations = [E.tsp(rows), E.tsp(sym), E.qap(sym, rows), E.empty_bins(weights, 5.0),
-                   E.empty_space(weights, 5.0), E.empty_space_exp(weights, 5.0)]
+                   E.empty_space(weights, 5.0), E.empty_space_exp(weights, 5.0), E.bin_packing(weights, 5.0)]
     moves = [M.swap(1), M.reverse(2), M.swap_tsp(3), M.swap(), M.multi_neighbor([M.swap(4), M.reverse(5)], [1.0, 2.0])]
     criteria = [T.max_sec(1), T.always_true(), T.max_iterations(5), T.min_temp(2), T.must_improve(), T.no_improve(3),
-                T.multi_crit_and([T.max_iterations(6), T.no_improve(2)]), T.multi_crit_or([T.max_iterations(4)])]
+                T.multi_crit_and([T.max_iterations(6), T.no_improve(2)]), T.multi_crit_or([T.max_iterations(4)]), T.time_limit(0.5)]
     Cooling.geometric_cooling(0.9), PerTemp.cnst_iter_temp(3)
 
     stage("problems")
@@ -73,6 +73,13 @@ def main():
             s.reset()
             s.set_termination(T.max_iterations(3))
             s.run()
+        p.shuffle(4)
+        LS.annealing(True, p, bounded, seed=3).run()
+        LS.iterated_local_search(True, p, bounded, seed=3).run()
+        try:
+            LS.robust_tabu_search(True, p, bounded, seed=3).run()
+        except ValueError:
+            pass  # a move type that does not exchange positions
     for ev in evaluations:
         vns = LS.vns(True, P.array_problem(moves[4], ev), bounded)
         vns.run()
@@ -82,6 +89,7 @@ def main():
     sd = LS.steepest_descent(True, problems[0], bounded)
     kestrum.benchmark([sd, sd], [problems[1], problems[1]], T.max_iterations(4), seeds=[1, 2])
     kestrum.benchmark([], [])
+    kestrum.benchmark([sd], [problems[1]], T.max_iterations(4), seeds=[3], random_starts=True)
 
     stage("pickling")
     for obj in evaluations + moves + criteria + problems[:2] + [sd]:
