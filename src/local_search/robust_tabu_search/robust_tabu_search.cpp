@@ -217,7 +217,7 @@ Shared<LocalSearch> RobustTabuSearch::restore(ByteReader& r, bool minimize, cons
 }
 
 RunLog RobustTabuSearch::run(bool log) {
-  auto locked = problem_.lock();
+  auto locked = lock_problem_for_run();
   Problem& problem = *locked;
   if (std::optional<std::string> refused = refusal(problem.get_move_type())) fatal(*refused);
   Neighbourhood moves(problem);
