@@ -287,6 +287,20 @@ double Evaluation::delta_eval(Move m, const MoveType& move_type, std::span<Word>
   unknown_tag("evaluation", tag());
 }
 
+bool Evaluation::deltas_follow_eval() const noexcept {
+  switch (tag()) {
+    case Tag::kEmptyBins:
+    case Tag::kEmptySpace:
+    case Tag::kEmptySpaceExp:
+    case Tag::kTsp:
+    case Tag::kQap:
+    case Tag::kTspPoints:
+    case Tag::kBinPacking: return true;
+    case Tag::kCustom: return false;
+  }
+  return false;  // unreachable: the switch covers every tag
+}
+
 std::size_t Evaluation::size() const {
   switch (tag()) {
     case Tag::kEmptyBins: return std::get<EmptyBins>(kind_).weights.size();

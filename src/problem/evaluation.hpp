@@ -111,6 +111,9 @@ class Evaluation {
   // The first-fit packing this evaluation decodes, or nullptr: searches that work on bins ask
   // this rather than the tag.
   [[nodiscard]] const BinPacking* packing() const noexcept { return std::get_if<BinPacking>(&kind_); }
+  // Whether every delta is the change of eval by construction (the built-in kernels). A
+  // caller's objective is not: its delta may disagree with its evaluate, or never run out.
+  [[nodiscard]] bool deltas_follow_eval() const noexcept;
 
  private:
   explicit Evaluation(Kind kind) : kind_(std::move(kind)) {}

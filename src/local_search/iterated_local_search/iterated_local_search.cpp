@@ -182,21 +182,24 @@ Improvement best_improvement(Problem& problem, const Members& members, bool mini
   return best;
 }
 
-// Best improvement until no move improves. The score is carried by the deltas, and every
-// step is checked against the problem's own score: a move after which that score is not
-// finite, or not strictly better than before it, is taken back and ends the descent. Without
-// the check a delta that never runs out (always -1, -inf, an overflowing objective) would
-// keep the descent going for ever, since max_iterations counts kicks, not steps.
+// Best improvement until no move improves. The score is carried by the deltas, and a move
+// after which the score is not finite, or not strictly better than before it, is taken back
+// and ends the descent. Without the check a delta that never runs out (always -1, -inf, an
+// overflowing objective) would keep the descent going for ever, since max_iterations counts
+// kicks, not steps. The built-in deltas are the change of eval, so the carried score is the
+// one to check; a caller's delta is checked against the problem's own score, one evaluation
+// per step (an assignment's full score would cost as much as its whole scan).
 template <class Stop>
-double descend(Problem& problem, const Members& members, double score, bool minimize,
+double descend(ArrayProblem& problem, const Members& members, double score, bool minimize,
                const Stop& stop) {
+  const bool trusted = problem.evaluation().deltas_follow_eval();
   double evaluated = score;  // the callers pass problem.eval()
   while (!stop()) {
     const Improvement best = best_improvement(problem, members, minimize);
     if (!best.found) break;
     Neighbourhood hood(problem, members.kinds[best.member]);
     hood.apply(best.move);
-    const double after = problem.eval();
+    const double after = trusted ? evaluated + best.delta : problem.eval();
     if (!std::isfinite(after) || !(minimize ? after < evaluated : after > evaluated)) {
       hood.take_back(best.move);
       break;
