@@ -17,6 +17,8 @@
 #include "problem/move.hpp"
 #include "support/fatal.hpp"
 
+#include "kinds.hpp"
+
 namespace kestrum {
 namespace {
 
@@ -27,15 +29,7 @@ bool same_bits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-SimpleMoveType simple(int kind, Word n) {
-  const Xoshiro128pp rng = Xoshiro128pp::from_seed(3);
-  switch (kind) {
-    case 0: return Reverse{rng, n};
-    case 1: return Swap{rng, n};
-    case 2: return SwapTsp{rng, n};
-    default: return OrOpt{rng, n};
-  }
-}
+SimpleMoveType simple(MoveKind kind, Word n) { return kinds::simple_move(kind, n); }
 
 Rows random_matrix(std::mt19937_64& gen, std::size_t n, bool symmetric, bool integral) {
   std::uniform_real_distribution<double> value(0.0, 50.0);
@@ -116,21 +110,36 @@ TEST_P(ScanPropertyTest, ScansAndKernelsGiveTheBitsOfDeltaEval) {
   for (double& w : weights) w = integral ? std::ceil(weight(gen)) : weight(gen);
   const double max_fill = integral ? 8.0 : 7.3;
 
-  const std::vector<std::pair<std::string, Evaluation>> subjects{
-      {"bins", Evaluation::empty_bins(weights, max_fill)},
-      {"space", Evaluation::empty_space(weights, max_fill)},
-      {"space_exp", Evaluation::empty_space_exp(weights, max_fill)},
-      {"tsp_sym", Evaluation::tsp(Matrix(sym))},
-      {"tsp_asym", Evaluation::tsp(Matrix(asym))},
-      {"qap_sym", Evaluation::qap(Matrix(sym), Matrix(flow_sym))},
-      {"qap_asym", Evaluation::qap(Matrix(asym), Matrix(flow_asym))},
-      {"first_fit", Evaluation::bin_packing(weights, max_fill).value()}};
+  std::vector<double> xy(2 * n);
+  for (double& v : xy) v = std::floor(weight(gen) * 10.0);
+
+  // Every kind; tours and assignments on symmetric data (the short formulas) and on
+  // asymmetric data.
+  const kinds::Instance data{weights, max_fill, sym, flow_sym, xy};
+  const kinds::Instance asym_data{weights, max_fill, asym, flow_asym, xy};
+  std::vector<std::pair<std::string, Evaluation>> subjects;
+  for (const Evaluation::Tag tag : kinds::kEvaluationTags) {
+    subjects.emplace_back(kinds::name_of(tag), kinds::evaluation_of(tag, data));
+    switch (tag) {
+      case Evaluation::Tag::kTsp:
+      case Evaluation::Tag::kQap:
+        subjects.emplace_back(std::string(kinds::name_of(tag)) + "_asym", kinds::evaluation_of(tag, asym_data));
+        break;
+      case Evaluation::Tag::kEmptyBins:
+      case Evaluation::Tag::kEmptySpace:
+      case Evaluation::Tag::kEmptySpaceExp:
+      case Evaluation::Tag::kTspPoints:
+      case Evaluation::Tag::kCustom:
+      case Evaluation::Tag::kBinPacking:
+        break;
+    }
+  }
   ScanScratch scratch;
   for (int trial = 0; trial < 2; ++trial) {
     const Solution s = random_permutation(gen, n);
     for (const auto& [name, e] : subjects) {
-      for (int kind = 0; kind < 4; ++kind) {
-        const std::string where = name + " kind " + std::to_string(kind) + " n " + std::to_string(n);
+      for (const MoveKind kind : kinds::kMoveKinds) {
+        const std::string where = name + " " + kinds::name_of(kind) + " n " + std::to_string(n);
         expect_scan_matches(e, simple(kind, static_cast<Word>(n)), s, scratch, where);
         // A move type smaller than the solution scans a prefix of the positions.
         if (n > 3) {
@@ -151,21 +160,22 @@ TEST(ScanTest, DeltasAreTheChangeOfEvalForEveryKindAndMoveType) {
   const Rows flow = random_matrix(gen, n, false, false);
   std::vector<double> weights(n);
   for (double& w : weights) w = std::uniform_real_distribution<double>(0.5, 6.0)(gen);
-  const std::vector<Evaluation> evaluations{Evaluation::empty_space_exp(weights, 7.0),
-                                            Evaluation::tsp(Matrix(asym)),
-                                            Evaluation::qap(Matrix(asym), Matrix(flow)),
-                                            Evaluation::bin_packing(weights, 7.0).value()};
+  std::vector<double> xy(2 * n);
+  for (double& v : xy) v = std::uniform_real_distribution<double>(-20.0, 20.0)(gen);
+  const kinds::Instance data{weights, 7.0, asym, flow, xy};
   ScanScratch scratch;
   Solution s = random_permutation(gen, n);
-  for (const Evaluation& e : evaluations) {
+  for (const Evaluation::Tag tag : kinds::kEvaluationTags) {
+    SCOPED_TRACE(kinds::name_of(tag));
+    const Evaluation e = kinds::evaluation_of(tag, data);
     const double score = e.eval(s);
-    for (int kind = 0; kind < 4; ++kind) {
+    for (const MoveKind kind : kinds::kMoveKinds) {
       const MoveType mt(simple(kind, static_cast<Word>(n)));
       for_each_delta(e, simple(kind, static_cast<Word>(n)), s, scratch, [&](Move m, double d) {
         Solution moved = s;
         mt.do_move(moved, m);
         const double change = e.eval(moved) - score;
-        EXPECT_NEAR(d, change, 1e-9 * std::max(1.0, std::fabs(change))) << kind << " " << m.i << " " << m.j;
+        EXPECT_NEAR(d, change, 1e-9 * std::max(1.0, std::fabs(change))) << kinds::name_of(kind) << " " << m.i << " " << m.j;
       });
     }
   }
@@ -179,12 +189,12 @@ TEST(ScanTest, HandWorkedTourScan) {
       Matrix(Rows{{0, 1, 2, 3}, {4, 0, 5, 6}, {7, 8, 0, 9}, {1, 2, 3, 0}}));
   Solution s{0, 1, 2, 3};
   ScanScratch scratch;
-  const std::vector<Visited> seen = scan_all(e, simple(1, 4), s, scratch);
+  const std::vector<Visited> seen = scan_all(e, simple(MoveKind::kSwap, 4), s, scratch);
   const std::vector<double> expected{1, 2, 1, 1, 2, 1};
   ASSERT_EQ(seen.size(), expected.size());
   for (std::size_t k = 0; k < expected.size(); ++k) EXPECT_EQ(seen[k].delta, expected[k]) << k;
   // SwapTsp leaves position 0 alone: (1,2), (1,3), (2,3).
-  const std::vector<Visited> tsp_moves = scan_all(e, simple(2, 4), s, scratch);
+  const std::vector<Visited> tsp_moves = scan_all(e, simple(MoveKind::kSwapTsp, 4), s, scratch);
   ASSERT_EQ(tsp_moves.size(), 3U);
   EXPECT_EQ(tsp_moves[0].move, (Move{1, 2}));
   EXPECT_EQ(tsp_moves[2].delta, 1.0);
@@ -201,11 +211,11 @@ TEST(ScanTest, NegativeZeroDistancesGiveAPositiveZeroDelta) {
     Solution s(n);
     for (std::size_t k = 0; k < n; ++k) s[k] = static_cast<Word>(n - 1 - k);
     ScanScratch scratch;
-    for (int kind = 0; kind < 4; ++kind) {
+    for (const MoveKind kind : kinds::kMoveKinds) {
       for (const Visited& v : scan_all(e, simple(kind, static_cast<Word>(n)), s, scratch)) {
         // Moves that touch the one non-zero entry change the length; every other is +0.0.
         if (v.delta == 0.0) {
-          EXPECT_FALSE(std::signbit(v.delta)) << symmetric << " " << kind << " " << v.move.i << " " << v.move.j;
+          EXPECT_FALSE(std::signbit(v.delta)) << symmetric << " " << kinds::name_of(kind) << " " << v.move.i << " " << v.move.j;
         }
       }
     }
@@ -216,10 +226,10 @@ TEST(ScanTest, EmptyAndTinyNeighbourhoodsVisitNothing) {
   const Evaluation e = Evaluation::tsp(Matrix(Rows{{0, 1}, {1, 0}}));
   Solution s{0, 1};
   ScanScratch scratch;
-  EXPECT_TRUE(scan_all(e, simple(2, 2), s, scratch).empty());
-  EXPECT_TRUE(scan_all(e, simple(1, 1), s, scratch).empty());
-  EXPECT_TRUE(scan_all(e, simple(0, 0), s, scratch).empty());
-  EXPECT_EQ(scan_all(e, simple(0, 2), s, scratch).size(), 1U);
+  EXPECT_TRUE(scan_all(e, simple(MoveKind::kSwapTsp, 2), s, scratch).empty());
+  EXPECT_TRUE(scan_all(e, simple(MoveKind::kSwap, 1), s, scratch).empty());
+  EXPECT_TRUE(scan_all(e, simple(MoveKind::kReverse, 0), s, scratch).empty());
+  EXPECT_EQ(scan_all(e, simple(MoveKind::kReverse, 2), s, scratch).size(), 1U);
 }
 
 // Data that does not cover the solution: the scan visits what delta_eval would have
@@ -227,7 +237,7 @@ TEST(ScanTest, EmptyAndTinyNeighbourhoodsVisitNothing) {
 struct UncoveredCase {
   std::string name;
   Evaluation evaluation;
-  int kind;
+  MoveKind kind;
   Solution solution;
   std::size_t visits_before_stop;
   std::string message;
@@ -255,21 +265,21 @@ TEST_P(UncoveredTest, ScanStopsWhereDeltaEvalWould) {
 INSTANTIATE_TEST_SUITE_P(
     Data, UncoveredTest,
     testing::Values(
-        UncoveredCase{"bins_too_few_weights", Evaluation::empty_bins({1, 2}, 3), 1, {0, 1, 2}, 0,
+        UncoveredCase{"bins_too_few_weights", Evaluation::empty_bins({1, 2}, 3), MoveKind::kSwap, {0, 1, 2}, 0,
                       "index out of bounds: the len is 2 but the index is 2"},
-        UncoveredCase{"first_fit_too_few_weights", Evaluation::bin_packing({1, 2}, 3).value(), 1, {0, 1, 2}, 0,
+        UncoveredCase{"first_fit_too_few_weights", Evaluation::bin_packing({1, 2}, 3).value(), MoveKind::kSwap, {0, 1, 2}, 0,
                       "index out of bounds: the len is 2 but the index is 2"},
         // The first move (0,1) enters the run from position 2, value 2: row 2 is missing.
-        UncoveredCase{"tsp_too_few_rows", Evaluation::tsp(Matrix(Rows{{0, 1}, {1, 0}})), 0, {0, 1, 2}, 0,
+        UncoveredCase{"tsp_too_few_rows", Evaluation::tsp(Matrix(Rows{{0, 1}, {1, 0}})), MoveKind::kReverse, {0, 1, 2}, 0,
                       "index out of bounds: the len is 2 but the index is 2"},
         // Value 3 at position 0 is read at once as the predecessor of the first move (1,2).
         UncoveredCase{"tsp_swap_tsp_value_past_rows",
-                      Evaluation::tsp(Matrix(Rows{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}})), 2, {3, 0, 1, 2}, 0,
+                      Evaluation::tsp(Matrix(Rows{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}})), MoveKind::kSwapTsp, {3, 0, 1, 2}, 0,
                       "index out of bounds: the len is 3 but the index is 3"},
         // Symmetric data, so the exchange formula runs; F has two rows for values up to 2.
         UncoveredCase{"qap_flow_too_small",
                       Evaluation::qap(Matrix(Rows{{0, 1, 1}, {1, 0, 1}, {1, 1, 0}}), Matrix(Rows{{0, 1}, {1, 0}})),
-                      1, {0, 1, 2}, 0, "index out of bounds: the len is 2 but the index is 2"}),
+                      MoveKind::kSwap, {0, 1, 2}, 0, "index out of bounds: the len is 2 but the index is 2"}),
     [](const testing::TestParamInfo<UncoveredCase>& info) { return info.param.name; });
 
 TEST(ScanTest, RaggedAssignmentDataIsScoredExactlyOnTheCheckedPath) {
@@ -281,9 +291,9 @@ TEST(ScanTest, RaggedAssignmentDataIsScoredExactlyOnTheCheckedPath) {
   Solution s{2, 0, 1};
   ScanScratch scratch;
   const double score = e.eval(s);
-  const MoveType mt(simple(0, 3));
+  const MoveType mt(simple(MoveKind::kReverse, 3));
   std::size_t visits = 0;
-  for_each_delta(e, simple(0, 3), s, scratch, [&](Move m, double delta) {
+  for_each_delta(e, simple(MoveKind::kReverse, 3), s, scratch, [&](Move m, double delta) {
     Solution moved = s;
     mt.do_move(moved, m.i, m.j);
     EXPECT_EQ(delta, e.eval(moved) - score);
@@ -298,11 +308,11 @@ TEST(ScanTest, WarmScanReusesItsScratch) {
   const Evaluation e = Evaluation::tsp(Matrix(random_matrix(gen, n, false, false)));
   Solution s = random_permutation(gen, n);
   ScanScratch scratch;
-  (void)scan_all(e, simple(0, static_cast<Word>(n)), s, scratch);
+  (void)scan_all(e, simple(MoveKind::kReverse, static_cast<Word>(n)), s, scratch);
   const double* values = scratch.values.data();
   const double* aux = scratch.aux.data();
   double sum = 0.0;
-  for_each_delta(e, simple(0, static_cast<Word>(n)), s, scratch, [&](Move, double d) { sum += d; });
+  for_each_delta(e, simple(MoveKind::kReverse, static_cast<Word>(n)), s, scratch, [&](Move, double d) { sum += d; });
   EXPECT_EQ(scratch.values.data(), values);
   EXPECT_EQ(scratch.aux.data(), aux);
   EXPECT_TRUE(std::isfinite(sum));
