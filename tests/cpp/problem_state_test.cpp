@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "kinds.hpp"
 #include "problem/array_problem_state.hpp"
+#include "problem/custom_state.hpp"
 #include "problem/evaluation_state.hpp"
 #include "problem/move_state.hpp"
 #include "problem/permutation.hpp"
@@ -27,19 +29,44 @@ Bytes saved(const T& value, Write write) {
 }
 
 TEST(ProblemState, EveryEvaluationRoundTrips) {
-  const Matrix square(Rows{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}});
-  const std::vector<Evaluation> all{
-      Evaluation::empty_bins({1, 2.5}, 3), Evaluation::empty_space({0.5}, 1),
-      Evaluation::empty_space_exp({}, 2), Evaluation::tsp(square),
-      Evaluation::qap(square, Matrix(Rows{{0, 4}, {5, 0, 1}})),
-      Evaluation::bin_packing({3, 5, 7, 2.5}, 10).value()};
-  for (const Evaluation& e : all) {
+  const Rows square{{0, 1, 2}, {1, 0, 3}, {2, 3, 0}};
+  const kinds::Instance data{{1, 2.5, 0.5}, 3, square, Rows{{0, 4, 1}, {5, 0, 1}, {2, 2, 0}}, {0, 0, 3, 4, -1, 2.5}};
+  std::vector<Evaluation> all;
+  for (const Evaluation::Tag tag : kinds::kEvaluationTags) all.push_back(kinds::evaluation_of(tag, data));
+  // Ragged data is saved as it is.
+  all.push_back(Evaluation::qap(Matrix(square), Matrix(Rows{{0, 4}, {5, 0, 1}})));
+  all.push_back(Evaluation::empty_space_exp({}, 2));
+
+  ScoreFunctionTable table;
+  const ScoreFunctionScope scope(table);
+  const std::vector<Word> s{2, 0, 1};
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    const Evaluation& e = all[k];
+    SCOPED_TRACE(kinds::name_of(e.tag()));
     const Bytes bytes = saved(e, write_evaluation);
     EXPECT_EQ(bytes.at(0), static_cast<std::uint8_t>(e.tag()));
     ByteReader r(bytes);
     const Evaluation back = read_evaluation(r);
     EXPECT_EQ(back.tag(), e.tag());
     EXPECT_EQ(saved(back, write_evaluation), bytes);
+    if (k < kinds::kEvaluationTags.size()) {
+      EXPECT_EQ(back.eval(s), e.eval(s));
+    }
+  }
+}
+
+TEST(ProblemState, EveryMoveKindRoundTripsAndDrawsOnAlike) {
+  for (const MoveKind kind : kinds::kMoveKinds) {
+    SCOPED_TRACE(kinds::name_of(kind));
+    MoveType m = kinds::sized_move_type(kind, 9, 5);
+    (void)m.get_mov();
+    const Bytes bytes = saved(m, write_move_type);
+    ByteReader r(bytes);
+    MoveType back = read_move_type(r);
+    ASSERT_NE(back.simple(), nullptr);
+    EXPECT_EQ(move_kind(*back.simple()), kind);
+    EXPECT_EQ(saved(back, write_move_type), bytes);
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(back.get_mov(), m.get_mov());
   }
 }
 

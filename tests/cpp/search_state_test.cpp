@@ -15,6 +15,7 @@
 
 #include "local_search/search_registry.hpp"
 #include "problem/evaluation_state.hpp"
+#include "kinds.hpp"
 #include "search_fixtures.hpp"
 #include "state_reading.hpp"
 
@@ -95,10 +96,19 @@ TEST(SearchState, EverySearchRoundTripsAndRunsOnAlike) {
                               .seed = 6});
       },
   };
+  std::vector<Build> all = builds;
+  // And every registered search as the kind list builds it, through the registry.
+  for (const kinds::SearchKind& kind : kinds::search_kinds()) {
+    all.push_back([&kind] {
+      Shared<LocalSearch> search = kind.make(true, problem_of(kind.move_type(3)), criterion());
+      search.lock()->set_acceptance_seed(11);
+      return search;
+    });
+  }
   std::set<SearchTag> seen;
-  for (std::size_t k = 0; k < builds.size(); ++k) {
+  for (std::size_t k = 0; k < all.size(); ++k) {
     SCOPED_TRACE(k);
-    const Shared<LocalSearch> search = builds[k]();
+    const Shared<LocalSearch> search = all[k]();
     seen.insert(search.lock()->tag());
     (void)search.lock()->run(false);
     const Bytes bytes = saved(*search.lock());

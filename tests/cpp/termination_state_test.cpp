@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kinds.hpp"
 #include "state_reading.hpp"
 
 namespace kestrum {
@@ -49,6 +50,17 @@ TEST(TerminationState, EveryKindRoundTripsWithItsRunState) {
   const Bytes bytes = saved(all);
   EXPECT_EQ(loaded(bytes), all);
   EXPECT_EQ(saved(loaded(bytes)), bytes);
+}
+
+TEST(TerminationState, EveryKindIsSavedUnderItsTag) {
+  for (const TF::Tag tag : kinds::kCriterionTags) {
+    const TF t = kinds::criterion_of(tag);
+    ASSERT_EQ(t.tag(), tag);
+    const Bytes bytes = saved(t);
+    EXPECT_EQ(bytes.at(0), static_cast<std::uint8_t>(tag));
+    EXPECT_EQ(loaded(bytes), t);
+    EXPECT_EQ(saved(loaded(bytes)), bytes);
+  }
 }
 
 TEST(TerminationState, ChildrenAreWrittenInOrderAfterTheirCombination) {
