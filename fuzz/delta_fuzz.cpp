@@ -1,5 +1,6 @@
-// Fuzz target: move deltas. For random data (square or ragged, mirrored or not, tame or full of
-// NaN and infinities), a random permutation and each move kind, checks that
+// Fuzz target: move deltas. For every evaluation kind over random data (square or ragged,
+// mirrored or not, tame or full of NaN and infinities), a random permutation and every move
+// kind, checks that
 //  - delta_eval leaves the solution as it found it,
 //  - with finite small data, every delta is the change of eval when the move is applied,
 //  - for_each_delta visits the moves of get_all_mov in order with bit-identical deltas, and
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "kinds.hpp"
 #include "problem/evaluation.hpp"
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
@@ -75,44 +78,71 @@ Rows decode_rows(FuzzedDataProvider& in, Values& values, std::size_t n, bool rag
   return rows;
 }
 
+// One of every evaluation kind, picked from the kind list, over decoded data.
 std::optional<Evaluation> decode_evaluation(FuzzedDataProvider& in, Values& values) {
-  const int kind = in.ConsumeIntegralInRange(0, 5);
+  const Evaluation::Tag tag = in.PickValueInArray(kestrum::kinds::kEvaluationTags);
   const std::size_t n = in.ConsumeIntegralInRange<std::size_t>(0, kMaxSize);
   const bool ragged = in.ConsumeIntegralInRange(0, 3) == 0;
   const bool mirrored = in.ConsumeBool();
-  if (kind == 5) {
-    // First fit takes only finite weights within a finite positive capacity: the values are
-    // folded into that range, and what is still refused is refused at construction.
-    double capacity = std::fabs(values.next());
-    if (!std::isfinite(capacity) || capacity == 0.0) capacity = 1.0;
-    std::vector<double> weights(n);
-    for (double& w : weights) {
-      const double v = std::fabs(values.next());
-      w = std::isfinite(v) ? std::fmod(v, capacity) : capacity;
-    }
-    kestrum::Result<Evaluation> packing = Evaluation::bin_packing(std::move(weights), capacity);
-    if (!packing.ok()) return std::nullopt;
-    return std::move(packing).value();
-  }
-  if (kind <= 2) {
+  auto decode_weights = [&] {
     std::vector<double> weights(n);
     for (double& w : weights) w = values.next();
-    const double max_fill = values.next();
-    if (kind == 0) return Evaluation::empty_bins(std::move(weights), max_fill);
-    if (kind == 1) return Evaluation::empty_space(std::move(weights), max_fill);
-    return Evaluation::empty_space_exp(std::move(weights), max_fill);
-  }
-  const Rows d = decode_rows(in, values, n, ragged, mirrored);
-  if (kind == 3) {
-    try {
-      return Evaluation::tsp(kestrum::Matrix(d));
-    } catch (const FatalStop&) {
-      return std::nullopt;  // a row too short for the symmetry walk: refused at construction
+    return weights;
+  };
+  switch (tag) {
+    case Evaluation::Tag::kEmptyBins:
+    case Evaluation::Tag::kEmptySpace:
+    case Evaluation::Tag::kEmptySpaceExp: {
+      std::vector<double> weights = decode_weights();
+      const double max_fill = values.next();
+      if (tag == Evaluation::Tag::kEmptyBins) return Evaluation::empty_bins(std::move(weights), max_fill);
+      if (tag == Evaluation::Tag::kEmptySpace) return Evaluation::empty_space(std::move(weights), max_fill);
+      return Evaluation::empty_space_exp(std::move(weights), max_fill);
     }
+    case Evaluation::Tag::kBinPacking: {
+      // First fit takes only finite weights within a finite positive capacity: the values are
+      // folded into that range, and what is still refused is refused at construction.
+      double capacity = std::fabs(values.next());
+      if (!std::isfinite(capacity) || capacity == 0.0) capacity = 1.0;
+      std::vector<double> weights(n);
+      for (double& w : weights) {
+        const double v = std::fabs(values.next());
+        w = std::isfinite(v) ? std::fmod(v, capacity) : capacity;
+      }
+      kestrum::Result<Evaluation> packing = Evaluation::bin_packing(std::move(weights), capacity);
+      if (!packing.ok()) return std::nullopt;
+      return std::move(packing).value();
+    }
+    case Evaluation::Tag::kTsp: {
+      const Rows d = decode_rows(in, values, n, ragged, mirrored);
+      try {
+        return Evaluation::tsp(kestrum::Matrix(d));
+      } catch (const FatalStop&) {
+        return std::nullopt;  // a row too short for the symmetry walk: refused at construction
+      }
+    }
+    case Evaluation::Tag::kQap: {
+      const Rows d = decode_rows(in, values, n, ragged, mirrored);
+      const std::size_t m = in.ConsumeBool() ? n : in.ConsumeIntegralInRange<std::size_t>(0, kMaxSize);
+      const Rows f = decode_rows(in, values, m, in.ConsumeIntegralInRange(0, 3) == 0, in.ConsumeBool());
+      return Evaluation::qap(kestrum::Matrix(d), kestrum::Matrix(f));
+    }
+    case Evaluation::Tag::kTspPoints: {
+      // Coordinates the metric refuses (not finite, out of its range) are refused when built.
+      static constexpr kestrum::PointMetric kMetrics[] = {kestrum::PointMetric::kEuclidean, kestrum::PointMetric::kEuc2d,
+                                                          kestrum::PointMetric::kCeil2d, kestrum::PointMetric::kAtt,
+                                                          kestrum::PointMetric::kGeo};
+      const kestrum::PointMetric metric = in.PickValueInArray(kMetrics);
+      std::vector<double> xy(2 * n);
+      for (double& v : xy) v = values.next();
+      kestrum::Result<kestrum::Points> points = kestrum::Points::make(std::move(xy), metric);
+      if (!points.ok()) return std::nullopt;
+      return Evaluation::tsp_points(std::move(points).value());
+    }
+    case Evaluation::Tag::kCustom:
+      return Evaluation::custom(static_cast<Word>(n), std::make_shared<kestrum::kinds::WeightedPositions>());
   }
-  const std::size_t m = in.ConsumeBool() ? n : in.ConsumeIntegralInRange<std::size_t>(0, kMaxSize);
-  const Rows f = decode_rows(in, values, m, in.ConsumeIntegralInRange(0, 3) == 0, in.ConsumeBool());
-  return Evaluation::qap(kestrum::Matrix(d), kestrum::Matrix(f));
+  kestrum::unknown_tag("evaluation", tag);
 }
 
 struct Outcome {
@@ -170,13 +200,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::vector<Word> original = s;
 
-  const int move_kind = in.ConsumeIntegralInRange(0, 3);
-  MoveType built = move_kind == 0   ? MoveType::reverse(1)
-                   : move_kind == 1 ? MoveType::swap(1)
-                   : move_kind == 2 ? MoveType::tsp(1)
-                                    : MoveType::or_opt(1);
-  built.set_size(static_cast<Word>(len));
-  const SimpleMoveType simple = *built.simple();
+  const SimpleMoveType simple =
+      kestrum::kinds::simple_move(in.PickValueInArray(kestrum::kinds::kMoveKinds), static_cast<Word>(len), 1);
   const MoveType move_type(simple);
   const std::vector<Move> moves = kestrum::get_all_mov(simple);
 

@@ -3,6 +3,7 @@
 import pytest
 
 import kestrum
+import kinds
 
 
 def _panic_type():
@@ -43,3 +44,30 @@ def raises_panic(message=None, prefix=None):
             return handled
 
     return _Ctx()
+
+
+# One fixture per family of kinds, over the lists of kinds.py: a test that takes one walks
+# every kind of the family, and a kind added to the library joins it with its row there.
+
+@pytest.fixture(params=kinds.SEARCHES)
+def search_kind(request):
+    """Every search, as a kinds.SearchKind: call it like its factory's first three arguments."""
+    return kinds.SEARCH_KINDS[request.param]
+
+
+@pytest.fixture(params=list(kinds.SIMPLE_MOVES))
+def move_kind(request):
+    """Every simple move type's factory name."""
+    return request.param
+
+
+@pytest.fixture(params=kinds.BUILT_EVALUATIONS)
+def evaluation_kind(request):
+    """Every evaluation factory that builds from data (one per kind of evaluation)."""
+    return request.param
+
+
+@pytest.fixture(params=list(kinds.CRITERIA))
+def criterion_kind(request):
+    """Every criterion's factory name."""
+    return request.param

@@ -5,6 +5,7 @@ import math
 import os
 
 import kestrum
+import kinds
 
 E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
 Cooling, PerTemp = kestrum.Cooling, kestrum.IterationsPerTemp
@@ -21,31 +22,17 @@ INDEX = "index out of bounds: the len is "
 
 
 def build(name, problem, termination=None, minimize=True):
-    termination = termination or T.max_iterations(30)
-    if name == "sd":
-        return LS.steepest_descent(minimize, problem, termination)
-    if name == "sa":
-        return LS.simulated_annealing(20, minimize, problem, termination, Cooling.geometric_cooling(0.9),
-                                      PerTemp.cnst_iter_temp(4))
-    if name == "tabu":
-        return LS.tabu_search(minimize, problem, termination)
-    if name == "anneal":
-        return LS.annealing(minimize, problem, termination, seed=2)
-    if name == "rts":
-        return LS.robust_tabu_search(minimize, problem, termination, seed=1)
-    return LS.vns(minimize, problem, termination)
+    return kinds.search(name, minimize, problem, termination or T.max_iterations(30))
 
 
-SEARCHES = ["sd", "sa", "tabu", "vns", "anneal", "rts"]
+SEARCHES = kinds.SEARCHES
 
 
 def move_for(search, kind, seed=1):
-    """VNS works through the members of a multi-neighbour move type; the others take one kind
-    (robust tabu search only exchanges: it takes swap for reverse)."""
-    if search == "rts" and kind == "reverse":
-        kind = "swap"
-    simple = {"swap": M.swap, "reverse": M.reverse, "swap_tsp": M.swap_tsp}[kind](seed)
-    return M.multi_neighbor([simple, M.reverse(seed + 1)]) if search == "vns" else simple
+    """The move type `search` runs on: VNS works through the members of a multi-neighbour move
+    type, the others take one kind (robust tabu search only exchanges: it takes swap for
+    reverse)."""
+    return kinds.SEARCH_KINDS[search].move_type(kind, seed)
 
 
 def check_log(log, start=None):

@@ -8,6 +8,7 @@ import sys
 import pytest
 
 import kestrum
+import kinds
 from conftest import POISONED, raises_panic
 from hostile import (
     E, M, P, T, LS, numpy, NAN, INF, INDEX, build, SEARCHES, move_for, check_log, tsp_matrix,
@@ -106,20 +107,21 @@ class TestNonFiniteAndRaggedData:
 
 # ---------------------------------------------------------------- sizes 0 to 3
 
-MOVES = ["swap", "reverse", "swap_tsp", "multi"]
+MOVES = list(kinds.SIMPLE_MOVES) + ["multi"]
 
 
 def sized_move(kind):
-    if kind == "multi":
-        return M.multi_neighbor([M.swap(1), M.reverse(2), M.swap_tsp(3)])
-    return {"swap": M.swap, "reverse": M.reverse, "swap_tsp": M.swap_tsp}[kind](7)
+    return kinds.move_type("multi_neighbor", 1) if kind == "multi" else kinds.move_type(kind, 7)
 
 
+# How a search that takes one move kind stops on a multi-neighbourhood (None: it runs on it);
+# every search but VNS and robust tabu search (which refuses one when built) needs its line.
 MULTI_STOPS = {
-    "sd": "MultiNeighbor doesn't support get_all_mov",
-    "tabu": "MultiNeighbor doesn't support get_all_mov",
-    "sa": "MultiNeighbor doesn't support get_move",
-    "anneal": "MultiNeighbor doesn't support get_move",
+    "iterated_local_search": None,
+    "steepest_descent": "MultiNeighbor doesn't support get_all_mov",
+    "tabu_search": "MultiNeighbor doesn't support get_all_mov",
+    "simulated_annealing": "MultiNeighbor doesn't support get_move",
+    "annealing": "MultiNeighbor doesn't support get_move",
 }
 
 
@@ -131,24 +133,25 @@ class TestTinySizes:
         weights = [float(k + 1) for k in range(n)]
         p = P.array_problem(sized_move(move), E.empty_space(weights, 3.0))
         start = p.eval()
-        if search == "rts" and move in ("reverse", "multi"):  # refused when built
+        if move != "multi" and move not in kinds.SEARCH_KINDS[search].moves or (
+                search == "robust_tabu_search" and move == "multi"):  # refused when built
             with pytest.raises(ValueError, match="needs a move type that exchanges positions"):
                 build(search, p, T.max_iterations(20))
             return
         s = build(search, p, T.max_iterations(20))
-        if move == "multi" and search != "vns":
+        if move == "multi" and not kinds.SEARCH_KINDS[search].multi and MULTI_STOPS[search] is not None:
             with raises_panic(MULTI_STOPS[search]):
                 s.run()
             return
         # Annealing draws a random move: a problem too small to draw one from stops it.
-        if search == "sa" and n < (3 if move == "swap_tsp" else 2):
+        if search == "simulated_annealing" and n < (3 if move == "swap_tsp" else 2):
             with raises_panic("cannot sample empty range"):
                 s.run()
             return
         log = s.run()
         check_log(log, start)
         assert sorted(p.solution()) == list(range(n))
-        if search == "anneal" and n < (3 if move == "swap_tsp" else 2):
+        if search == "annealing" and n < (3 if move == "swap_tsp" else 2):
             assert log[-1][3] == 0  # nothing to propose: the run ends at once
         if n < 2 or (n == 2 and move == "swap_tsp"):
             # No move exists (swap_tsp never moves position 0): nothing changes. (The final row's
@@ -172,7 +175,7 @@ class TestTinySizes:
     @pytest.mark.parametrize("n", [0, 1, 2, 3])
     def test_tiny_benchmark(self, n):
         p = P.array_problem(M.swap(1), E.empty_bins([1.0] * n, 2.0))
-        result = kestrum.benchmark([build("sd", p), build("tabu", p)], [p], seeds=[3, 3])
+        result = kestrum.benchmark([build("steepest_descent", p), build("tabu_search", p)], [p], seeds=[3, 3])
         assert [[len(x) for x in per_search] for per_search in result] == [[2], [2]]
 
 

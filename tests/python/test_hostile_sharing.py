@@ -13,7 +13,7 @@ from hostile import E, M, P, T, LS, build, move_for, check_log, tsp_matrix
 class TestSharing:
     def test_one_problem_many_searches_many_threads(self):
         p = P.array_problem(M.swap(5), E.tsp(tsp_matrix(9, lambda i, j: float((i * 7 + j * 3) % 11 + 1))))
-        searches = [build(name, p, T.max_iterations(15)) for name in ("sd", "sa", "tabu")]
+        searches = [build(name, p, T.max_iterations(15)) for name in ("steepest_descent", "simulated_annealing", "tabu_search")]
         vns = build("vns", P.array_problem(move_for("vns", "swap"), E.tsp(tsp_matrix(9))))
         errors = []
 
