@@ -3,15 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "kinds.hpp"
 #include "search_fixtures.hpp"
 
 #include <new>
 #include <vector>
 
-#include "local_search/simulated_annealing/simulated_annealing.hpp"
 #include "local_search/steepest_descent/steepest_descent.hpp"
-#include "local_search/tabu_search/tabu_search.hpp"
-#include "local_search/vns/variable_neighborhood.hpp"
 #include "support/clock.hpp"
 
 namespace kestrum {
@@ -102,35 +100,22 @@ TEST(RunControl, ServicesEveryFiftyMillisecondsOfWork) {
 
 // Every search stops at a request made inside its run: final row at the stop, the problem's
 // current solution scored by it, and the best solution is the one with the final row's best.
-template <class Make>
-void stops_on_request(Make make) {
-  auto problem = Shared<Problem>::make<ArrayProblem>(MoveType::reverse(1), random_tour(60, 3));
-  auto search = make(problem);
-  StopAfter host(1'000'000);
-  RunControl control(&host);
-  control.begin_run(RunSettings{});
-  control.request_stop();
-  const RunLog log = search->run(true);
-  ASSERT_GE(log.size(), 1u);
-  const ProgressRecord& last = log.back();
-  EXPECT_EQ(last.iteration, 0u);
-  auto locked = problem.lock();
-  EXPECT_DOUBLE_EQ(locked->eval(), last.current_score);
-}
-
 TEST(RunControl, EverySearchStopsOnRequest) {
-  stops_on_request([](Shared<Problem> p) {
-    return std::make_unique<SteepestDescent>(true, p, TerminationFunction::always_true());
-  });
-  stops_on_request([](Shared<Problem> p) {
-    return std::make_unique<SimulatedAnnealing>(100, true, p, TerminationFunction::always_true(), 0.9, 100);
-  });
-  stops_on_request([](Shared<Problem> p) {
-    return std::make_unique<TabuSearch>(p, TerminationFunction::always_true(), true, std::nullopt);
-  });
-  stops_on_request([](Shared<Problem> p) {
-    return std::make_unique<VariableNeighborhood>(p, TerminationFunction::always_true(), true);
-  });
+  for (const kinds::SearchKind& kind : kinds::search_kinds()) {
+    SCOPED_TRACE(kind.name);
+    auto problem = Shared<Problem>::make<ArrayProblem>(kind.move_type(1), random_tour(60, 3));
+    const Shared<LocalSearch> search = kind.make(true, problem, TerminationFunction::always_true());
+    StopAfter host(1'000'000);
+    RunControl control(&host);
+    control.begin_run(RunSettings{});
+    control.request_stop();
+    const RunLog log = search.lock()->run(true);
+    ASSERT_GE(log.size(), 1u);
+    const ProgressRecord& last = log.back();
+    EXPECT_EQ(last.iteration, 0u);
+    auto locked = problem.lock();
+    EXPECT_DOUBLE_EQ(locked->eval(), last.current_score);
+  }
 }
 
 TEST(RunControl, ProgressIsReportedAtTheEndWithTheFinalRow) {
