@@ -9,23 +9,11 @@ from pathlib import Path
 import pytest
 
 import kestrum
+import kinds
 from kestrum import Cooling, Evaluation, IterationsPerTemp, LocalSearch, MoveType, Problem, Termination
 
 ROOT = Path(__file__).resolve().parents[2]
 DATA = Path(os.environ.get("KESTRUM_DATA") or ROOT.parent / "shared" / "data")
-
-
-def search_of(kind, problem, termination, minimize=True):
-    if kind == "simulated_annealing":
-        return LocalSearch.simulated_annealing(
-            10, minimize, problem, termination, Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(5)
-        )
-    if kind == "tabu":
-        return LocalSearch.tabu_search(minimize, problem, termination, tabu_list_size=7)
-    return getattr(LocalSearch, kind)(minimize, problem, termination)
-
-
-SEARCHES = ["steepest_descent", "simulated_annealing", "tabu", "vns", "annealing"]
 
 
 def rows_of(log):
@@ -53,24 +41,23 @@ class TestWarmStart:
         p.set_solution(list(range(8)))
         assert p.best_solution() == list(range(8))
 
-    @pytest.mark.parametrize("kind", SEARCHES)
-    def test_a_search_from_the_optimum_keeps_it(self, kind):
+    def test_a_search_from_the_optimum_keeps_it(self, search_kind):
         p = self.ring_problem()
+        p.set_move_type(search_kind.move_type("reverse", 3))
         p.set_solution(self.RING)
-        log = search_of(kind, p, Termination.max_iterations(30)).run()
+        log = search_kind(True, p, Termination.max_iterations(30)).run()
         assert log[-1][1] == 8.0
         p.set_solution(p.best_solution())
         assert p.eval() == 8.0
 
     @pytest.mark.skipif(not (DATA / "tsplib" / "kroA100.opt.tour").is_file(), reason="kroA100 not present")
-    @pytest.mark.parametrize("kind", SEARCHES)
-    def test_kroA100_from_its_optimal_tour(self, kind):
+    def test_kroA100_from_its_optimal_tour(self, search_kind):
         from kestrum_tools import read_tour
 
-        p = Problem.array_problem(MoveType.swap(seed=1), Evaluation.tsp_from_tsplib(str(DATA / "tsplib" / "kroA100.tsp")))
+        p = search_kind.problem(Evaluation.tsp_from_tsplib(str(DATA / "tsplib" / "kroA100.tsp")), "swap", 1)
         tour = read_tour(DATA / "tsplib" / "kroA100.opt.tour")
         p.set_solution(tour)
-        log = search_of(kind, p, Termination.max_iterations(5)).run()
+        log = search_kind(True, p, Termination.max_iterations(5)).run()
         best = p.best_solution()
         assert log[-1][1] == 21282.0
         p.set_solution(best)
@@ -135,9 +122,10 @@ class TestInstancesWithoutValue:
 
     def test_every_method_and_argument_refuses_them(self):
         child = run_child(
-            """
+            f"""
             import pickle, sys
-            import kestrum
+            sys.path.insert(0, {str(Path(__file__).parent)!r})
+            import kestrum, kinds
             from kestrum import Cooling, Evaluation, IterationsPerTemp, LocalSearch, MoveType, Problem, Termination
 
             ev, mt, t = Evaluation.tsp([[0, 1], [1, 0]]), MoveType.swap(seed=1), Termination.always_true()
@@ -147,9 +135,9 @@ class TestInstancesWithoutValue:
             classes = [LocalSearch, Problem, Termination, IterationsPerTemp, Cooling, Evaluation, MoveType]
             for cls in classes:
                 cls.__new__ = lambda c: object.__new__(c)
-            bare = {cls.__name__: cls() for cls in classes}
+            bare = {{cls.__name__: cls() for cls in classes}}
             B = bare.__getitem__
-            cases = {
+            cases = {{
                 "Problem.eval": lambda: B("Problem").eval(),
                 "Problem.reset": lambda: B("Problem").reset(),
                 "Problem.solution": lambda: B("Problem").solution(),
@@ -170,8 +158,6 @@ class TestInstancesWithoutValue:
                 "arg multi_neighbor": lambda: MoveType.multi_neighbor([mt, B("MoveType")]),
                 "arg multi_crit_and": lambda: Termination.multi_crit_and([t, B("Termination")]),
                 "arg multi_crit_or": lambda: Termination.multi_crit_or([B("Termination")]),
-                "arg vns problem": lambda: LocalSearch.vns(True, B("Problem"), t),
-                "arg vns termination": lambda: LocalSearch.vns(True, p, B("Termination")),
                 "arg annealing cooling": lambda: LocalSearch.simulated_annealing(1, True, p, t, B("Cooling"), it),
                 "arg annealing iterations": lambda: LocalSearch.simulated_annealing(1, True, p, t, cool, B("IterationsPerTemp")),
                 "arg set_problem": lambda: s.set_problem(B("Problem")),
@@ -179,7 +165,10 @@ class TestInstancesWithoutValue:
                 "arg benchmark search": lambda: kestrum.benchmark([B("LocalSearch")], [p], seeds=[1]),
                 "arg benchmark problem": lambda: kestrum.benchmark([s], [B("Problem")], seeds=[1]),
                 "arg benchmark termination": lambda: kestrum.benchmark([s], [p], B("Termination"), seeds=[1]),
-            }
+            }}
+            for name in kinds.SEARCHES:
+                cases[f"arg {{name}} problem"] = lambda name=name: kinds.search(name, True, B("Problem"), t)
+                cases[f"arg {{name}} termination"] = lambda name=name: kinds.search(name, True, p, B("Termination"))
             for name in bare:
                 cases["pickle " + name] = lambda name=name: pickle.dumps(B(name))
             for name, call in cases.items():
@@ -200,16 +189,18 @@ class TestInstancesWithoutValue:
         lines = child.stdout.splitlines()
         assert lines[-1] == "done"
         results = dict(zip(lines[0:-1:2], lines[1:-1:2]))
-        assert len(results) == 36
+        assert len(results) == 34 + 2 * len(kinds.SEARCHES)
         for name, outcome in results.items():
             cls = name.split(".")[0] if "." in name else None
             if cls is None:
                 assert outcome.startswith("TypeError: ") and "uninitialized '" in outcome, (name, outcome)
             else:
                 assert outcome == f"TypeError: uninitialized '{cls}' object: instances come from the class's static constructors", name
-        assert results["arg vns problem"] == (
-            "TypeError: argument 'problem': uninitialized 'Problem' object: instances come from the class's static constructors"
-        )
+        for name in kinds.SEARCHES:
+            for arg, cls in (("problem", "Problem"), ("termination_function", "Termination")):
+                assert results[f"arg {name} {arg.split('_')[0]}"] == (
+                    f"TypeError: argument '{arg}': uninitialized '{cls}' object: instances come from the class's"
+                    " static constructors"), name
 
 
 class TestSubInterpreters:
