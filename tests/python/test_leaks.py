@@ -12,6 +12,7 @@ import tracemalloc
 import pytest
 
 import kestrum
+import kinds
 from conftest import PanicException
 
 E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
@@ -96,6 +97,9 @@ class Data:
             LS.vns(True, P.array_problem(self.multi, self.qap), self.iterations),
             LS.annealing(False, self.shared, self.iterations, alpha=self.alpha, seed=self.temp),
         ]
+        # Every other search as the kinds table builds it, over these arguments.
+        self.searches += [kind(True, P.array_problem(self.multi, self.qap) if kind.multi else self.shared, self.iterations)
+                          for name, kind in kinds.SEARCH_KINDS.items() if name not in HAND_BUILT]
         self.files = {}
         dist = "\n".join(" ".join(str(x) for x in r) for r in self.sym)
         for name, text in [
@@ -128,6 +132,11 @@ class Data:
         return out
 
 
+# The searches Data and run_searches build by hand, with arguments of their own; the others
+# are walked from the kinds table.
+HAND_BUILT = {"steepest_descent", "simulated_annealing", "tabu_search", "vns", "annealing"}
+
+
 @pytest.fixture(scope="module")
 def data(tmp_path_factory):
     return Data(tmp_path_factory.mktemp("leaks"))
@@ -149,6 +158,15 @@ def build_values(d):
     T.multi_crit_and(d.criteria), T.multi_crit_or([T.multi_crit_and(d.criteria)] * 3)
     T.must_improve(), T.no_improve(d.temp), T.time_limit(d.alpha)
     Cooling.geometric_cooling(d.alpha), PerTemp.cnst_iter_temp(d.temp)
+
+
+def build_every_kind(d):
+    for name in kinds.MOVE_KINDS:
+        kinds.move_type(name, d.seed)
+    for name in kinds.BUILT_EVALUATIONS:
+        kinds.evaluation(name, 6)
+    for build in kinds.CRITERIA.values():
+        build()
 
 
 def read_files(d):
@@ -186,6 +204,15 @@ def run_searches(d):
         s.reset()
         s.set_termination(d.either)
         s.set_problem(P.array_problem(d.multi if s is searches[-1] else d.reverse, d.tsp))
+        s.run()
+    for name, kind in kinds.SEARCH_KINDS.items():
+        if name in HAND_BUILT:
+            continue
+        s = kind(True, P.array_problem(d.multi if kind.multi else d.swap, d.tsp), d.iterations)
+        s.run()
+        s.reset()
+        s.set_termination(d.either)
+        s.set_problem(P.array_problem(d.multi if kind.multi else d.swap_tsp, d.bins))
         s.run()
 
 
@@ -262,6 +289,7 @@ def numpy_buffers(d):
 
 SCENARIOS = [
     (build_values, 2000),
+    (build_every_kind, 400),
     (read_files, 400),
     (problem_methods, 2000),
     (run_searches, 100),
