@@ -14,6 +14,7 @@ import textwrap
 import pytest
 
 import kestrum
+import kinds
 from kestrum import Cooling, Evaluation, IterationsPerTemp, LocalSearch, MoveType, Problem, Termination
 
 CHILD_TIMEOUT = 120
@@ -41,21 +42,20 @@ PRELUDE = textwrap.dedent(
         d = [[((a[0] - b[0]) ** 2 + (a[1] - b[1]) ** 2) ** 0.5 for b in pts] for a in pts]
         return Problem.array_problem(move(seed), Evaluation.tsp(d))
 
+    # Each search with settings that keep it going; a search without its line here fails.
+    SEARCH = {
+        "steepest_descent": lambda p, t: LocalSearch.steepest_descent(True, p, t),
+        "simulated_annealing": lambda p, t: LocalSearch.simulated_annealing(
+            1000, True, p, t, Cooling.geometric_cooling(0.999), IterationsPerTemp.cnst_iter_temp(1000)),
+        "tabu_search": lambda p, t: LocalSearch.tabu_search(True, p, t),
+        "vns": lambda p, t: LocalSearch.vns(True, p, t),
+        "iterated_local_search": lambda p, t: LocalSearch.iterated_local_search(True, p, t, seed=1),
+        "robust_tabu_search": lambda p, t: LocalSearch.robust_tabu_search(True, p, t, seed=1),
+        "annealing": lambda p, t: LocalSearch.annealing(True, p, t, seed=1),
+    }
+
     def search(kind, p, t):
-        if kind == "steepest_descent":
-            return LocalSearch.steepest_descent(True, p, t)
-        if kind == "tabu_search":
-            return LocalSearch.tabu_search(True, p, t)
-        if kind == "vns":
-            return LocalSearch.vns(True, p, t)
-        if kind == "iterated_local_search":
-            return LocalSearch.iterated_local_search(True, p, t, seed=1)
-        if kind == "annealing":
-            return LocalSearch.annealing(True, p, t, seed=1)
-        if kind == "robust_tabu_search":
-            return LocalSearch.robust_tabu_search(True, p, t, seed=1)
-        return LocalSearch.simulated_annealing(
-            1000, True, p, t, Cooling.geometric_cooling(0.999), IterationsPerTemp.cnst_iter_temp(1000))
+        return SEARCH[kind](p, t)
 
     def scores_after_stop(p, log):
         # What the problem stands on and its best solution, scored, against the log's last row.
@@ -120,8 +120,7 @@ AFTER_STOP = """
 """
 
 
-@pytest.mark.parametrize("kind", ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "iterated_local_search",
-                                  "annealing", "robust_tabu_search"])
+@pytest.mark.parametrize("kind", kinds.SEARCHES)
 class TestSigintDuringRun:
     def test_each_search_stops_when_told_and_keeps_its_best(self, kind):
         body = f"""
@@ -273,8 +272,8 @@ class TestThreads:
     def test_stress_with_shared_problems_no_deadlock_and_intact_permutations(self):
         body = """
             problems = [tour(60, seed) for seed in range(3)]
-            kinds = ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "annealing"]
-            searches = [search(kinds[k % 5], problems[k % 3], Termination.max_iterations(200)) for k in range(10)]
+            kinds = STRESSED
+            searches = [search(kinds[k % len(kinds)], problems[k % 3], Termination.max_iterations(200)) for k in range(10)]
             errors, ticks = [], []
             def work(k):
                 rnd = random.Random(k)
@@ -310,7 +309,9 @@ class TestThreads:
             sys.stdout.flush()
             os._exit(0)
         """
-        result = child(body)
+        # Every search that runs on the tours' reversals.
+        stressed = [name for name, kind in kinds.SEARCH_KINDS.items() if "reverse" in kind.moves]
+        result = child(body.replace("STRESSED", repr(stressed)))
         assert result == {"alive": 0, "errors": [], "intact": True}
 
     def test_threads_waiting_for_a_problem_give_up_the_interpreter_lock_before_any_run(self):
@@ -471,19 +472,23 @@ def small_tour(n=40, seed=2):
 
 
 def build(kind, p, minimize, t):
-    if kind == "steepest_descent":
-        return LocalSearch.steepest_descent(minimize, p, t)
-    if kind == "tabu_search":
-        return LocalSearch.tabu_search(minimize, p, t, 7)
-    if kind == "vns":
-        return LocalSearch.vns(minimize, p, t)
-    if kind == "annealing":
-        return LocalSearch.annealing(minimize, p, t, seed=5)
-    if kind == "robust_tabu_search":
-        return LocalSearch.robust_tabu_search(minimize, p, t, seed=2)
-    s = LocalSearch.simulated_annealing(50, minimize, p, t, Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(50))
+    s = LOG_SETTINGS[kind](minimize, p, t)
     s.set_acceptance_seed(5)
     return s
+
+
+# Each search with settings that give long logs on small tours; a search without its line
+# here fails the tests that walk every search.
+LOG_SETTINGS = {
+    "steepest_descent": lambda minimize, p, t: LocalSearch.steepest_descent(minimize, p, t),
+    "simulated_annealing": lambda minimize, p, t: LocalSearch.simulated_annealing(
+        50, minimize, p, t, Cooling.geometric_cooling(0.9), IterationsPerTemp.cnst_iter_temp(50)),
+    "tabu_search": lambda minimize, p, t: LocalSearch.tabu_search(minimize, p, t, 7),
+    "vns": lambda minimize, p, t: LocalSearch.vns(minimize, p, t),
+    "iterated_local_search": lambda minimize, p, t: LocalSearch.iterated_local_search(minimize, p, t, seed=5),
+    "annealing": lambda minimize, p, t: LocalSearch.annealing(minimize, p, t, seed=5),
+    "robust_tabu_search": lambda minimize, p, t: LocalSearch.robust_tabu_search(minimize, p, t, seed=2),
+}
 
 
 def without_time(log):
@@ -497,7 +502,7 @@ def improvement_rows(full):
     return kept
 
 
-KINDS = ["steepest_descent", "simulated_annealing", "tabu_search", "vns", "annealing", "robust_tabu_search"]
+KINDS = kinds.SEARCHES
 
 
 class TestLogModes:
