@@ -10,6 +10,7 @@ import textwrap
 import pytest
 
 import kestrum
+import kinds
 import reference as ref
 from conftest import POISONED, raises_panic
 from kestrum_tools._restore import restore
@@ -238,6 +239,48 @@ class TestLocalSearch:
         assert same_rows(log) == same_rows(s.run())
         q = P.array_problem(M.swap(1), tour_eval())
         assert LS.steepest_descent(False, q, T.must_improve()).run()[-1][3] > 2
+
+
+class TestEveryKind:
+    """Every kind of the kinds table, pickled: the copy saves to the same bytes and goes on as
+    the original does."""
+
+    @staticmethod
+    def saved(obj):
+        return obj.__reduce__()[1][1]
+
+    def test_search(self, search_kind):
+        s = search_kind(True, search_kind.problem(tour_eval(n=10), "swap", 4), T.max_iterations(20))
+        s.run()
+        twin = pickle.loads(pickle.dumps(s))
+        assert state_of(twin) == state_of(s)
+        for _ in range(2):
+            assert same_rows(twin.run()) == same_rows(s.run())
+
+    def test_evaluation(self, evaluation_kind):
+        ev = kinds.evaluation(evaluation_kind, 7)
+        twin = pickle.loads(pickle.dumps(ev))
+        assert twin.kind == ev.kind == kinds.EVALUATIONS[evaluation_kind].name
+        assert self.saved(twin) == self.saved(ev)
+        a, b = (P.array_problem(M.swap(5), e) for e in (ev, twin))
+        assert same_rows(annealing(a, T.max_iterations(30)).run()) == same_rows(annealing(b, T.max_iterations(30)).run())
+        assert a.solution() == b.solution()
+
+    def test_move_type(self, move_kind):
+        move = kinds.move_type(move_kind, 3)
+        twin = pickle.loads(pickle.dumps(move))
+        assert state_of(twin) == state_of(move)
+        logs = [same_rows(annealing(P.array_problem(mt, tour_eval()), T.max_iterations(60)).run()) for mt in (move, twin)]
+        assert logs[0] == logs[1]
+
+    def test_criterion(self, criterion_kind):
+        crit = kinds.CRITERIA[criterion_kind]()
+        twin = pickle.loads(pickle.dumps(crit))
+        assert state_of(twin) == state_of(crit)
+        # A descent ends at its local optimum at the latest, under every criterion.
+        logs = [same_rows(LS.steepest_descent(True, P.array_problem(M.reverse(2), tour_eval()), t).run())
+                for t in (crit, twin)]
+        assert logs[0] == logs[1]
 
 
 class TestPoisoned:
