@@ -98,12 +98,15 @@ class TestEvaluationScores:
 
 class TestEvaluationShapes:
     @pytest.mark.parametrize(
-        "matrix",
-        [[[0, 1], [1, 0]], [[0, 1], [2, 0]], [], [[5]], [[0, 1], [1]], [[0, float("nan")], [float("nan"), 0]]],
+        "matrix, symmetric",
+        [([[0, 1], [1, 0]], True), ([[0, 1], [2, 0]], False), ([], True), ([[5]], True), ([[0, 1], [1]], True),
+         ([[0, float("nan")], [float("nan"), 0]], False)],
         ids=["sym", "asym", "empty", "one", "short-row-ok", "nan"],
     )
-    def test_tsp_builds(self, matrix):
-        assert type(E.tsp(matrix)) is E
+    def test_tsp_builds(self, matrix, symmetric):
+        # Symmetry is read below the diagonal only; NaN is never equal to its mirror.
+        e = E.tsp(matrix)
+        assert (e.kind, e.symmetric) == ("tsp", symmetric)
 
     @pytest.mark.parametrize(
         "matrix, message",
@@ -118,7 +121,9 @@ class TestEvaluationShapes:
             E.tsp(matrix)
 
     def test_qap_checks_nothing(self):
-        assert type(E.qap([[0]], [[1, 2, 3]])) is E
+        e = E.qap([[0]], [[1, 2, 3]])
+        assert (e.kind, e.symmetric) == ("qap", True)  # the 1 x 1 blocks the scores read
+        assert P.array_problem(M.swap(1), e).eval() == 0.0
 
 
 class TestMoveTypes:
