@@ -132,26 +132,11 @@ class TestFirstFitTool:
 
 
 class TestSearches:
-    @pytest.mark.parametrize("name", ["sd", "sa", "tabu", "vns", "ils"])
-    @pytest.mark.parametrize("move", ["swap", "reverse", "swap_tsp", "or_opt"])
-    def test_final_score_is_eval(self, name, move):
+    def test_final_score_is_eval(self, search_kind, move_kind):
         # Every delta a run used adds up to the final score: the last row's current equals eval.
         w, c = falkenauer_like(25, 3)
-        mt = getattr(M, move)(2)
-        p = problem(w, c, move=M.multi_neighbor([mt, M.swap(3)]) if name == "vns" else mt)
-        if name == "sd":
-            log = LS.steepest_descent(True, p, T.max_iterations(20)).run()
-        elif name == "sa":
-            s = LS.simulated_annealing(5, True, p, T.max_iterations(2000), kestrum.Cooling.geometric_cooling(0.9),
-                                       kestrum.IterationsPerTemp.cnst_iter_temp(50))
-            s.set_acceptance_seed(1)
-            log = s.run()
-        elif name == "tabu":
-            log = LS.tabu_search(True, p, T.max_iterations(20), 5).run()
-        elif name == "vns":
-            log = LS.vns(True, p, T.max_iterations(20)).run()
-        else:
-            log = LS.iterated_local_search(True, p, T.max_iterations(20), seed=1).run()
+        p = problem(w, c, move=search_kind.move_type(move_kind, 2))
+        log = search_kind(True, p, T.max_iterations(20)).run()
         assert log[-1][2] == pytest.approx(p.eval(), abs=1e-9)
         assert min(row[1] for row in log) == pytest.approx(log[-1][1])
 

@@ -19,6 +19,7 @@ import numpy as np
 import pytest
 
 import kestrum
+import kinds
 
 E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
 
@@ -117,37 +118,59 @@ def ctypes_tour(d, symmetric):
 # ---- searches over one problem
 
 
-def searches(problem, minimize, term):
+def simulated_annealing(minimize, problem, term):
     cool, per_temp = kestrum.Cooling.geometric_cooling(0.9), kestrum.IterationsPerTemp.cnst_iter_temp(20)
-    annealing = LS.simulated_annealing(200, minimize, problem, term, cool, per_temp)
-    annealing.set_acceptance_seed(11)
-    return {
-        "descent": LS.steepest_descent(minimize, problem, term),
-        "annealing": annealing,
-        "tabu": LS.tabu_search(minimize, problem, term, 7),
-        "vns": LS.vns(minimize, problem, term),
-        "anneal": LS.annealing(minimize, problem, term, seed=11),
-    }
+    s = LS.simulated_annealing(200, minimize, problem, term, cool, per_temp)
+    s.set_acceptance_seed(11)
+    return s
+
+
+# Each search's settings here; a search without its line fails the tests that walk them all.
+SETTINGS = {
+    "steepest_descent": LS.steepest_descent,
+    "simulated_annealing": simulated_annealing,
+    "tabu_search": lambda minimize, problem, term: LS.tabu_search(minimize, problem, term, 7),
+    "vns": LS.vns,
+    "annealing": lambda minimize, problem, term: LS.annealing(minimize, problem, term, seed=11),
+    "iterated_local_search": lambda minimize, problem, term: LS.iterated_local_search(minimize, problem, term, 4, seed=11),
+    "robust_tabu_search": lambda minimize, problem, term: LS.robust_tabu_search(minimize, problem, term, seed=11),
+}
+
+
+def search_of(name, problem, minimize, term):
+    return SETTINGS[name](minimize, problem, term)
 
 
 MOVES = {
     "swap": lambda: M.swap(5),
     "reverse": lambda: M.reverse(5),
     "swap_tsp": lambda: M.swap_tsp(5),
+    "or_opt": lambda: M.or_opt(5),
     "multi": lambda: M.multi_neighbor([M.swap(5), M.reverse(6)]),
 }
 
+# Every search with each move kind it takes; VNS on a multi-neighbourhood and on one swap.
 SEARCH_MOVES = [
     (search, move)
-    for search in ("descent", "annealing", "tabu", "vns", "anneal")
-    for move in ("swap", "reverse", "swap_tsp", "multi")
-    if (move == "multi") == (search == "vns") or (search == "vns" and move == "swap")
+    for search, kind in kinds.SEARCH_KINDS.items()
+    for move in (["multi", "swap"] if kind.multi else [m for m in MOVES if m in kind.moves])
 ]
+
+
+# The runs a custom tour repeats row for row: iterated local search moves a built-in tour with
+# moves of its own, and a segment move on a caller's objective is scored by evaluate on a copy,
+# whose rounding the built-in delta need not share.
+TOUR_ALIKE = [(search, move) for search, move in SEARCH_MOVES if search != "iterated_local_search" and move != "or_opt"]
+
+# A failing evaluate, or a failing delta where a delta is asked: segment moves are scored by
+# evaluate on a copy (a caller's delta takes swaps and reversals only).
+FAILING_CALLBACKS = [(with_delta, search, move) for with_delta in (False, True) for search, move in SEARCH_MOVES
+                     if not (with_delta and move == "or_opt")]
 
 
 def run_of(evaluation, search, move, minimize, iterations=40):
     problem = P.array_problem(MOVES[move](), evaluation)
-    log = searches(problem, minimize, T.max_iterations(iterations))[search].run()
+    log = search_of(search, problem, minimize, T.max_iterations(iterations)).run()
     return [row[1:] for row in log], problem
 
 
@@ -387,7 +410,7 @@ class TestFailures:
 class TestTourEquivalence:
     """A custom tour with the built-in sums gives the built-in logs, row for row."""
 
-    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    @pytest.mark.parametrize("search, move", TOUR_ALIKE, ids=[f"{s}-{m}" for s, m in TOUR_ALIKE])
     @pytest.mark.parametrize("symmetric", [True, False], ids=["sym", "asym"])
     def test_python_callables(self, search, move, symmetric):
         d = random_matrix(random.Random(7), 9, symmetric)
@@ -398,7 +421,7 @@ class TestTourEquivalence:
             assert p_custom.solution() == p_tsp.solution()
             assert p_custom.best_solution() == p_tsp.best_solution()
 
-    @pytest.mark.parametrize("search", ["descent", "annealing", "tabu"])
+    @pytest.mark.parametrize("search", ["steepest_descent", "simulated_annealing", "tabu_search"])
     def test_native_entry_points(self, search):
         d = random_matrix(random.Random(3), 8, True)
         evaluation, keep = ctypes_tour(d, True)
@@ -410,7 +433,7 @@ class TestTourEquivalence:
 
         def logs(evaluation):
             p = P.array_problem(M.swap(2), evaluation)
-            algorithms = list(searches(p, True, T.max_iterations(30)).values())
+            algorithms = [search_of(name, p, True, T.max_iterations(30)) for name in dict(TOUR_ALIKE)]
             out = kestrum.benchmark(algorithms, [p], T.max_iterations(30), None, [1, 2])
             return [[[[row[1:] for row in log] for log in per_seed] for per_seed in per_problem] for per_problem in out]
 
@@ -424,7 +447,7 @@ class TestWithoutDelta:
         for minimize in (True, False):
             rows, p = run_of(python_tour(d, False, with_delta=False), search, move, minimize, 25)
             assert sorted(p.solution()) == list(range(8))
-            if search != "descent":  # a descent's final current is what its last scan found
+            if search != "steepest_descent":  # a descent's final current is what its last scan found
                 assert rows[-1][1] == pytest.approx(p.eval())
             assert rows[-1][0] == pytest.approx(tour_length(d, p.best_solution()))
 
@@ -447,7 +470,7 @@ class TestWithoutDelta:
 
         for move, kind in (("swap", kestrum.MOVE_SWAP), ("swap_tsp", kestrum.MOVE_SWAP), ("reverse", kestrum.MOVE_REVERSE)):
             calls.clear()
-            run_of(E.custom(5, lambda s: 0.0, delta), "descent", move, True, 2)
+            run_of(E.custom(5, lambda s: 0.0, delta), "steepest_descent", move, True, 2)
             assert calls == {(kind, True)}
 
 
@@ -535,8 +558,8 @@ class TestFailuresInRuns:
     """A callback that fails stops the run as a criterion would: the exception propagates with
     the partial log, the problem keeps a whole solution and its best, nothing is poisoned."""
 
-    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
-    @pytest.mark.parametrize("with_delta", [False, True], ids=["evaluate", "delta"])
+    @pytest.mark.parametrize("with_delta, search, move", FAILING_CALLBACKS,
+                             ids=[f"{'delta' if w else 'evaluate'}-{s}-{m}" for w, s, m in FAILING_CALLBACKS])
     def test_the_run_stops_and_everything_stays_usable(self, search, move, with_delta):
         d = random_matrix(random.Random(17), 8, True)
         calls = []
@@ -554,7 +577,7 @@ class TestFailuresInRuns:
             return tour_delta(d, True, s, kind, i, j)
 
         p = P.array_problem(MOVES[move](), E.custom(8, evaluate, delta if with_delta else None))
-        s = searches(p, True, T.always_true())[search]
+        s = search_of(search, p, True, T.always_true())
         exc = KeyError if not with_delta else TypeError
         with pytest.raises(exc) as info:
             s.run()
@@ -563,14 +586,14 @@ class TestFailuresInRuns:
         best, current = log[-1][1], log[-1][2]
         assert sorted(p.solution()) == list(range(8))
         assert best == pytest.approx(tour_length(d, p.best_solution()))
-        if search != "descent":
+        if search != "steepest_descent":
             assert current == pytest.approx(tour_length(d, p.solution()))
         # Both objects still work: the evaluation is swapped for a sound one and run again.
         p.set_eval_type(E.custom(8, lambda v: tour_length(d, v)))
         assert p.eval() == pytest.approx(tour_length(d, p.solution()))
         s.set_termination(T.max_iterations(3))
         again = s.run()
-        assert again[-1][2] == pytest.approx(tour_length(d, p.solution())) or search == "descent"
+        assert again[-1][2] == pytest.approx(tour_length(d, p.solution())) or search == "steepest_descent"
 
     def test_a_callback_reaching_into_its_own_problem(self):
         holder = []
