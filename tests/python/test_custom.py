@@ -162,10 +162,13 @@ SEARCH_MOVES = [
 # whose rounding the built-in delta need not share.
 TOUR_ALIKE = [(search, move) for search, move in SEARCH_MOVES if search != "iterated_local_search" and move != "or_opt"]
 
-# A failing evaluate, or a failing delta where a delta is asked: segment moves are scored by
-# evaluate on a copy (a caller's delta takes swaps and reversals only).
-FAILING_CALLBACKS = [(with_delta, search, move) for with_delta in (False, True) for search, move in SEARCH_MOVES
-                     if not (with_delta and move == "or_opt")]
+# The runs that ask a caller's delta (or row of deltas): segment moves are scored by evaluate
+# on a copy, since a caller's delta takes swaps and reversals only.
+DELTA_MOVES = [(search, move) for search, move in SEARCH_MOVES if move != "or_opt"]
+
+# A failing evaluate, or a failing delta where a delta is asked.
+FAILING_CALLBACKS = [(False, search, move) for search, move in SEARCH_MOVES] + [
+    (True, search, move) for search, move in DELTA_MOVES]
 
 
 def run_of(evaluation, search, move, minimize, iterations=40):

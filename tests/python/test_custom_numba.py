@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import kestrum
-from test_custom import SEARCH_MOVES, random_matrix, run_of
+from test_custom import TOUR_ALIKE, random_matrix, run_of
 
 numba = pytest.importorskip("numba")
 from numba import carray, cfunc, njit, types  # noqa: E402
@@ -77,7 +77,7 @@ def tour():
     return d, tour_cfuncs(d)
 
 
-@pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+@pytest.mark.parametrize("search, move", TOUR_ALIKE, ids=[f"{s}-{m}" for s, m in TOUR_ALIKE])
 def test_cfunc_tour_logs_are_the_builtin_logs(tour, search, move):
     d, (evaluate, delta) = tour
     for minimize in (True, False):
@@ -94,9 +94,9 @@ def test_every_form_of_a_row_cfunc_is_accepted(tour):
 
     d, (evaluate, delta) = tour
     row = tour_cfuncs.delta_row
-    expected = run_of(E.tsp(d), "descent", "reverse", True)[0]
+    expected = run_of(E.tsp(d), "steepest_descent", "reverse", True)[0]
     for form in (row, row.ctypes, LowLevelCallable(row.ctypes)):
-        assert run_of(E.custom(9, evaluate, delta, delta_row=form), "descent", "reverse", True)[0] == expected
+        assert run_of(E.custom(9, evaluate, delta, delta_row=form), "steepest_descent", "reverse", True)[0] == expected
     with pytest.raises(TypeError, match=r"^argument 'delta_row': .*double \*out, void \*user_data\), not 'double \(unsigned int \*, long, int, long, long, void \*\)'$"):
         E.custom(9, evaluate, delta_row=delta)
 

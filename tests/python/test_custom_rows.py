@@ -14,7 +14,8 @@ import numpy as np
 import pytest
 
 import kestrum
-from test_custom import MOVES, SEARCH_MOVES, TOUR, random_matrix, run_of, searches, tour_delta, tour_length, tour_of_module_matrix
+from test_custom import (DELTA_MOVES, MOVES, TOUR, TOUR_ALIKE, random_matrix, run_of, search_of, tour_delta, tour_length,
+                         tour_of_module_matrix)
 
 E, M, P, T, LS = kestrum.Evaluation, kestrum.MoveType, kestrum.Problem, kestrum.Termination, kestrum.LocalSearch
 
@@ -67,7 +68,7 @@ class TestConstruction:
 
 
 class TestTourEquivalence:
-    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    @pytest.mark.parametrize("search, move", TOUR_ALIKE, ids=[f"{s}-{m}" for s, m in TOUR_ALIKE])
     @pytest.mark.parametrize("with_delta", [True, False], ids=["with-delta", "row-only"])
     def test_python_rows(self, search, move, with_delta):
         d = random_matrix(random.Random(5), 9, False)
@@ -95,7 +96,7 @@ class TestTourEquivalence:
         assert deltas == []
         # Moves scored one at a time (annealing proposals) use the delta, or without one a
         # row of one move.
-        annealing = searches(p, True, T.max_iterations(30))["annealing"]
+        annealing = search_of("simulated_annealing", p, True, T.max_iterations(30))
         annealing.run()
         assert len(deltas) == 30 and len(rows) == 5
         p.set_eval_type(E.custom(7, lambda s: tour_length(d, s), delta_row=row_of(d, True, rows)))
@@ -112,7 +113,7 @@ class TestTourEquivalence:
                 out[j - j_begin] = tour_delta(d, True, p[:n], kind, i, j)
 
         evaluation = E.custom(8, lambda s: tour_length(d, s), delta_row=delta_row)
-        for search in ("descent", "tabu", "annealing"):
+        for search in ("steepest_descent", "tabu_search", "simulated_annealing"):
             for move in ("swap", "reverse"):
                 assert run_of(evaluation, search, move, True)[0] == run_of(E.tsp(d), search, move, True)[0]
 
@@ -139,7 +140,7 @@ class TestFailures:
             p = P.array_problem(M.swap(4), E.custom(4, lambda s: 0.0, delta_row=lambda s, k, i, b, e, r=result: r[: e - b]))
             assert LS.steepest_descent(False, p, T.max_iterations(1)).run()[-1][1] in (0.0, 1.0, 2.0, 3.0, 4.0)
 
-    @pytest.mark.parametrize("search, move", SEARCH_MOVES, ids=[f"{s}-{m}" for s, m in SEARCH_MOVES])
+    @pytest.mark.parametrize("search, move", DELTA_MOVES, ids=[f"{s}-{m}" for s, m in DELTA_MOVES])
     def test_an_exception_stops_the_run_and_nothing_is_poisoned(self, search, move):
         d = random_matrix(random.Random(17), 8, True)
         calls = []
@@ -151,7 +152,7 @@ class TestFailures:
             return [tour_delta(d, True, s, kind, i, j) for j in range(j_begin, j_end)]
 
         p = P.array_problem(MOVES[move](), E.custom(8, lambda s: tour_length(d, s), delta_row=delta_row))
-        s = searches(p, True, T.always_true())[search]
+        s = search_of(search, p, True, T.always_true())
         with pytest.raises(KeyError) as info:
             s.run()
         assert len(calls) == 12  # nothing called after the failure
