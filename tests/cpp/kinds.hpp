@@ -101,7 +101,8 @@ inline const char* name_of(Tag tag) {
 }
 
 // A caller's objective for the tests: position k weighs k % 7 + 1, so every move of every
-// kind that changes the array changes the score. Deltas go by applying the move to a copy.
+// kind that changes the array changes the score. It offers no delta of its own, so moves are
+// scored on a copy; delta() answers the same way for a caller that asks anyway.
 class WeightedPositions final : public ScoreFunction {
  public:
   [[nodiscard]] double evaluate(std::span<const Word> s) const override {
@@ -110,8 +111,15 @@ class WeightedPositions final : public ScoreFunction {
     return total;
   }
   [[nodiscard]] bool has_delta() const noexcept override { return false; }
-  [[nodiscard]] double delta(std::span<const Word>, CustomMove, Word, Word) const override {
-    return 0.0;  // never asked: has_delta() is false
+  [[nodiscard]] double delta(std::span<const Word> s, CustomMove kind, Word i, Word j) const override {
+    Rearrangement r = Rearrangement::kReverse;
+    switch (kind) {
+      case CustomMove::kReverse: r = Rearrangement::kReverse; break;
+      case CustomMove::kSwap: r = Rearrangement::kExchange; break;
+    }
+    std::vector<Word> t(s.begin(), s.end());
+    apply_custom_move(r, t, i, j);
+    return evaluate(t) - evaluate(s);
   }
 };
 
