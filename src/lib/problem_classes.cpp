@@ -387,16 +387,12 @@ PyObject* multi_neighbor(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* 
     std::vector<SimpleMoveType> members;
     members.reserve(move_array.size());
     for (const auto& held : move_array) {
-      std::visit(
-          [&](const auto& kind) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(kind)>, MultiNeighbor>) {
-              PyErr_SetString(PyExc_ValueError, "Can't have multi neighbor in multiNeighbor");
-              throw_error_set();
-            } else {
-              members.emplace_back(kind);
-            }
-          },
-          held->value.kind());
+      const SimpleMoveType* simple = held->value.simple();
+      if (simple == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "Can't have multi neighbor in multiNeighbor");
+        throw_error_set();
+      }
+      members.push_back(*simple);
     }
     return new_instance<DynMoveType>(MoveType::multi_neighbor(std::move(members), std::move(weights)));
   });
