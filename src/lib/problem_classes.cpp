@@ -20,7 +20,6 @@
 #include "problem/array_problem.hpp"
 #include "problem/permutation.hpp"
 #include "support/rng.hpp"
-#include "support/tags.hpp"
 
 namespace kestrum::py {
 namespace {
@@ -332,47 +331,13 @@ PyObject* qap_from_qaplib(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject*
 
 // ---- What an evaluation is, read back
 
-// The name of the factory family that made it; a tour over points is "tsp_points", however
-// it was read.
-const char* kind_name(Evaluation::Tag tag) {
-  using Tag = Evaluation::Tag;
-  switch (tag) {
-    case Tag::kEmptyBins: return "empty_bins";
-    case Tag::kEmptySpace: return "empty_space";
-    case Tag::kEmptySpaceExp: return "empty_space_exp";
-    case Tag::kTsp: return "tsp";
-    case Tag::kQap: return "qap";
-    case Tag::kTspPoints: return "tsp_points";
-    case Tag::kCustom: return "custom";
-    case Tag::kBinPacking: return "bin_packing";
-  }
-  unknown_tag("evaluation", tag);
-}
-
-// Whether the matrices a score reads are symmetric, for tours and assignments; nothing for
-// the others, where the question has no meaning.
-std::optional<bool> symmetric_of(const Evaluation& e) {
-  using Tag = Evaluation::Tag;
-  switch (e.tag()) {
-    case Tag::kEmptyBins:
-    case Tag::kEmptySpace:
-    case Tag::kEmptySpaceExp:
-    case Tag::kBinPacking:
-    case Tag::kCustom: return std::nullopt;
-    case Tag::kTsp: return std::get<Tsp>(e.kind()).symmetric;
-    case Tag::kQap: return std::get<Qap>(e.kind()).symmetric;
-    case Tag::kTspPoints: return true;
-  }
-  unknown_tag("evaluation", e.tag());
-}
-
 PyObject* evaluation_kind(PyObject* self, void*) noexcept {
-  return guarded([&] { return PyRef::steal(PyUnicode_FromString(kind_name(self_of<DynEvaluation>(self).value.tag()))); });
+  return guarded([&] { return PyRef::steal(PyUnicode_FromString(self_of<DynEvaluation>(self).value.name())); });
 }
 
 PyObject* evaluation_symmetric(PyObject* self, void*) noexcept {
   return guarded([&] {
-    const std::optional<bool> symmetric = symmetric_of(self_of<DynEvaluation>(self).value);
+    const std::optional<bool> symmetric = self_of<DynEvaluation>(self).value.symmetric();
     if (!symmetric) return none();
     return PyRef::borrow(*symmetric ? Py_True : Py_False);
   });
@@ -422,16 +387,12 @@ PyObject* multi_neighbor(PyObject*, PyObject* const* a, Py_ssize_t n, PyObject* 
     std::vector<SimpleMoveType> members;
     members.reserve(move_array.size());
     for (const auto& held : move_array) {
-      std::visit(
-          [&](const auto& kind) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(kind)>, MultiNeighbor>) {
-              PyErr_SetString(PyExc_ValueError, "Can't have multi neighbor in multiNeighbor");
-              throw_error_set();
-            } else {
-              members.emplace_back(kind);
-            }
-          },
-          held->value.kind());
+      const SimpleMoveType* simple = held->value.simple();
+      if (simple == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "Can't have multi neighbor in multiNeighbor");
+        throw_error_set();
+      }
+      members.push_back(*simple);
     }
     return new_instance<DynMoveType>(MoveType::multi_neighbor(std::move(members), std::move(weights)));
   });
@@ -465,8 +426,8 @@ PyObject* set_eval_type(PyObject* self, PyObject* const* a, Py_ssize_t n, PyObje
     auto error = with_locked<DynProblem>(self, [&](Problem& p) -> std::optional<std::string> {
       const Evaluation& next = evaluation->value;
       const std::size_t size = array_of(p).size();
-      if (next.tag() == Evaluation::Tag::kCustom && next.size() != size) {
-        return "a custom evaluation of size " + std::to_string(next.size()) +
+      if (next.fixed_size() && next.size() != size) {
+        return std::string("a ") + next.name() + " evaluation of size " + std::to_string(next.size()) +
                " cannot score a problem of size " + std::to_string(size);
       }
       p.set_eval_type(next);

@@ -36,6 +36,7 @@ class ArrayProblem final : public Problem {
   void set_seed(std::uint64_t seed) override;
 
   [[nodiscard]] ArrayProblem* as_array_problem() noexcept override { return this; }
+  [[nodiscard]] const ArrayProblem* as_array_problem() const noexcept override { return this; }
 
   // Direct access for the specialised scans and the binding.
   [[nodiscard]] std::span<Word> solution() { return solution_; }

@@ -5,7 +5,6 @@
 #include <span>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "problem/evaluation_state.hpp"
@@ -40,8 +39,7 @@ void write_array_problem(ByteWriter& w, const ArrayProblem& problem) {
 }
 
 void write_problem(ByteWriter& w, const Problem& problem) {
-  // const_cast only reaches the accessor; nothing is changed.
-  const ArrayProblem* array = const_cast<Problem&>(problem).as_array_problem();
+  const ArrayProblem* array = problem.as_array_problem();
   if (array == nullptr) fatal("the problem does not hold a solution array");
   write_array_problem(w, *array);
 }
@@ -57,19 +55,15 @@ ArrayProblem read_array_problem(ByteReader& r) {
   }
   // The constructor sizes the solution to the evaluation; the saved solution may differ in
   // length (set_eval_type does not resize), so both solutions are put back explicitly and
-  // the move type is sized again to the restored length (which it already has). A custom
-  // evaluation's size is a number in the bytes, not data they hold: the problem is built over
-  // the same score function at the saved length, then given the saved evaluation, so a forged
-  // size allocates nothing.
-  const Custom* custom = std::get_if<Custom>(&evaluation.kind());
-  // A custom score function reads as many positions as its size says (as set_eval_type
-  // requires of one installed later).
-  if (custom != nullptr && custom->size != n) {
-    malformed("the custom evaluation is of size " + std::to_string(custom->size) + ", not the " +
-              std::to_string(n) + " positions of the solution");
+  // the move type is sized again to the restored length (which it already has). A fixed
+  // size (a custom evaluation's) is a number in the bytes, not data they hold: it must be
+  // the saved length, as set_eval_type requires of one installed later, so the problem is
+  // built at that length and a forged size allocates nothing.
+  if (evaluation.fixed_size() && evaluation.size() != n) {
+    malformed(std::string("the ") + evaluation.name() + " evaluation is of size " +
+              std::to_string(evaluation.size()) + ", not the " + std::to_string(n) + " positions of the solution");
   }
-  ArrayProblem problem(move_type, custom == nullptr ? evaluation
-                                                    : Evaluation::custom(static_cast<Word>(n), custom->score));
+  ArrayProblem problem(move_type, evaluation);
   problem.set_eval_type(std::move(evaluation));
   problem.restore_solutions(std::move(current), std::move(best));
   problem.set_move_type(std::move(move_type));

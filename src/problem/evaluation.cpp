@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -311,6 +312,80 @@ std::size_t Evaluation::size() const {
     case Tag::kTspPoints: return std::get<TspPoints>(kind_).points.size();
     case Tag::kCustom: return std::get<Custom>(kind_).size;
     case Tag::kBinPacking: return std::get<BinPacking>(kind_).weights.size();
+  }
+  unknown_tag("evaluation", tag());
+}
+
+const char* Evaluation::name() const {
+  switch (tag()) {
+    case Tag::kEmptyBins: return "empty_bins";
+    case Tag::kEmptySpace: return "empty_space";
+    case Tag::kEmptySpaceExp: return "empty_space_exp";
+    case Tag::kTsp: return "tsp";
+    case Tag::kQap: return "qap";
+    case Tag::kTspPoints: return "tsp_points";
+    case Tag::kCustom: return "custom";
+    case Tag::kBinPacking: return "bin_packing";
+  }
+  unknown_tag("evaluation", tag());
+}
+
+std::optional<bool> Evaluation::symmetric() const {
+  switch (tag()) {
+    case Tag::kEmptyBins:
+    case Tag::kEmptySpace:
+    case Tag::kEmptySpaceExp:
+    case Tag::kBinPacking:
+    case Tag::kCustom: return std::nullopt;
+    case Tag::kTsp: return std::get<Tsp>(kind_).symmetric;
+    case Tag::kQap: return std::get<Qap>(kind_).symmetric;
+    case Tag::kTspPoints: return true;
+  }
+  unknown_tag("evaluation", tag());
+}
+
+bool Evaluation::scores_tours() const {
+  switch (tag()) {
+    case Tag::kTsp:
+    case Tag::kTspPoints: return true;
+    case Tag::kEmptyBins:
+    case Tag::kEmptySpace:
+    case Tag::kEmptySpaceExp:
+    case Tag::kQap:
+    case Tag::kCustom:
+    case Tag::kBinPacking: return false;
+  }
+  unknown_tag("evaluation", tag());
+}
+
+std::optional<TourDistances> Evaluation::tour_distances() const {
+  switch (tag()) {
+    case Tag::kTsp: {
+      const Tsp& t = std::get<Tsp>(kind_);
+      if (!t.distance_matrix.is_square()) return std::nullopt;
+      return TourDistances(t.distance_matrix, t.symmetric);
+    }
+    case Tag::kTspPoints: return TourDistances(std::get<TspPoints>(kind_).points);
+    case Tag::kEmptyBins:
+    case Tag::kEmptySpace:
+    case Tag::kEmptySpaceExp:
+    case Tag::kQap:
+    case Tag::kCustom:
+    case Tag::kBinPacking: return std::nullopt;
+  }
+  unknown_tag("evaluation", tag());
+}
+
+bool Evaluation::fixed_size() const {
+  switch (tag()) {
+    case Tag::kCustom: return true;
+    case Tag::kEmptyBins:
+    case Tag::kEmptySpace:
+    case Tag::kEmptySpaceExp:
+    case Tag::kTsp:
+    case Tag::kQap:
+    case Tag::kTspPoints:
+    case Tag::kBinPacking: return false;
   }
   unknown_tag("evaluation", tag());
 }

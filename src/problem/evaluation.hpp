@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <variant>
@@ -13,6 +14,7 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/points.hpp"
+#include "problem/tour_distances.hpp"
 #include "support/result.hpp"
 #include "support/word.hpp"
 
@@ -108,6 +110,27 @@ class Evaluation {
   [[nodiscard]] std::size_t size() const;
   [[nodiscard]] const Kind& kind() const noexcept { return kind_; }
   [[nodiscard]] Tag tag() const noexcept { return static_cast<Tag>(kind_.index()); }
+
+  // What the searches, the saved state and the binding may ask of an evaluation. Each answer
+  // is given here, by one switch over the kinds, so nothing outside these files tells kinds
+  // apart.
+  //
+  // The name of the factory family that made it; a tour over points is "tsp_points", however
+  // it was read.
+  [[nodiscard]] const char* name() const;
+  // Whether the matrices a score reads mirror exactly, for tours and assignments; nothing for
+  // the others, where the question has no meaning.
+  [[nodiscard]] std::optional<bool> symmetric() const;
+  // Whether a solution is scored as a closed tour, so that its rotations and mirror images
+  // (on symmetric distances) are the same tour.
+  [[nodiscard]] bool scores_tours() const;
+  // The distances of a tour evaluation whose data covers every pair of its n cities, or
+  // nothing (not a tour, or a matrix that is not square).
+  [[nodiscard]] std::optional<TourDistances> tour_distances() const;
+  // Whether only solutions of exactly size() positions can be scored: a caller's function is
+  // written for its declared size, while the built-in kinds read their data at any length up
+  // to it. Such a size is a number the evaluation was given, not the length of data it holds.
+  [[nodiscard]] bool fixed_size() const;
   // The first-fit packing this evaluation decodes, or nullptr: searches that work on bins ask
   // this rather than the tag.
   [[nodiscard]] const BinPacking* packing() const noexcept { return std::get_if<BinPacking>(&kind_); }

@@ -33,9 +33,14 @@ class Problem {
   virtual void set_eval_type(Evaluation evaluation) = 0;
   virtual void set_seed(std::uint64_t seed) = 0;
 
-  // The searches' specialised scans work on the array representation directly; every
-  // problem built from Python is an ArrayProblem.
+  // The array representation, or nullptr. Every problem built from Python or read from a
+  // saved state is an ArrayProblem; the interface is kept for problems that only answer the
+  // calls above (the native tests' scripted scores, and a view that hides its array so that
+  // a search takes the generic route, the reference the specialised scans are checked
+  // against). A search asks once per run, when it chooses its route (Neighbourhood); the
+  // binding and the saved state ask to reach the solution arrays.
   [[nodiscard]] virtual ArrayProblem* as_array_problem() noexcept { return nullptr; }
+  [[nodiscard]] virtual const ArrayProblem* as_array_problem() const noexcept { return nullptr; }
 };
 
 }  // namespace kestrum

@@ -6,7 +6,6 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "local_search/iterated_local_search/bin_search.hpp"
@@ -154,9 +153,8 @@ struct Members {
       draws.emplace_back(kinds[m]);
       draws[m].set_size(n);
       draws[m].set_seed((std::uint64_t{rng.next_u32()} << 32) | rng.next_u32());
-      // SwapTsp never moves position 0, so it needs three positions for a move.
-      const Word least = std::holds_alternative<SwapTsp>(kinds[m]) ? 3 : 2;
-      if (n >= least) drawable.push_back(m);
+      // Every move (i, j) has first_position <= i < j < n (swap_tsp never moves position 0).
+      if (n >= geometry(kinds[m]).first_position + Word{2}) drawable.push_back(m);
     }
   }
 };
@@ -291,13 +289,12 @@ RunLog run_bins(ArrayProblem& problem, const BinPacking& packing, Loop& loop, Xo
 // metric is a non-decreasing function of it, applied here to a hair less than it (the
 // coordinates' own rounding). GEO distances are on a sphere: by rows.
 template <class Dist, class Stop>
-NeighbourLists neighbour_lists(const Evaluation& evaluation, Word n, Word k, const Dist& dist,
-                               const Stop& stop) {
-  if (const auto* tour = std::get_if<TspPoints>(&evaluation.kind())) {
-    const std::span<const double> xy = tour->points.coordinates();
+NeighbourLists neighbour_lists(const TourDistances& tour, Word n, Word k, const Dist& dist, const Stop& stop) {
+  if (const Points* points = tour.points()) {
+    const std::span<const double> xy = points->coordinates();
     const auto at = [](double r) { return metrics::Point{r * (1.0 - 1e-12), 0.0}; };
     constexpr metrics::Point origin{0.0, 0.0};
-    switch (tour->points.metric()) {
+    switch (points->metric()) {
       case PointMetric::kEuclidean:
         return nearest_in_plane(xy, k, dist, [&](double r) { return metrics::euclidean(origin, at(r)); }, stop);
       case PointMetric::kEuc2d:
@@ -356,13 +353,13 @@ RunLog IteratedLocalSearch::run(bool log) {
   Loop loop(termination_, log);
   const Word n = static_cast<Word>(problem->size());
   std::optional<RunLog> result;
-  if (minimize_ && n >= kMinTourCities) {
-    with_tour_distances(problem->evaluation(), [&](const auto& distances, bool symmetric) {
-      if (!symmetric || distances.rows() != n) return;
+  std::optional<TourDistances> tour;
+  if (minimize_ && n >= kMinTourCities) tour = problem->evaluation().tour_distances();
+  if (tour && tour->symmetric() && tour->cities() == n) {
+    tour->read([&](const auto& distances) {
       const FastDistance<std::decay_t<decltype(distances)>> dist{distances};
       const auto build = [&] {
-        return neighbour_lists(problem->evaluation(), n, std::min(neighbours_, n - 1), dist,
-                               [&] { return loop.stop(); });
+        return neighbour_lists(*tour, n, std::min(neighbours_, n - 1), dist, [&] { return loop.stop(); });
       };
       result = n >= kTwoLevelCities ? run_tour<TwoLevelTour>(*problem, dist, build, loop, rng)
                                     : run_tour<Tour>(*problem, dist, build, loop, rng);

@@ -59,8 +59,9 @@ class Chooser {
 // tabu list needs. A hash collision makes a different array tabu.
 class ArrayPolicy {
  public:
-  ArrayPolicy(Word tabu_list_size, const Neighbourhood& moves, Problem& problem) : list_(tabu_list_size) {
-    if (moves.specialised()) hashes_.prepare(problem.as_array_problem()->size());
+  // `array` is the problem when the scan takes the specialised route, else nullptr.
+  ArrayPolicy(Word tabu_list_size, const ArrayProblem* array) : list_(tabu_list_size) {
+    if (array != nullptr) hashes_.prepare(array->size());
   }
   [[nodiscard]] SolutionHash& hashes() noexcept { return hashes_; }
   [[nodiscard]] bool contains(std::uint64_t hash, Move) const noexcept { return list_.contains(hash); }
@@ -101,21 +102,6 @@ class TourPolicy {
   TourHash hashes_;
   std::vector<Word> form_;
 };
-
-// Tour evaluations, whose solutions are closed tours.
-[[nodiscard]] bool scores_tours(const Evaluation& e) {
-  switch (e.tag()) {
-    case Evaluation::Tag::kTsp:
-    case Evaluation::Tag::kTspPoints: return true;
-    case Evaluation::Tag::kEmptyBins:
-    case Evaluation::Tag::kEmptySpace:
-    case Evaluation::Tag::kEmptySpaceExp:
-    case Evaluation::Tag::kQap:
-    case Evaluation::Tag::kCustom:
-    case Evaluation::Tag::kBinPacking: return false;
-  }
-  unknown_tag("evaluation", e.tag());
-}
 
 }  // namespace
 
@@ -158,12 +144,12 @@ RunLog TabuSearch::run(bool log) {
   Problem& problem = *locked;
   // The move type cannot change while the run holds the lock, so the route is decided once.
   Neighbourhood moves(problem);
-  ArrayProblem* array = problem.as_array_problem();
-  if (canonical_tours_ && moves.specialised() && scores_tours(array->evaluation())) {
+  ArrayProblem* array = moves.specialised() ? problem.as_array_problem() : nullptr;
+  if (canonical_tours_ && array != nullptr && array->evaluation().scores_tours()) {
     const Rearrangement r = geometry(*moves.simple()).rearrangement;
     return run_with(problem, moves, [&] { return TourPolicy(tabu_list_size_, *array, r); }, log);
   }
-  return run_with(problem, moves, [&] { return ArrayPolicy(tabu_list_size_, moves, problem); }, log);
+  return run_with(problem, moves, [&] { return ArrayPolicy(tabu_list_size_, array); }, log);
 }
 
 template <class MakePolicy>
