@@ -60,6 +60,16 @@ struct QapKernel {
 // about n^2 multiply-adds instead of the 4 n^2 of scoring 2n exchanges afresh.
 namespace exchange_table {
 
+// The loops over the whole table (scan/assignment_lanes.cpp). With symmetric data, for
+// u < v < m: deltas[u][v] += (a[v] - a[u]) * (b[u] - b[v]); otherwise the same with a second
+// such term over a2 and b2.
+void add_outer_differences(double* deltas, const double* a, const double* b, std::size_t m) noexcept;
+void add_outer_differences(double* deltas, const double* a, const double* b, const double* a2,
+                           const double* b2, std::size_t m) noexcept;
+// N' = N Q + a b^T over the m x m products: columns r and s exchanged, then a[x] * b[k] added.
+void move_products(double* products, const double* a, const double* b, std::size_t r, std::size_t s,
+                   std::size_t m) noexcept;
+
 // sum_{k != i, j} (dj[k] - di[k]) * (pi[k] - pj[k]) on integral data: every partial sum is
 // exact, so four independent sums give the formula's number and let the loop run in lanes.
 [[nodiscard]] inline double formula(const double* di, const double* dj, const double* pi, const double* pj,
@@ -134,24 +144,12 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
       a[k] = dr[k] - ds[k];
       b[k] = pr[k] - ps[k];
     }
-    for (std::size_t u = 0; u + 1 < m; ++u) {
-      const double au = a[u];
-      const double bu = b[u];
-      double* const row = deltas + u * m;
-      for (std::size_t v = u + 1; v < m; ++v) row[v] = row[v] + (a[v] - au) * (bu - b[v]);
-    }
+    add_outer_differences(deltas, a, b, m);
     // N' = N Q + a b^T, built in full the first time (from P', which the kept solution now has).
     if (t.products.empty()) {
       build_products(q, t);
     } else {
-      double* const nn = t.products.data();
-      for (std::size_t x = 0; x < m; ++x) {
-        double* const row = nn + x * m;
-        std::swap(row[r], row[s]);
-        const double ax = a[x];
-        if (ax == 0.0) continue;  // adds nothing
-        for (std::size_t k = 0; k < m; ++k) row[k] = row[k] + ax * b[k];
-      }
+      move_products(t.products.data(), a, b, r, s, m);
     }
     const double* const nn = t.products.data();
     const double* const nr = nn + r * m;
@@ -183,16 +181,7 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
     a2[k] = above(r, k) - above(s, k);
     b2[k] = f.fast(vr, w) - f.fast(vs, w);
   }
-  for (std::size_t u = 0; u + 1 < m; ++u) {
-    const double au = a[u];
-    const double bu = b[u];
-    const double a2u = a2[u];
-    const double b2u = b2[u];
-    double* const row = deltas + u * m;
-    for (std::size_t v = u + 1; v < m; ++v) {
-      row[v] = row[v] + ((a[v] - au) * (bu - b[v]) + (a2[v] - a2u) * (b2u - b2[v]));
-    }
-  }
+  add_outer_differences(deltas, a, b, a2, b2, m);
   // The exchanges that touch r or s, which the loop above does not describe.
   for (const std::size_t x : {r, s}) {
     for (std::size_t k = 0; k < m; ++k) {
