@@ -5,7 +5,15 @@
 // tabu search, so they are also compiled with AVX2 and chosen when the processor has it. Each
 // entry gets the same operations in the same order in every version (no contraction into
 // fused multiply-adds: -ffp-contract=off), so every version gives the same bits.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(__SANITIZE_ADDRESS__)
+// Sanitized builds keep one version: a resolver runs before the sanitizer's runtime is up.
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRUM_ONE_VERSION
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRUM_ONE_VERSION
+#endif
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(KESTRUM_ONE_VERSION)
 #define KESTRUM_LANES __attribute__((target_clones("avx2", "default")))
 #else
 #define KESTRUM_LANES
@@ -13,8 +21,11 @@
 
 namespace kestrum::scan::exchange_table {
 
-KESTRUM_LANES void add_outer_differences(double* deltas, const double* a, const double* b,
-                                         std::size_t m) noexcept {
+namespace {
+
+// The versioned loops have their own names: a function must be versioned from its first
+// declaration, and the header's ones are declared plainly.
+KESTRUM_LANES void outer_symmetric(double* deltas, const double* a, const double* b, std::size_t m) noexcept {
   for (std::size_t u = 0; u + 1 < m; ++u) {
     const double au = a[u];
     const double bu = b[u];
@@ -23,8 +34,8 @@ KESTRUM_LANES void add_outer_differences(double* deltas, const double* a, const 
   }
 }
 
-KESTRUM_LANES void add_outer_differences(double* deltas, const double* a, const double* b, const double* a2,
-                                         const double* b2, std::size_t m) noexcept {
+KESTRUM_LANES void outer_asymmetric(double* deltas, const double* a, const double* b, const double* a2,
+                                    const double* b2, std::size_t m) noexcept {
   for (std::size_t u = 0; u + 1 < m; ++u) {
     const double au = a[u];
     const double bu = b[u];
@@ -37,8 +48,8 @@ KESTRUM_LANES void add_outer_differences(double* deltas, const double* a, const 
   }
 }
 
-KESTRUM_LANES void move_products(double* products, const double* a, const double* b, std::size_t r,
-                                 std::size_t s, std::size_t m) noexcept {
+KESTRUM_LANES void outer_products(double* products, const double* a, const double* b, std::size_t r,
+                                  std::size_t s, std::size_t m) noexcept {
   for (std::size_t x = 0; x < m; ++x) {
     double* const row = products + x * m;
     std::swap(row[r], row[s]);
@@ -46,6 +57,22 @@ KESTRUM_LANES void move_products(double* products, const double* a, const double
     if (ax == 0.0) continue;  // adds nothing
     for (std::size_t k = 0; k < m; ++k) row[k] = row[k] + ax * b[k];
   }
+}
+
+}  // namespace
+
+void add_outer_differences(double* deltas, const double* a, const double* b, std::size_t m) noexcept {
+  outer_symmetric(deltas, a, b, m);
+}
+
+void add_outer_differences(double* deltas, const double* a, const double* b, const double* a2,
+                           const double* b2, std::size_t m) noexcept {
+  outer_asymmetric(deltas, a, b, a2, b2, m);
+}
+
+void move_products(double* products, const double* a, const double* b, std::size_t r, std::size_t s,
+                   std::size_t m) noexcept {
+  outer_products(products, a, b, r, s, m);
 }
 
 }  // namespace kestrum::scan::exchange_table
