@@ -21,6 +21,7 @@ struct ExchangeTable {
   std::vector<double> deltas;    // n x n, row i holds the exchanges (i, j > i)
   std::vector<Word> solution;    // the solution the deltas score; empty when none is kept
   std::vector<double> permuted;  // symmetric data: F permuted by that solution, n x n
+  std::vector<double> products;  // symmetric data: D times permuted, n x n; empty until an update needs it
   std::vector<double> prepared;  // the per-position values of one update, 4 n
   // Drops what is kept and its memory (the data it scored has gone).
   void release() {
@@ -29,6 +30,7 @@ struct ExchangeTable {
     deltas = {};
     solution = {};
     permuted = {};
+    products = {};
     prepared = {};
   }
 };

@@ -138,6 +138,27 @@ INSTANTIATE_TEST_SUITE_P(
                     WalkCase{"symmetric_large", true, 1 << 20, false}),
     [](const testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
 
+// Symmetric data keeps D times the permuted flows beside the table and moves it with every
+// exchange: a long chain of catch-ups without a rebuild must not drift, with negative entries
+// and entries near the bound (products up to 2^40).
+TEST(ExchangeTableTest, ALongChainOfExchangesKeepsTheFormulasBits) {
+  for (const int largest : {7, 1 << 20}) {
+    std::mt19937_64 gen(static_cast<std::uint64_t>(largest));
+    const std::size_t n = 23;
+    Rows d = integer_matrix(gen, n, true, largest);
+    d[3][5] = d[5][3] = -static_cast<double>(largest);
+    ArrayProblem p(MoveType::swap(3), Evaluation::qap(Matrix(d), Matrix(integer_matrix(gen, n, true, largest))));
+    ASSERT_TRUE(integral(p.evaluation()));
+    expect_scan_is_delta_eval(p, "built");
+    for (int step = 0; step < 300; ++step) {
+      p.do_mov(p.get_mov());
+      expect_scan_is_delta_eval(p, "largest " + std::to_string(largest) + " step " + std::to_string(step));
+      if (testing::Test::HasFatalFailure()) return;
+    }
+    EXPECT_EQ(p.scratch().exchanges.products.size(), n * n);
+  }
+}
+
 TEST(ExchangeTableTest, NewDataDropsTheTable) {
   std::mt19937_64 gen(9);
   const std::size_t n = 12;

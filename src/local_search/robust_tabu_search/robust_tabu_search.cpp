@@ -104,25 +104,26 @@ class Attributes {
 // Tie rule: within each class a move replaces the one held only when strictly better, so the
 // first in (i, j) order wins among equal deltas, and a NaN delta is never taken. The classes,
 // in order: the forced moves; the allowed ones (not forbidden, or better than the best);
-// every move, for a step where every exchange is forbidden.
+// every move, for a step where every exchange is forbidden. The direction is a parameter,
+// so that a scan asks one comparison per move.
+template <bool kMinimize>
 class Chooser {
  public:
-  Chooser(const Attributes& attributes, bool minimize, bool keeps_attributes, double current, double best)
+  Chooser(const Attributes& attributes, bool keeps_attributes, double current, double best)
       : attributes_(attributes),
-        minimize_(minimize),
         keeps_attributes_(keeps_attributes),
         current_(current),
         best_(best),
-        forced_{worst_delta(minimize)},
-        allowed_{worst_delta(minimize)},
-        any_{worst_delta(minimize)} {}
+        forced_{worst_delta(kMinimize)},
+        allowed_{worst_delta(kMinimize)},
+        any_{worst_delta(kMinimize)},
+        bar_(worst_delta(kMinimize)) {}
 
   // Most moves are beaten both by the allowed move held (which no held move of the last
   // class beats) and by the forced one: they are passed over without a look at the
-  // attributes.
+  // attributes. bar_ is the weaker of the two, or the allowed one when nothing is forced.
   void offer(Move m, double delta) {
-    if (!better(delta, allowed_.delta) && !(attributes_.may_force() && better(delta, forced_.delta))) return;
-    weigh(m, delta);
+    if (better(delta, bar_)) weigh(m, delta);
   }
   [[nodiscard]] const Candidate& choice() const noexcept {
     if (forced_.found) return forced_;
@@ -130,30 +131,41 @@ class Chooser {
   }
 
  private:
-  [[nodiscard]] bool better(double a, double b) const noexcept { return minimize_ ? a < b : a > b; }
+  [[nodiscard]] static bool better(double a, double b) noexcept { return kMinimize ? a < b : a > b; }
   [[gnu::noinline]] void weigh(Move m, double delta) {
     if (!keeps_attributes_) {
-      if (better(delta, allowed_.delta)) allowed_ = {delta, m, true};
+      allowed_ = {delta, m, true};
+      bar_ = delta;
       return;
     }
     if (attributes_.may_force() && better(delta, forced_.delta) && attributes_.forced(m)) {
       forced_ = {delta, m, true};
-      return;
+    } else if (!forced_.found && better(delta, allowed_.delta)) {  // else the held moves beat it
+      if (better(delta, any_.delta)) any_ = {delta, m, true};
+      if (better(current_ + delta, best_) || !attributes_.forbidden(m)) allowed_ = {delta, m, true};
     }
-    if (forced_.found || !better(delta, allowed_.delta)) return;  // the held moves beat it
-    if (better(delta, any_.delta)) any_ = {delta, m, true};
-    if (better(current_ + delta, best_) || !attributes_.forbidden(m)) allowed_ = {delta, m, true};
+    bar_ = allowed_.delta;
+    if (attributes_.may_force() && better(bar_, forced_.delta)) bar_ = forced_.delta;
   }
 
   const Attributes& attributes_;
-  bool minimize_;
   bool keeps_attributes_;
   double current_;
   double best_;
   Candidate forced_;
   Candidate allowed_;
   Candidate any_;
+  double bar_;
 };
+
+// The move a step applies: one scan of the neighbourhood.
+template <bool kMinimize>
+Candidate choose(Neighbourhood& moves, const Attributes& attributes, bool keeps_attributes, double current,
+                 double best) {
+  Chooser<kMinimize> chooser(attributes, keeps_attributes, current, best);
+  moves.for_each([&](Move m, double delta) { chooser.offer(m, delta); });
+  return chooser.choice();
+}
 
 }  // namespace
 
@@ -236,10 +248,9 @@ RunLog RobustTabuSearch::run(bool log) {
   for (;;) {
     if (!termination_.keep_running() || rows.stopping()) break;
     attributes.begin(static_cast<Step>(iterations));
-    Chooser chooser(attributes, minimize_, high > 0, current, best);
-    moves.for_each([&](Move m, double delta) { chooser.offer(m, delta); });
+    const Candidate chosen = minimize_ ? choose<true>(moves, attributes, high > 0, current, best)
+                                       : choose<false>(moves, attributes, high > 0, current, best);
     if (rows.control().stop_requested()) break;  // stopped inside the scan: nothing applied
-    const Candidate& chosen = chooser.choice();
     if (!chosen.found) break;  // no exchange, or only NaN or infinite deltas the wrong way
     moves.apply(chosen.move);
     const Step tenure_i = draw_tenure(rng, low, high);

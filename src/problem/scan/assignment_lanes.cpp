@@ -1,0 +1,78 @@
+// The exchange table's O(n^2) loops, compiled for the x86-64 baseline and again for AVX2.
+#include "problem/scan/assignment.hpp"
+
+// Wheels are built for the x86-64 baseline; these loops carry most of a step of the robust
+// tabu search, so they are also compiled with AVX2 and chosen when the processor has it. Each
+// entry gets the same operations in the same order in every version (no contraction into
+// fused multiply-adds: -ffp-contract=off), so every version gives the same bits.
+// Sanitized builds keep one version: a resolver runs before the sanitizer's runtime is up.
+#if defined(__SANITIZE_ADDRESS__)
+#define KESTRUM_ONE_VERSION
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KESTRUM_ONE_VERSION
+#endif
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(KESTRUM_ONE_VERSION)
+#define KESTRUM_LANES __attribute__((target_clones("avx2", "default")))
+#else
+#define KESTRUM_LANES
+#endif
+
+namespace kestrum::scan::exchange_table {
+
+namespace {
+
+// The versioned loops have their own names: a function must be versioned from its first
+// declaration, and the header's ones are declared plainly.
+KESTRUM_LANES void outer_symmetric(double* deltas, const double* a, const double* b, std::size_t m) noexcept {
+  for (std::size_t u = 0; u + 1 < m; ++u) {
+    const double au = a[u];
+    const double bu = b[u];
+    double* const row = deltas + u * m;
+    for (std::size_t v = u + 1; v < m; ++v) row[v] = row[v] + (a[v] - au) * (bu - b[v]);
+  }
+}
+
+KESTRUM_LANES void outer_asymmetric(double* deltas, const double* a, const double* b, const double* a2,
+                                    const double* b2, std::size_t m) noexcept {
+  for (std::size_t u = 0; u + 1 < m; ++u) {
+    const double au = a[u];
+    const double bu = b[u];
+    const double a2u = a2[u];
+    const double b2u = b2[u];
+    double* const row = deltas + u * m;
+    for (std::size_t v = u + 1; v < m; ++v) {
+      row[v] = row[v] + ((a[v] - au) * (bu - b[v]) + (a2[v] - a2u) * (b2u - b2[v]));
+    }
+  }
+}
+
+KESTRUM_LANES void outer_products(double* products, const double* a, const double* b, std::size_t r,
+                                  std::size_t s, std::size_t m) noexcept {
+  for (std::size_t x = 0; x < m; ++x) {
+    double* const row = products + x * m;
+    std::swap(row[r], row[s]);
+    const double ax = a[x];
+    if (ax == 0.0) continue;  // adds nothing
+    for (std::size_t k = 0; k < m; ++k) row[k] = row[k] + ax * b[k];
+  }
+}
+
+}  // namespace
+
+void add_outer_differences(double* deltas, const double* a, const double* b, std::size_t m) noexcept {
+  outer_symmetric(deltas, a, b, m);
+}
+
+void add_outer_differences(double* deltas, const double* a, const double* b, const double* a2,
+                           const double* b2, std::size_t m) noexcept {
+  outer_asymmetric(deltas, a, b, a2, b2, m);
+}
+
+void move_products(double* products, const double* a, const double* b, std::size_t r, std::size_t s,
+                   std::size_t m) noexcept {
+  outer_products(products, a, b, r, s, m);
+}
+
+}  // namespace kestrum::scan::exchange_table
