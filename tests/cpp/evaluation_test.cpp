@@ -289,7 +289,7 @@ TEST(FirstFitTest, RunsKeepingManyBinsOpenDeltaAsEval) {
                                 sized(MoveType::or_opt(2), n), sized(MoveType::tsp(2), n)};
     Solution light_first(n);
     for (std::size_t k = 0; k < n; ++k) light_first[k] = static_cast<Word>(k);
-    for (const Solution& s : {light_first, random_permutation(gen, n)}) {
+    for (Solution s : {light_first, random_permutation(gen, n)}) {
       std::vector<Move> moves{Move{0, static_cast<Word>(n - 1)}, Move{0, 1}, Move{1, static_cast<Word>(n - 1)}};
       for (int k = 0; k < 40; ++k) moves.push_back(kinds[1].get_mov());
       for (const Move m : moves) {

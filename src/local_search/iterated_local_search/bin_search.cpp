@@ -13,10 +13,6 @@ namespace {
 
 // Bins dissolved by a kick beside the least-filled one: 1 to kMaxKickBins, uniformly.
 constexpr std::uint32_t kMaxKickBins = 5;
-// Exchanges look at bins of at most this many items, and at most this many bins a pass (the
-// pairs grow with its square).
-constexpr std::size_t kMostExchangeItems = 8;
-constexpr std::size_t kMostExchangeBins = 24;
 
 }  // namespace
 
@@ -152,93 +148,6 @@ void BinSearch::put_back() {
   free_.clear();
 }
 
-namespace {
-
-// The subsets of none, one or two of a bin's items, with their weights.
-void list_subsets(const std::vector<Word>& items, const std::vector<double>& w, auto& out) {
-  const Word m = static_cast<Word>(items.size());
-  out.clear();
-  out.push_back({0.0, m, m});
-  for (Word x = 0; x < m; ++x) {
-    out.push_back({w[items[x]], x, m});
-    for (Word y = x + 1; y < m; ++y) out.push_back({w[items[x]] + w[items[y]], x, y});
-  }
-}
-
-}  // namespace
-
-// Tie rule: the exchange that leaves the fuller bin fullest wins, the first found of equal
-// ones (a's subsets outside, b's inside, each none, one, two in index order). With the total
-// of the two fixed, a fuller fuller bin means a larger sum of squared fills.
-bool BinSearch::exchange(Bin& a, Bin& b) {
-  list_subsets(a.items, w_, subsets_a_);
-  list_subsets(b.items, w_, subsets_b_);
-  const double high = std::max(a.fill, b.fill);
-  double best = high;
-  const Subset* out_a = nullptr;
-  const Subset* out_b = nullptr;
-  for (const Subset& x : subsets_a_) {
-    for (const Subset& y : subsets_b_) {
-      const double fa = a.fill - x.weight + y.weight;
-      const double fb = b.fill - y.weight + x.weight;
-      const double fuller = std::max(fa, fb);
-      if (fuller > best && fa <= capacity_ && fb <= capacity_) {
-        best = fuller;
-        out_a = &x;
-        out_b = &y;
-      }
-    }
-  }
-  if (out_a == nullptr) return false;
-  const Subset x = *out_a;
-  const Subset y = *out_b;
-  Word from_a[2];
-  Word from_b[2];
-  std::size_t count_a = 0;
-  std::size_t count_b = 0;
-  const Word ma = static_cast<Word>(a.items.size());
-  const Word mb = static_cast<Word>(b.items.size());
-  if (x.first != ma) from_a[count_a++] = a.items[x.first];
-  if (x.second != ma) from_a[count_a++] = a.items[x.second];
-  if (y.first != mb) from_b[count_b++] = b.items[y.first];
-  if (y.second != mb) from_b[count_b++] = b.items[y.second];
-  // The back one first, so that the front index stays valid.
-  if (x.second != ma) a.items.erase(a.items.begin() + static_cast<std::ptrdiff_t>(x.second));
-  if (x.first != ma) a.items.erase(a.items.begin() + static_cast<std::ptrdiff_t>(x.first));
-  if (y.second != mb) b.items.erase(b.items.begin() + static_cast<std::ptrdiff_t>(y.second));
-  if (y.first != mb) b.items.erase(b.items.begin() + static_cast<std::ptrdiff_t>(y.first));
-  a.items.insert(a.items.end(), from_b, from_b + count_b);
-  b.items.insert(b.items.end(), from_a, from_a + count_a);
-  refill(a);
-  refill(b);
-  return true;
-}
-
-// One round of exchanges over the pairs of bins that are neither full nor large, up to
-// kMostExchangeBins of them drawn at random when there are more.
-bool BinSearch::exchange_pass() {
-  unfilled_.clear();
-  for (std::size_t b = 0; b < bins_.size(); ++b) {
-    if (bins_[b].fill < capacity_ && bins_[b].items.size() <= kMostExchangeItems) unfilled_.push_back(b);
-  }
-  if (unfilled_.size() > kMostExchangeBins) {
-    for (std::size_t k = 0; k < kMostExchangeBins; ++k) {
-      const std::size_t pick = k + rng_.range(0, static_cast<std::uint32_t>(unfilled_.size() - k));
-      std::swap(unfilled_[k], unfilled_[pick]);
-    }
-    unfilled_.resize(kMostExchangeBins);
-  }
-  bool changed = false;
-  for (std::size_t x = 0; x < unfilled_.size(); ++x) {
-    for (std::size_t y = x + 1; y < unfilled_.size(); ++y) {
-      Bin& a = bins_[unfilled_[x]];
-      Bin& b = bins_[unfilled_[y]];
-      if (a.fill < capacity_ && b.fill < capacity_ && exchange(a, b)) changed = true;
-    }
-  }
-  return changed;
-}
-
 void BinSearch::repack() {
   // Each pass starts at a bin drawn at random and goes round: which bins trade first decides
   // which free items are left, and a fixed start would repeat the same choices every kick.
@@ -253,9 +162,6 @@ void BinSearch::repack() {
     }
   }
   put_back();
-  if (exchange_pass()) {  // a bin may have given all its items away
-    std::erase_if(bins_, [](const Bin& bin) { return bin.items.empty(); });
-  }
 }
 
 bool BinSearch::attempt() {

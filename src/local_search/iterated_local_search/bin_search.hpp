@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -59,9 +58,6 @@ class BinSearch {
   // Trades until no bin gains, then puts the rest back.
   void repack();
   bool trade(Bin& bin);
-  // Exchanges between bins that are not full; true when one was made.
-  bool exchange_pass();
-  bool exchange(Bin& a, Bin& b);
   void put_back();
   void refill(Bin& bin) const;
   [[nodiscard]] std::size_t least_filled() const;
@@ -73,12 +69,6 @@ class BinSearch {
   std::vector<Bin> bins_;
   std::vector<Bin> saved_;
   std::vector<Word> free_;
-  std::vector<std::size_t> unfilled_;
-  struct Subset {
-    double weight;
-    Word first, second;  // positions in the bin's items, the bin's size when absent
-  };
-  std::vector<Subset> subsets_a_, subsets_b_;
   FirstFitScratch decoder_;
 };
 
