@@ -67,7 +67,6 @@ namespace first_fit {
 
 inline constexpr std::size_t kCheckpointEvery = 32;
 inline constexpr std::size_t kMostOpen = 64;
-static_assert(kMostOpen <= 64, "first_open_with_room keeps one bit a bin in a 64-bit word");
 
 // One step of the original run, at position p, on an open list of m bins (ascending) of
 // which `opened` have been opened so far; false when the list would outgrow kMostOpen.
@@ -92,13 +91,12 @@ inline bool replay_open(const FirstFitScratch& f, double capacity, std::size_t p
   return true;
 }
 
-// The first of m open bins with room for w, or m. Every bin is compared: there are few, and
-// a loop that stops at the first would mispredict its exit once an item.
+// The first of m open bins with room for w, or m.
 [[nodiscard]] inline std::size_t first_open_with_room(const double* fills, std::size_t m, double w,
                                                       double capacity) noexcept {
-  std::uint64_t room = 0;
-  for (std::size_t k = 0; k < m; ++k) room |= std::uint64_t{fills[k] + w <= capacity} << k;
-  return room == 0 ? m : static_cast<std::size_t>(std::countr_zero(room));
+  std::size_t k = 0;
+  while (k < m && !(fills[k] + w <= capacity)) ++k;
+  return k;
 }
 
 // A new stamp for the marks of a moved run.
