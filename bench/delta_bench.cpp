@@ -149,6 +149,35 @@ void BM_FirstFitFreshDelta(benchmark::State& state) {
 }
 BENCHMARK(BM_FirstFitFreshDelta)->ArgName("n")->Arg(100)->Arg(1000);
 
+// First fit, every move type: a batch of the move type's own random moves on one solution,
+// each through delta_eval (the solution's packing recorded once, then reused).
+void BM_FirstFitDelta(benchmark::State& state) {
+  const std::size_t n = static_cast<std::size_t>(state.range(1));
+  const Evaluation e = make_evaluation(3, n);
+  MoveType mt = [&] {
+    switch (state.range(0)) {
+      case 0: return MoveType::reverse(3);
+      case 1: return MoveType::swap(3);
+      case 2: return MoveType::tsp(3);
+      default: return MoveType::or_opt(3);
+    }
+  }();
+  mt.set_size(static_cast<Word>(n));
+  std::vector<Word> s = shuffled(n);
+  std::vector<Move> moves(kBatch);
+  for (Move& m : moves) m = mt.get_mov();
+  for (auto _ : state) {
+    double sum = 0.0;
+    for (const Move m : moves) sum = sum + e.delta_eval(m, mt, s);
+    benchmark::DoNotOptimize(sum);
+  }
+  per_move(state);
+}
+BENCHMARK(BM_FirstFitDelta)
+    ->ArgNames({"move", "n"})
+    ->ArgsProduct({{0, 1, 2, 3}, {1000}})
+    ->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_SingleDelta)->Apply(delta_args);
 BENCHMARK(BM_ProposalDelta)->Apply(delta_args);
 

@@ -72,6 +72,51 @@ TEST(BinSearchTest, OrdersDecodeToTheBinsHeldAndNeverMoreThanBefore) {
   }
 }
 
+TEST(BinSearchTest, TripletsEndInBinsFilledExactlyByThree) {
+  // Each bin of the optimum holds three items of 250..500 that fill it exactly, so the
+  // optimum leaves no room anywhere: reached only by trades and exchanges that end in exactly
+  // full bins. First fit from a shuffled order leaves a few bins more.
+  std::mt19937_64 gen(21);
+  for (int trial = 0; trial < 4; ++trial) {
+    const std::size_t triples = 20;
+    std::vector<double> w;
+    for (std::size_t t = 0; t < triples; ++t) {
+      const int first = std::uniform_int_distribution<int>(380, 490)(gen);
+      const int second = std::uniform_int_distribution<int>(250, (1000 - first) / 2)(gen);
+      w.insert(w.end(), {double(first), double(second), double(1000 - first - second)});
+    }
+    const Evaluation e = Evaluation::bin_packing(w, 1000).value();
+    std::vector<Word> order(w.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<Word>(k);
+    std::shuffle(order.begin(), order.end(), gen);
+    ASSERT_GT(first_fit_bins(w, 1000, order), triples) << trial;
+
+    Xoshiro128pp rng = Xoshiro128pp::from_seed(static_cast<std::uint64_t>(trial));
+    BinSearch search(*e.packing(), rng);
+    search.load(order);
+    search.descend([] { return false; });
+    search.normalise(order);
+    // As iterated local search drives it: a kick that ends with more bins is taken back.
+    std::vector<Word> best = order;
+    std::size_t best_bins = search.bins();
+    int round = 0;
+    for (; round < 3000 && best_bins > triples; ++round) {
+      search.kick();
+      search.descend([] { return false; });
+      search.normalise(order);
+      if (search.bins() <= best_bins) {
+        best = order;
+        best_bins = search.bins();
+      } else {
+        order = best;
+        search.load(order);
+      }
+    }
+    EXPECT_EQ(best_bins, triples) << trial << " after " << round << " kicks";
+    EXPECT_EQ(first_fit_bins(w, 1000, best), best_bins) << trial;
+  }
+}
+
 TEST(BinSearchTest, EmptyAndSingleItemPackingsStayAsTheyAre) {
   Xoshiro128pp rng = Xoshiro128pp::from_seed(1);
   const Evaluation none = Evaluation::bin_packing({}, 1).value();

@@ -274,6 +274,45 @@ TEST(FirstFitTest, LongRunsDeltaAsEvalOnWholeAndFractionalWeights) {
   }
 }
 
+TEST(FirstFitTest, RunsKeepingManyBinsOpenDeltaAsEval) {
+  // Items that pair with nothing but a light one: while the light item is still to come
+  // every bin stays open, so the runs before it keep more bins open than a short list holds,
+  // and a move that carries the light item from the front to later (swap(0, n - 1) from the
+  // order with it first) makes a run whose bins stay open only once it has started.
+  std::mt19937_64 gen(11);
+  const std::size_t n = 300;
+  for (const double light : {0.01, 0.0}) {
+    std::vector<double> w(n);
+    for (double& x : w) x = std::uniform_real_distribution<double>(0.51, 0.6)(gen);
+    w[0] = light;
+    const Evaluation e = packing(w, 1.0);
+    std::vector<MoveType> kinds{sized(MoveType::swap(2), n), sized(MoveType::reverse(2), n),
+                                sized(MoveType::or_opt(2), n), sized(MoveType::tsp(2), n)};
+    Solution light_first(n);
+    for (std::size_t k = 0; k < n; ++k) light_first[k] = static_cast<Word>(k);
+    for (Solution s : {light_first, random_permutation(gen, n)}) {
+      std::vector<Move> moves{Move{0, static_cast<Word>(n - 1)}, Move{0, 1}, Move{1, static_cast<Word>(n - 1)}};
+      for (int k = 0; k < 40; ++k) moves.push_back(kinds[1].get_mov());
+      for (const Move m : moves) {
+        Solution moved = s;
+        kinds[0].do_move(moved, m);
+        ASSERT_TRUE(same_bits(e.delta_eval(m, kinds[0], s), e.eval(moved) - e.eval(s)))
+            << light << ": swap(" << m.i << "," << m.j << ")";
+      }
+      for (MoveType& mt : kinds) {
+        for (int k = 0; k < 40; ++k) {
+          const Move m = mt.get_mov();
+          Solution moved = s;
+          mt.do_move(moved, m);
+          ASSERT_TRUE(same_bits(e.delta_eval(m, mt, s), e.eval(moved) - e.eval(s))) << light;
+        }
+      }
+    }
+    // With the light item first, every bin but the first holds one item.
+    EXPECT_EQ(std::floor(e.eval(light_first)), static_cast<double>(n - 2));
+  }
+}
+
 TEST(EvaluationTest, NaNWeightsPropagateIntoSpaceScores) {
   EXPECT_TRUE(std::isnan(Evaluation::empty_space({kNaN, 1}, 7).eval(Solution{0, 1})));
   EXPECT_TRUE(std::isnan(Evaluation::tsp(Matrix(Rows{{0, kNaN}, {1, 0}})).eval(Solution{0, 1})));

@@ -196,6 +196,24 @@ class TestIteratedLocalSearchOnBins:
         assert len(first_fit(w, 1000, p.best_solution())) == 8
         assert p.eval() == pytest.approx(7.0)
 
+    @pytest.mark.parametrize("seed", [1, 2, 3])
+    def test_twenty_triplets_reach_twenty_bins(self, seed):
+        # Sixty items in triplets as bench/bin_packing.py draws them. The search keeps kicked
+        # packings with no more bins than the best, so it wanders among the 21-bin packings
+        # until one opens the way to twenty, all exactly full.
+        rng = random.Random(f"triplets-60-{seed}")
+        w = []
+        for _ in range(20):
+            first = rng.randint(380, 490)
+            second = rng.randint(250, (1000 - first) // 2)
+            w += [first, second, 1000 - first - second]
+        order = list(range(60))
+        rng.shuffle(order)
+        p = problem(w, 1000, order)
+        LS.iterated_local_search(True, p, T.max_iterations(4000), seed=seed).run()
+        assert len(first_fit(w, 1000, p.best_solution())) == 20
+        assert p.eval() == pytest.approx(19.0)
+
     def test_maximising_uses_the_general_search(self):
         w, c = falkenauer_like(12, 6)
         p = problem(w, c)

@@ -264,15 +264,19 @@ RunLog run_bins(ArrayProblem& problem, const BinPacking& packing, Loop& loop, Xo
     loop.optimum(evaluation.eval(order), true);
     loop.iteration_done();
     std::vector<Word> best = order;
-    // A kicked optimum not worse than the best is kept (the search drifts across plateaus),
-    // a worse one is taken back.
+    std::size_t best_bins = search.bins();
+    // A kicked optimum not worse than the best is kept, and so is one with no more bins than
+    // the best: the search walks among the optima of the best bin count, where the squares
+    // alone would hold it in one (exactly full bins are rarely a step away). One with more
+    // bins is taken back.
     while (!loop.stop()) {
       search.kick();
       search.descend(stop);
       search.normalise(order);
       if (loop.optimum(evaluation.eval(order), true)) {
         best = order;
-      } else {
+        best_bins = search.bins();
+      } else if (search.bins() > best_bins) {
         order = best;
         search.load(order);
       }

@@ -22,7 +22,8 @@ namespace kestrum {
 // gives the first local optimum). The criterion is asked before each iteration and every
 // 256 cities of a tour descent (so that a time limit also ends a long first descent), and
 // told each new local optimum's score. A new optimum that is not worse than the best is
-// kept (an equal one too, so the search drifts across plateaus), a worse one is taken back.
+// kept (an equal one too, so the search drifts across plateaus), a worse one is taken back;
+// on bins, a worse one is kept too when it has no more bins than the best.
 // A row is written whenever the best improves, and the final row holds the best score,
 // which the problem then holds as its current and best solution.
 // Each run draws from a fresh generator built from the seed, so a seeded run is

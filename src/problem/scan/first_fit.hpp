@@ -26,9 +26,10 @@ struct FirstFitKernel {
   }
 };
 
-// A move's run starts from the tree before its first changed position, which for every move
-// of a row is i: the tree moves forward one position a row, and each move undoes its own
-// changes. A solution the weights do not cover is scored move by move by the checked kernel,
+// A move's run starts from the open bins before its first changed position, which for every
+// move of a row is i (the recorded checkpoint before i, moved forward); where too many bins
+// stay open, from the tree before i, which moves forward one position a row while each move
+// undoes its own changes. A solution the weights do not cover is scored move by move by the checked kernel,
 // which stops where delta_eval would.
 template <class Visit>
 void scan_first_fit(const BinPacking& b, Rearrangement kind, std::span<const Word> s, std::size_t first,
