@@ -74,8 +74,8 @@ TEST(BinSearchTest, OrdersDecodeToTheBinsHeldAndNeverMoreThanBefore) {
 
 TEST(BinSearchTest, TripletsEndInBinsFilledExactlyByThree) {
   // Each bin of the optimum holds three items of 250..500 that fill it exactly, so the
-  // optimum leaves no room anywhere: reached only by trades and exchanges that end in exactly
-  // full bins. First fit from a shuffled order leaves a few bins more.
+  // optimum leaves no room anywhere: the search's kicks and descents must end in bins filled
+  // exactly. First fit from a shuffled order leaves a few bins more.
   std::mt19937_64 gen(21);
   for (int trial = 0; trial < 4; ++trial) {
     const std::size_t triples = 20;
