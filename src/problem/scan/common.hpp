@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
+#include <utility>
 
 #include "problem/move.hpp"
 #include "problem/scan_scratch.hpp"
@@ -52,6 +54,29 @@ void scan_moves(const ScanContext& c, Visit& visit, Score&& score) {
     for_each_move_in_row(c.moves, i, c.n, [&](Move m) { visit(m, score(m)); });
   }
 }
+
+// Calls f(shape) for each shape of `shapes` that `bits` lists (bit k: shapes[k]), in order. A
+// scan hands its row loop this for a shape list it knows at compile time (Shapes, a constexpr
+// std::array), where each f(shape) gets the shape as a constant and its kernel folds the
+// shape's branches away, and listed_shapes(c.moves.shapes) for any other kind.
+template <const auto& Shapes>
+struct ConstantShapes {
+  template <class F>
+  void operator()(std::uint16_t bits, F&& f) const {
+    [&]<std::size_t... K>(std::index_sequence<K...>) {
+      ((((bits >> K) & 1U) != 0 ? f(std::integral_constant<std::uint8_t, Shapes[K]>{}) : void()), ...);
+    }(std::make_index_sequence<Shapes.size()>{});
+  }
+};
+struct ListedShapes {
+  std::span<const std::uint8_t> shapes;
+  template <class F>
+  void operator()(std::uint16_t bits, F&& f) const {
+    for (std::size_t k = 0; k < shapes.size(); ++k) {
+      if (((bits >> k) & 1U) != 0) f(shapes[k]);
+    }
+  }
+};
 
 // As scan_moves, scored by a kernel's delta(s, m).
 template <class Kernel, class Visit>

@@ -185,40 +185,46 @@ void scan_tsp_swap(const D& d, bool symmetric, const ScanContext& c, Visit& visi
 
 // Segment moves: the cities just outside the run are read once per run, and each shape the
 // run lists costs its three edges before and after (tsp_segment_local); runs over the whole
-// tour go through tsp_segment.
-template <class D, class Visit>
-void scan_tsp_segment(const D& d, bool symmetric, const ScanContext& c, Visit& visit) {
+// tour go through tsp_segment. `each_listed` walks the shapes a run lists (ConstantShapes for
+// Or-opt's, whose kernels then fold each shape's branches away).
+template <class D, class Visit, class EachListed>
+void tsp_segment_rows(const D& d, bool symmetric, const ScanContext& c, Visit& visit, EachListed each_listed) {
   const std::span<const Word> s = c.s;
   const std::size_t n = c.n;
   const std::size_t len = s.size();
-  if (!tour_covered(d, s, n)) {
-    return scan_checked(TspSegmentKernel<kernels::Checked, D>{&d, symmetric}, c, visit);
-  }
   using kernels::Unchecked;
-  const std::span<const std::uint8_t> shapes = c.moves.shapes;
   for (std::size_t i = c.first(); i + 1 < n; ++i) {
     if (scan_stop(visit, moves_in_row(c.moves, i, n))) return;
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
+    const auto wi = static_cast<Word>(i);
     for (std::size_t j = i + 1; j < n; ++j) {
       const std::uint16_t listed = listed_on(c.moves, j - i + 1);
-      const auto wi = static_cast<Word>(i);
       const auto wj = static_cast<Word>(j);
       if (kernels::closes_tour(len, i, j)) {
-        for (std::size_t k = 0; k < shapes.size(); ++k) {
-          if (((listed >> k) & 1U) == 0) continue;
-          const Move m{wi, wj, shapes[k]};
+        each_listed(listed, [&](std::uint8_t shape) {
+          const Move m{wi, wj, shape};
           visit(m, kernels::tsp_segment<Unchecked>(d, symmetric, s, m));
-        }
+        });
         continue;
       }
       const Word next = j + 1 < len ? s[j + 1] : s[0];
-      for (std::size_t k = 0; k < shapes.size(); ++k) {
-        if (((listed >> k) & 1U) == 0) continue;
-        const Move m{wi, wj, shapes[k]};
+      each_listed(listed, [&](auto shape) {
+        const Move m{wi, wj, shape};
         visit(m, kernels::tsp_segment_local<Unchecked>(d, symmetric, s, m, pred, next));
-      }
+      });
     }
   }
+}
+
+template <class D, class Visit>
+void scan_tsp_segment(const D& d, bool symmetric, const ScanContext& c, Visit& visit) {
+  if (!tour_covered(d, c.s, c.n)) {
+    return scan_checked(TspSegmentKernel<kernels::Checked, D>{&d, symmetric}, c, visit);
+  }
+  if (c.moves.shapes.data() == or_opt::kShapes.data()) {
+    return tsp_segment_rows(d, symmetric, c, visit, ConstantShapes<or_opt::kShapes>{});
+  }
+  tsp_segment_rows(d, symmetric, c, visit, ListedShapes{c.moves.shapes});
 }
 
 // The tour scan of a move kind over distances d (a Matrix or PointDistances). The scans
