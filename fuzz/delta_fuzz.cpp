@@ -256,7 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The per-move kernel used for random proposals.
   kestrum::with_delta_kernel(e, simple, [&](const auto& kernel) {
     for (std::size_t k = 0; k < moves.size(); ++k) {
-      const Outcome got = outcome_of([&] { return kernel.delta(s, moves[k].i, moves[k].j, moves[k].shape); });
+      const Outcome got = outcome_of([&] { return kernel.delta(s, moves[k]); });
       check(same_outcome(got, expected[k]), "kernel delta differs", describe(moves[k]));
     }
     return 0;

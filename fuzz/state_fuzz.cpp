@@ -44,7 +44,7 @@ class FuzzScore final : public kestrum::ScoreFunction {
     std::vector<kestrum::Word> t(s.begin(), s.end());
     kestrum::apply_custom_move(kind == kestrum::CustomMove::kSwap ? kestrum::Rearrangement::kExchange
                                                                   : kestrum::Rearrangement::kReverse,
-                               t, i, j);
+                               t, kestrum::Move{i, j});
     return evaluate(t) - evaluate(s);
   }
   bool has_delta_row() const noexcept override { return true; }

@@ -75,7 +75,7 @@ class Neighbourhood {
   // It is meant to be called only for moves the search would take, so most moves cost no
   // hash. `hashes` is the hash policy of the specialised route: it has been prepare()d for
   // the problem's size, load(solution) takes the current solution, and after(rearrangement,
-  // i, j, shape) gives a neighbour's hash (tabu search's SolutionHash). The generic route hashes
+  // move) gives a neighbour's hash (tabu search's SolutionHash). The generic route hashes
   // the neighbour with the problem's own hash(), by applying the move and its inverse.
   template <class Hashes, class Visit>
   void for_each_hashed(Hashes& hashes, Visit&& visit) {
@@ -84,7 +84,7 @@ class Neighbourhood {
         hashes.load(array_->solution());
         const Rearrangement r = geometry(*kind).rearrangement;
         auto hashed = [&](Move m, double delta) {
-          visit(m, delta, [&] { return hashes.after(r, m.i, m.j, m.shape); });
+          visit(m, delta, [&] { return hashes.after(r, m); });
         };
         CountedVisit<decltype(hashed)> counted{hashed, RunControl::active()};
         for_each_delta(array_->evaluation(), *kind, array_->solution(), array_->scratch(), counted);
@@ -136,7 +136,7 @@ class Neighbourhood {
     ArrayProblem& problem;
     const Kernel& kernel;
     [[nodiscard]] Move propose() { return problem.get_mov(); }
-    [[nodiscard]] double delta(Move m) { return kernel.delta(problem.solution(), m.i, m.j, m.shape); }
+    [[nodiscard]] double delta(Move m) { return kernel.delta(problem.solution(), m); }
     void apply(Move m) { problem.do_mov(m); }
   };
 

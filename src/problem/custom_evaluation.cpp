@@ -24,53 +24,42 @@ std::optional<CustomMove> custom_move_of(Rearrangement r) {
   unknown_tag("rearrangement", r);
 }
 
-void check_custom_move(Rearrangement r, std::size_t len, std::size_t i, std::size_t j,
-                       std::uint8_t shape) {
-  kernels::check_move(r, len, i, j, shape);
-}
+void check_custom_move(Rearrangement r, std::size_t len, Move m) { kernels::check_move(r, len, m); }
 
-void apply_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
-                       std::uint8_t shape) {
-  check_custom_move(r, s.size(), i, j, shape);
+void apply_custom_move(Rearrangement r, std::span<Word> s, Move m) {
+  check_custom_move(r, s.size(), m);
   switch (r) {
-    case Rearrangement::kSegment:
-      or_opt::apply(s, static_cast<Word>(i), static_cast<Word>(j), shape);
-      return;
+    case Rearrangement::kSegment: return or_opt::apply(s, m);
     case Rearrangement::kReverse:
-      std::reverse(s.begin() + static_cast<std::ptrdiff_t>(i), s.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+      std::reverse(s.begin() + static_cast<std::ptrdiff_t>(m.i), s.begin() + static_cast<std::ptrdiff_t>(m.j) + 1);
       return;
-    case Rearrangement::kExchange: std::swap(s[i], s[j]); return;
+    case Rearrangement::kExchange: std::swap(s[m.i], s[m.j]); return;
   }
   unknown_tag("rearrangement", r);
 }
 
-void undo_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
-                      std::uint8_t shape) {
-  const Move back = inverse(r, Move{static_cast<Word>(i), static_cast<Word>(j), shape});
-  apply_custom_move(r, s, back.i, back.j, back.shape);
-}
+void undo_custom_move(Rearrangement r, std::span<Word> s, Move m) { apply_custom_move(r, s, inverse(r, m)); }
 
 double custom_eval(const Custom& c, std::span<const Word> s) { return CustomScorer(c).evaluate(s); }
 
-double custom_delta(const Custom& c, Rearrangement r, std::span<Word> s, Word i, Word j,
-                    std::uint8_t shape) {
+double custom_delta(const Custom& c, Rearrangement r, std::span<Word> s, Move m) {
   const CustomScorer scorer(c);
   const std::optional<CustomMove> kind = custom_move_of(r);
   if (scorer.delta_scores(kind)) {
-    check_custom_move(r, s.size(), i, j, shape);
-    return scorer.delta(s, *kind, i, j);
+    check_custom_move(r, s.size(), m);
+    return scorer.delta(s, *kind, m.i, m.j);
   }
   const double before = scorer.evaluate(s);
-  apply_custom_move(r, s, i, j, shape);
+  apply_custom_move(r, s, m);
   const double after = scorer.evaluate(s);
-  undo_custom_move(r, s, i, j, shape);
+  undo_custom_move(r, s, m);
   return after - before;
 }
 
-double CustomKernel::delta(std::span<const Word> s, std::size_t i, std::size_t j, std::uint8_t shape) const {
+double CustomKernel::delta(std::span<const Word> s, Move m) const {
   if (scorer_.delta_scores(kind_)) {
-    check_custom_move(rearrangement_, s.size(), i, j, shape);
-    return scorer_.delta(s, *kind_, i, j);
+    check_custom_move(rearrangement_, s.size(), m);
+    return scorer_.delta(s, *kind_, m.i, m.j);
   }
   // The copy equals the solution unless a move was applied since the last proposal (or this
   // is the first): only then is it refreshed and its score taken again.
@@ -79,9 +68,9 @@ double CustomKernel::delta(std::span<const Word> s, std::size_t i, std::size_t j
     before_ = scorer_.evaluate(s);
   }
   const std::span<Word> w(work_);
-  apply_custom_move(rearrangement_, w, i, j, shape);
+  apply_custom_move(rearrangement_, w, m);
   const double after = scorer_.evaluate(w);
-  undo_custom_move(rearrangement_, w, i, j, shape);
+  undo_custom_move(rearrangement_, w, m);
   return after - before_;
 }
 

@@ -81,14 +81,11 @@ struct Custom {
 // those are always scored on a copy, so a delta only ever meets the two numbers above.
 [[nodiscard]] std::optional<CustomMove> custom_move_of(Rearrangement r);
 
-// Applies move (i, j) of `r` to `s` after the checks applying a move makes (a reversal needs
-// i <= j; both positions below the length), with their fatal stops. Both rearrangements undo
-// themselves: applying the same move again restores `s`.
-// A segment move (shape: Move::shape) is undone by undo_custom_move.
-void apply_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
-                       std::uint8_t shape = 0);
-void undo_custom_move(Rearrangement r, std::span<Word> s, std::size_t i, std::size_t j,
-                      std::uint8_t shape = 0);
+// Applies move m of `r` to `s` after the checks applying a move makes (a reversal needs
+// i <= j; both positions below the length), with their fatal stops. undo_custom_move applies
+// the move that undoes it (for reversals and exchanges, the same move again).
+void apply_custom_move(Rearrangement r, std::span<Word> s, Move m);
+void undo_custom_move(Rearrangement r, std::span<Word> s, Move m);
 
 // The score function resolved once per scan or per run: native entry points are called
 // directly, the others through the interface. Holds no ownership; the Custom outlives it.
@@ -162,26 +159,23 @@ class CustomScorer {
 };
 
 // The checks of apply_custom_move without applying anything.
-void check_custom_move(Rearrangement r, std::size_t len, std::size_t i, std::size_t j,
-                       std::uint8_t shape = 0);
+void check_custom_move(Rearrangement r, std::size_t len, Move m);
 
 // Score of a whole solution.
 [[nodiscard]] double custom_eval(const Custom& c, std::span<const Word> s);
 
 // delta_eval of one move. Without a delta function the move is applied to `s`, the result
 // evaluated and the move applied again, which undoes it: `s` is the same on return.
-[[nodiscard]] double custom_delta(const Custom& c, Rearrangement r, std::span<Word> s, Word i,
-                                  Word j, std::uint8_t shape = 0);
+[[nodiscard]] double custom_delta(const Custom& c, Rearrangement r, std::span<Word> s, Move m);
 
-// Random proposals (one kernel per run): delta(s, i, j) gives what custom_delta gives, but
+// Random proposals (one kernel per run): delta(s, m) gives what custom_delta gives, but
 // without a delta function works on a private copy of `s`, and scores the copy's starting
 // point only when the solution has changed since the last proposal.
 class CustomKernel {
  public:
   CustomKernel(const Custom& c, Rearrangement r) : scorer_(c), rearrangement_(r), kind_(custom_move_of(r)) {}
 
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
-                             std::uint8_t shape = 0) const;
+  [[nodiscard]] double delta(std::span<const Word> s, Move m) const;
 
  private:
   CustomScorer scorer_;
@@ -193,39 +187,32 @@ class CustomKernel {
   mutable double before_ = 0.0;
 };
 
-// Calls visit(Move{i, j}, delta) for every move i = first.., j = i+1..n-1 (the move types'
-// enumeration order), each delta what custom_delta would give and each failure where it would
-// stop. `s` is only read. The way moves are scored is chosen once per scan: a row function
-// scores each row in one call (into scratch.values); a native delta function is called
-// directly, with nothing else done per move; without a delta function the moves are tried on
-// scratch.words, a copy made once per scan, and the solution is scored once per scan.
+// Calls visit(m, delta) for every move m of the kind (get_all_mov order), each delta what
+// custom_delta would give and each failure where it would stop. `s` is only read. The way
+// moves are scored is chosen once per scan: a row function scores each row in one call (into
+// scratch.values); a native delta function is called directly, with nothing else done per
+// move; without a delta function, or for a move the delta function is not told about
+// (custom_move_of), the moves are tried on scratch.words, a copy made once per scan, and the
+// solution is scored once per scan. The delta routes take kinds that list every pair
+// (neighbourhood.hpp sends others to the kernel, move by move).
 template <class Visit>
-void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std::size_t first,
-                 std::size_t n, ScanScratch& scratch, Visit& visit) {
+void scan_custom(const Custom& c, const scan::ScanContext& ctx, Visit& visit) {
+  const Rearrangement r = ctx.moves.rearrangement;
+  const std::span<const Word> s = ctx.s;
+  const std::size_t first = ctx.first();
+  const std::size_t n = ctx.n;
   const CustomScorer scorer(c);
   const std::optional<CustomMove> kind = custom_move_of(r);
   const std::size_t len = s.size();
-  std::vector<Word>& work = scratch.words;
-  if (r == Rearrangement::kSegment) {
-    // Segment moves, on the copy whether or not there is a delta function.
-    work.assign(s.begin(), s.end());
-    const std::span<Word> w(work);
-    const double before = scorer.evaluate(s);
-    return scan::scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
-      apply_custom_move(r, w, i, j, shape);
-      const double after = scorer.evaluate(w);
-      undo_custom_move(r, w, i, j, shape);
-      return after - before;
-    });
-  }
   if (scorer.delta_scores(kind)) {
     if (n > len) {
       // Some moves reach past the solution: each is checked, and the first of those stops.
       for (std::size_t i = first; i + 1 < n; ++i) {
         if (scan::scan_stop(visit, n - 1 - i)) return;
         for (std::size_t j = i + 1; j < n; ++j) {
-          check_custom_move(r, len, i, j);
-          visit(scan::move_at(i, j), scorer.delta(s, *kind, i, j));
+          const Move m = scan::move_at(i, j);
+          check_custom_move(r, len, m);
+          visit(m, scorer.delta(s, *kind, i, j));
         }
       }
       return;
@@ -233,7 +220,7 @@ void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std:
     // From here on every move has i < j < len: nothing to check per move.
     if (scorer.has_delta_row()) {
       // A row holds at most n - 1 moves: n numbers leave room for the guard after each.
-      std::vector<double>& row = scratch.values;
+      std::vector<double>& row = ctx.scratch.values;
       if (row.size() < n) row.resize(n);
       for (std::size_t i = first; i + 1 < n; ++i) {
         if (scan::scan_stop(visit, n - 1 - i)) return;
@@ -262,18 +249,16 @@ void scan_custom(const Custom& c, Rearrangement r, std::span<const Word> s, std:
     }
     return;
   }
+  std::vector<Word>& work = ctx.scratch.words;
   work.assign(s.begin(), s.end());
   const std::span<Word> w(work);
   const double before = scorer.evaluate(s);
-  for (std::size_t i = first; i + 1 < n; ++i) {
-    if (scan::scan_stop(visit, n - 1 - i)) return;
-    for (std::size_t j = i + 1; j < n; ++j) {
-      apply_custom_move(r, w, i, j);
-      const double after = scorer.evaluate(w);
-      apply_custom_move(r, w, i, j);
-      visit(scan::move_at(i, j), after - before);
-    }
-  }
+  scan::scan_moves(ctx, visit, [&](Move m) {
+    apply_custom_move(r, w, m);
+    const double after = scorer.evaluate(w);
+    undo_custom_move(r, w, m);
+    return after - before;
+  });
 }
 
 }  // namespace kestrum

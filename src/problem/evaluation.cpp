@@ -107,8 +107,7 @@ double bins_delta_of(const Bins& b, Move m, const MoveType& mt, std::span<const 
   using State = typename kernels::BinsOf<Bins>::State;
   switch (mt.tag()) {
     case MoveType::Tag::kSimple:
-      return kernels::bins_delta<State>(b.weights, b.max_fill, geometry(*mt.simple()).rearrangement, s, m.i,
-                                        m.j, m.shape);
+      return kernels::bins_delta<State>(b.weights, b.max_fill, geometry(*mt.simple()).rearrangement, s, m);
     case MoveType::Tag::kMultiNeighbor:
       (void)bins_eval_of(b, s);
       multi_neighbor_cannot_move();
@@ -129,7 +128,7 @@ double tsp_delta_of(const D& d, bool symmetric, Move m, const MoveType& mt, std:
         case Rearrangement::kExchange:
           return kernels::tsp_swap<Checked>(d, symmetric, s, m.i, m.j);
         case Rearrangement::kSegment:
-          return kernels::tsp_segment<Checked>(d, symmetric, s, m.i, m.j, m.shape);
+          return kernels::tsp_segment<Checked>(d, symmetric, s, m);
       }
       unknown_tag("rearrangement", r);
     }
@@ -146,9 +145,9 @@ double tsp_delta_of(const D& d, bool symmetric, Move m, const MoveType& mt, std:
 double qap_delta_of(const Qap& q, Move m, const MoveType& mt, std::span<const Word> s) {
   switch (mt.tag()) {
     case MoveType::Tag::kSimple:
-      return kernels::qap_delta(q, geometry(*mt.simple()).rearrangement, s, m.i, m.j, m.shape);
+      return kernels::qap_delta(q, geometry(*mt.simple()).rearrangement, s, m);
     case MoveType::Tag::kMultiNeighbor:
-      return kernels::qap_delta(q, Rearrangement::kExchange, s, m.i, m.j);
+      return kernels::qap_delta(q, Rearrangement::kExchange, s, m);
   }
   unknown_tag("move type", mt.tag());
 }
@@ -156,7 +155,7 @@ double qap_delta_of(const Qap& q, Move m, const MoveType& mt, std::span<const Wo
 // A caller's delta is told the move's rearrangement; a MultiNeighbor cannot move.
 double custom_delta_of(const Custom& c, Move m, const MoveType& mt, std::span<Word> s) {
   switch (mt.tag()) {
-    case MoveType::Tag::kSimple: return custom_delta(c, geometry(*mt.simple()).rearrangement, s, m.i, m.j, m.shape);
+    case MoveType::Tag::kSimple: return custom_delta(c, geometry(*mt.simple()).rearrangement, s, m);
     case MoveType::Tag::kMultiNeighbor: multi_neighbor_cannot_move();
   }
   unknown_tag("move type", mt.tag());
@@ -175,7 +174,7 @@ double first_fit_delta_of(const BinPacking& b, Move m, const MoveType& mt, std::
   switch (mt.tag()) {
     case MoveType::Tag::kSimple:
       return kernels::first_fit::delta(thread_first_fit(), b.weights, b.capacity,
-                                       geometry(*mt.simple()).rearrangement, s, m.i, m.j, m.shape);
+                                       geometry(*mt.simple()).rearrangement, s, m);
     case MoveType::Tag::kMultiNeighbor:
       (void)kernels::first_fit::decode<kernels::Checked>(thread_first_fit(), b.weights, b.capacity, s);
       thread_first_fit().valid = false;

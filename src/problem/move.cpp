@@ -1,7 +1,8 @@
-// Move types: random draws, full enumeration and application of reversal and exchange moves.
+// Move types: random draws, the moves each kind lists, and the application of a move.
 #include "problem/move.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <string>
 #include <type_traits>
@@ -21,6 +22,8 @@ Xoshiro128pp make_rng(std::optional<std::uint64_t> seed) {
 
 Move ordered(Word a, Word b) noexcept { return Move{std::min(a, b), std::max(a, b)}; }
 
+}  // namespace
+
 // Reverse and Swap draw the same pairs: i from 0..n, j from 1..n, j redrawn while it equals i.
 Move draw_any_pair(Xoshiro128pp& rng, Word n) {
   const Word i = rng.range(0, n);
@@ -34,6 +37,8 @@ Move draw_any_pair(Xoshiro128pp& rng, Word n) {
   return ordered(i, j);
 }
 
+namespace {
+
 // SwapTsp never draws position 0: i from 1..n, j from 2..n, j redrawn from 1..n while equal.
 // The redraw range holds at least 1 and 2 whenever the first two draws succeeded (n >= 3),
 // so the loop ends.
@@ -42,18 +47,6 @@ Move draw_pair_after_start(Xoshiro128pp& rng, Word n) {
   Word j = rng.range(2, n);
   while (j == i) j = rng.range(1, n);
   return ordered(i, j);
-}
-
-// Every (i, j) with first <= i < j < n, in lexicographic order.
-std::vector<Move> enumerate_pairs(Word first, Word n) {
-  std::vector<Move> moves;
-  if (n <= first + 1U) return moves;
-  const std::size_t k = n - first;
-  moves.reserve(k * (k - 1) / 2);
-  for (Word i = first; i + 1U < n; ++i) {
-    for (Word j = i + 1U; j < n; ++j) moves.push_back(Move{i, j});
-  }
-  return moves;
 }
 
 // swap(1,4): 0 1 2 3 4 5 -> 0 4 2 3 1 5. Both positions are checked before anything changes.
@@ -83,31 +76,22 @@ void reverse_run(std::span<Word> array, Word i, Word j) {
   }
 }
 
-// One overload per simple kind, so that SimpleMoveType and MoveType dispatch to the same code.
-Move draw(Reverse& m) { return draw_any_pair(m.rng, m.size); }
-Move draw(Swap& m) { return draw_any_pair(m.rng, m.size); }
-Move draw(SwapTsp& m) { return draw_pair_after_start(m.rng, m.size); }
-// The run as reverse draws its pair, then a shape uniformly among the ten, redrawn until it
-// is one enumerated on the run (every run of two or more positions has front 1).
-Move draw(OrOpt& m) {
-  Move move = draw_any_pair(m.rng, m.size);
-  const std::size_t run = std::size_t{move.j} - move.i + 1;
-  do {
-    move.shape = or_opt::kShapes[m.rng.range(0, static_cast<std::uint32_t>(or_opt::kShapes.size()))];
-  } while (!or_opt::enumerated(move.shape, run));
-  return move;
-}
+}  // namespace
 
-std::vector<Move> all_moves(const Reverse& m) { return enumerate_pairs(0, m.size); }
-std::vector<Move> all_moves(const Swap& m) { return enumerate_pairs(0, m.size); }
-std::vector<Move> all_moves(const SwapTsp& m) { return enumerate_pairs(1, m.size); }
-std::vector<Move> all_moves(const OrOpt& m) { return or_opt::all_moves(m.size); }
+// One overload per simple kind, so that SimpleMoveType and MoveType dispatch to the same code
+// (a kind with its own file declares its pair there: or_opt.hpp). Pair moves carry shape 0.
+Move draw_move(Reverse& m) { return draw_any_pair(m.rng, m.size); }
+Move draw_move(Swap& m) { return draw_any_pair(m.rng, m.size); }
+Move draw_move(SwapTsp& m) { return draw_pair_after_start(m.rng, m.size); }
+void apply_move(const Reverse&, std::span<Word> array, Move m) { reverse_run(array, m.i, m.j); }
+void apply_move(const Swap&, std::span<Word> array, Move m) { exchange(array, m.i, m.j); }
+void apply_move(const SwapTsp&, std::span<Word> array, Move m) { exchange(array, m.i, m.j); }
 
-// Pair moves carry shape 0; the shape is only read by the segment moves.
-void apply(const Reverse&, std::span<Word> array, Move m) { reverse_run(array, m.i, m.j); }
-void apply(const Swap&, std::span<Word> array, Move m) { exchange(array, m.i, m.j); }
-void apply(const SwapTsp&, std::span<Word> array, Move m) { exchange(array, m.i, m.j); }
-void apply(const OrOpt&, std::span<Word> array, Move m) { or_opt::apply(array, m.i, m.j, m.shape); }
+namespace {
+
+constexpr MoveGeometry kReverseGeometry = pair_geometry(Rearrangement::kReverse, 0);
+constexpr MoveGeometry kSwapGeometry = pair_geometry(Rearrangement::kExchange, 0);
+constexpr MoveGeometry kSwapTspGeometry = pair_geometry(Rearrangement::kExchange, 1);
 
 }  // namespace
 
@@ -115,14 +99,39 @@ void refuse_inverted_run(std::size_t i, std::size_t j) {
   fatal("reverse needs i <= j, got i = " + std::to_string(i) + " and j = " + std::to_string(j));
 }
 
-MoveGeometry geometry(MoveKind kind) {
+const MoveGeometry& geometry(MoveKind kind) {
   switch (kind) {
-    case MoveKind::kReverse: return {Rearrangement::kReverse, 0};
-    case MoveKind::kSwap: return {Rearrangement::kExchange, 0};
-    case MoveKind::kSwapTsp: return {Rearrangement::kExchange, 1};
-    case MoveKind::kOrOpt: return {Rearrangement::kSegment, 0};
+    case MoveKind::kReverse: return kReverseGeometry;
+    case MoveKind::kSwap: return kSwapGeometry;
+    case MoveKind::kSwapTsp: return kSwapTspGeometry;
+    case MoveKind::kOrOpt: return or_opt::kGeometry;
   }
   unknown_tag("move", kind);
+}
+
+std::size_t moves_in_row(const MoveGeometry& g, std::size_t i, std::size_t n) noexcept {
+  // The runs i..j are 2 to n - i positions long; from kTabledRuns - 1 on they all list the same.
+  const std::size_t longest = n - i;
+  constexpr std::size_t kSettled = kTabledRuns - 1;
+  std::size_t count = 0;
+  for (std::size_t run = 2; run <= longest && run < kSettled; ++run) {
+    count += static_cast<std::size_t>(std::popcount(listed_on(g, run)));
+  }
+  if (longest >= kSettled) {
+    count += (longest - kSettled + 1) * static_cast<std::size_t>(std::popcount(listed_on(g, kSettled)));
+  }
+  return count;
+}
+
+std::size_t move_count(const MoveGeometry& g, std::size_t n) noexcept {
+  std::size_t count = 0;
+  for (std::size_t i = g.first_position; i + 1 < n; ++i) count += moves_in_row(g, i, n);
+  return count;
+}
+
+bool all_pairs(const MoveGeometry& g) noexcept {
+  return g.shapes.size() == 1 && g.shapes[0] == 0 &&
+         std::ranges::all_of(g.listed.begin() + 2, g.listed.end(), [](std::uint16_t bits) { return bits == 1; });
 }
 
 Move inverse(Rearrangement rearrangement, Move m) {
@@ -139,15 +148,20 @@ Word size_of(const SimpleMoveType& m) noexcept {
 }
 
 Move get_mov(SimpleMoveType& move_type) {
-  return std::visit([](auto& m) { return draw(m); }, move_type);
+  return std::visit([](auto& m) { return draw_move(m); }, move_type);
 }
 
 std::vector<Move> get_all_mov(const SimpleMoveType& move_type) {
-  return std::visit([](const auto& m) { return all_moves(m); }, move_type);
+  const MoveGeometry& g = geometry(move_type);
+  const std::size_t n = size_of(move_type);
+  std::vector<Move> moves;
+  moves.reserve(move_count(g, n));
+  for_each_move(g, n, [&](Move m) { moves.push_back(m); });
+  return moves;
 }
 
 void do_move(const SimpleMoveType& move_type, std::span<Word> array, Move move) {
-  std::visit([&](const auto& m) { apply(m, array, move); }, move_type);
+  std::visit([&](const auto& m) { apply_move(m, array, move); }, move_type);
 }
 
 void set_seed(SimpleMoveType& move_type, std::uint64_t seed) {

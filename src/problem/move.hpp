@@ -1,6 +1,7 @@
 // Move types: the neighbourhoods of a solution array, each with its own seeded generator.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -69,20 +70,100 @@ enum class Rearrangement : std::uint8_t {
   kSegment,   // a segment at one end of the run i..j moves to its other end (Move::shape)
 };
 
-// A move type's geometry, defined here once for the kernels, the scans and tabu search's
-// neighbour hashes. Every move (i, j) of the kind has first_position <= i < j < size and
-// changes positions i..j only. Reversals and exchanges are their own inverse; a segment
-// move is undone by the move of the same shape from the other end (inverse()).
+// Runs of up to kTabledRuns - 1 positions each have their own entry in a move set's table of
+// listed shapes; longer runs list what the last entry lists.
+inline constexpr std::size_t kTabledRuns = 8;
+using ShapeTable = std::array<std::uint16_t, kTabledRuns>;
+
+// The shape list of the kinds whose moves are plain pairs.
+inline constexpr std::array<std::uint8_t, 1> kPairShapes{0};
+
+// A move type's geometry, defined here once for get_all_mov, the kernels, the scans and tabu
+// search's neighbour hashes: how its moves rearrange, and which moves it has. Over n
+// positions they are every (i, j, shape) with first_position <= i < j < n and shape one of
+// `shapes` that the run i..j lists, in the order i, then j, then `shapes`; a move changes
+// positions i..j only. Bit k of listed[min(run, kTabledRuns - 1)] says whether a run of `run`
+// positions lists shapes[k]. Reversals and exchanges are their own inverse; a segment move
+// is undone by the move of the same shape from the other end (inverse()).
 struct MoveGeometry {
   Rearrangement rearrangement;
   Word first_position;
+  std::span<const std::uint8_t> shapes;
+  ShapeTable listed;
 };
-[[nodiscard]] MoveGeometry geometry(MoveKind kind);
-[[nodiscard]] inline MoveGeometry geometry(const SimpleMoveType& m) {
+
+// The table of a kind whose runs list shapes[k] when listed_on(shapes[k], run). The predicate
+// must not change beyond kTabledRuns - 1 positions (checked up to twice that).
+template <std::size_t K, class Listed>
+[[nodiscard]] consteval ShapeTable shape_table(const std::array<std::uint8_t, K>& shapes, Listed listed_on) {
+  static_assert(K <= 16, "a move set lists at most 16 shapes");
+  ShapeTable table{};
+  for (std::size_t run = 0; run < 2 * kTabledRuns; ++run) {
+    std::uint16_t bits = 0;
+    for (std::size_t k = 0; k < K; ++k) {
+      if (run >= 2 && listed_on(shapes[k], run)) bits = static_cast<std::uint16_t>(bits | (1U << k));
+    }
+    if (run < kTabledRuns) {
+      table[run] = bits;
+    } else if (bits != table[kTabledRuns - 1]) {
+      throw "the shapes listed must settle within kTabledRuns - 1 positions";
+    }
+  }
+  return table;
+}
+
+// The geometry of a kind whose moves are the pairs (i, j), first <= i < j < n, with shape 0.
+[[nodiscard]] consteval MoveGeometry pair_geometry(Rearrangement r, Word first) {
+  return {r, first, kPairShapes, shape_table(kPairShapes, [](std::uint8_t, std::size_t) { return true; })};
+}
+
+// The bits of the shapes a run of `run` positions lists.
+[[nodiscard]] constexpr std::uint16_t listed_on(const MoveGeometry& g, std::size_t run) noexcept {
+  return g.listed[run < kTabledRuns ? run : kTabledRuns - 1];
+}
+// The moves with first position i over n positions (i < n): one row of a scan.
+[[nodiscard]] std::size_t moves_in_row(const MoveGeometry& g, std::size_t i, std::size_t n) noexcept;
+// The number of moves over n positions.
+[[nodiscard]] std::size_t move_count(const MoveGeometry& g, std::size_t n) noexcept;
+// Whether the moves are every pair (i, j) from the first position, with shape 0: what the
+// scans written for pairs enumerate.
+[[nodiscard]] bool all_pairs(const MoveGeometry& g) noexcept;
+
+// Calls f(Move) for the moves of row i over n positions, in order.
+template <class F>
+void for_each_move_in_row(const MoveGeometry& g, std::size_t i, std::size_t n, F&& f) {
+  const std::size_t count = g.shapes.size();
+  for (std::size_t j = i + 1; j < n; ++j) {
+    const std::uint16_t bits = listed_on(g, j - i + 1);
+    for (std::size_t k = 0; k < count; ++k) {
+      if ((bits >> k) & 1U) f(Move{static_cast<Word>(i), static_cast<Word>(j), g.shapes[k]});
+    }
+  }
+}
+
+// Calls f(Move) for every move over n positions, in get_all_mov order.
+template <class F>
+void for_each_move(const MoveGeometry& g, std::size_t n, F&& f) {
+  for (std::size_t i = g.first_position; i + 1 < n; ++i) for_each_move_in_row(g, i, n, f);
+}
+
+[[nodiscard]] const MoveGeometry& geometry(MoveKind kind);
+[[nodiscard]] inline const MoveGeometry& geometry(const SimpleMoveType& m) {
   return geometry(move_kind(m));
 }
 // The move that undoes m.
 [[nodiscard]] Move inverse(Rearrangement rearrangement, Move m);
+// The draws and applications of the pair kinds; a kind with a file of its own declares its
+// pair there (or_opt.hpp). A move is applied after the checks applying it makes.
+[[nodiscard]] Move draw_move(Reverse& m);
+[[nodiscard]] Move draw_move(Swap& m);
+[[nodiscard]] Move draw_move(SwapTsp& m);
+void apply_move(const Reverse& m, std::span<Word> array, Move move);
+void apply_move(const Swap& m, std::span<Word> array, Move move);
+void apply_move(const SwapTsp& m, std::span<Word> array, Move move);
+// A pair i < j as reverse and swap draw it: i from 0..n, j from 1..n, redrawn while equal.
+[[nodiscard]] Move draw_any_pair(Xoshiro128pp& rng, Word n);
+
 // The number of positions a simple move type is sized to.
 [[nodiscard]] Word size_of(const SimpleMoveType& m) noexcept;
 

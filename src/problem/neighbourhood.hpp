@@ -18,44 +18,15 @@
 
 namespace kestrum {
 
-// Calls visit(Move{i, j, shape}, delta) for every move of `mt` over `s`, in get_all_mov order, with
-// delta bit-identical to Evaluation::delta_eval. The evaluation kind and the move kind are
-// resolved once per call. The data is checked against the solution once; if it does not cover
-// it, the moves are scored with the checked routines and stop where delta_eval would. `s` is
-// only read. A warm `scratch` makes the scan allocation-free.
-template <class Visit>
-void for_each_delta(const Evaluation& e, const SimpleMoveType& mt, std::span<Word> s,
-                    ScanScratch& scratch, Visit&& visit) {
-  const MoveGeometry g = geometry(mt);
-  const Rearrangement kind = g.rearrangement;
-  const std::size_t first = g.first_position;
-  const std::size_t n = size_of(mt);
-  if (n < first + 2) return;  // no moves
-  const std::span<const Word> cs = s;
-  using Tag = Evaluation::Tag;
-  switch (e.tag()) {
-    case Tag::kEmptyBins:
-      return scan::scan_bins(std::get<EmptyBins>(e.kind()), kind, cs, first, n, scratch, visit);
-    case Tag::kEmptySpace:
-      return scan::scan_bins(std::get<EmptySpace>(e.kind()), kind, cs, first, n, scratch, visit);
-    case Tag::kEmptySpaceExp:
-      return scan::scan_bins(std::get<EmptySpaceExp>(e.kind()), kind, cs, first, n, scratch, visit);
-    case Tag::kTsp: {
-      const Tsp& t = std::get<Tsp>(e.kind());
-      return scan::scan_tour(t.distance_matrix, t.symmetric, kind, cs, first, n, scratch, visit);
-    }
-    case Tag::kQap:
-      return scan::scan_qap(std::get<Qap>(e.kind()), kind, cs, first, n, scratch, visit);
-    case Tag::kTspPoints:
-      return std::get<TspPoints>(e.kind()).points.with_distances([&](const auto& d) {
-        scan::scan_tour(d, true, kind, cs, first, n, scratch, visit);
-      });
-    case Tag::kCustom:
-      return scan_custom(std::get<Custom>(e.kind()), kind, cs, first, n, scratch, visit);
-    case Tag::kBinPacking:
-      return scan::scan_first_fit(std::get<BinPacking>(e.kind()), kind, cs, first, n, scratch, visit);
+// Whether the specialised scans walk exactly the kind's moves: those written for pairs walk
+// every pair from the first position, those for segment moves the shapes the kind lists.
+[[nodiscard]] inline bool scans_fit(const MoveGeometry& g) {
+  switch (g.rearrangement) {
+    case Rearrangement::kReverse:
+    case Rearrangement::kExchange: return all_pairs(g);
+    case Rearrangement::kSegment: return true;
   }
-  unknown_tag("evaluation", e.tag());
+  unknown_tag("rearrangement", g.rearrangement);
 }
 
 namespace scan {
@@ -83,7 +54,7 @@ decltype(auto) with_tour_kernel(const D& d, bool symmetric, Rearrangement kind, 
 }  // namespace scan
 
 // For random proposals: resolves the pair once and calls f with a const kernel whose
-// delta(s, i, j, shape) is bit-identical to Evaluation::delta_eval of the move (i, j, shape).
+// delta(s, m) is bit-identical to Evaluation::delta_eval of the move m.
 template <class F>
 decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt, F&& f) {
   const Rearrangement kind = geometry(mt).rearrangement;
@@ -144,6 +115,48 @@ decltype(auto) with_delta_kernel(const Evaluation& e, const SimpleMoveType& mt,
     });
   }
   return with_delta_kernel(e, mt, std::forward<F>(f));
+}
+
+// The specialised scan of evaluation e over the moves of c (scans_fit(c.moves) holds): the
+// family scan of the evaluation kind, which picks its loop by the rearrangement.
+template <class Visit>
+void scan_family(const Evaluation& e, const scan::ScanContext& c, Visit& visit) {
+  using Tag = Evaluation::Tag;
+  switch (e.tag()) {
+    case Tag::kEmptyBins: return scan::scan_bins(std::get<EmptyBins>(e.kind()), c, visit);
+    case Tag::kEmptySpace: return scan::scan_bins(std::get<EmptySpace>(e.kind()), c, visit);
+    case Tag::kEmptySpaceExp: return scan::scan_bins(std::get<EmptySpaceExp>(e.kind()), c, visit);
+    case Tag::kTsp: {
+      const Tsp& t = std::get<Tsp>(e.kind());
+      return scan::scan_tour(t.distance_matrix, t.symmetric, c, visit);
+    }
+    case Tag::kQap: return scan::scan_qap(std::get<Qap>(e.kind()), c, visit);
+    case Tag::kTspPoints:
+      return std::get<TspPoints>(e.kind()).points.with_distances(
+          [&](const auto& d) { scan::scan_tour(d, true, c, visit); });
+    case Tag::kCustom: return scan_custom(std::get<Custom>(e.kind()), c, visit);
+    case Tag::kBinPacking: return scan::scan_first_fit(std::get<BinPacking>(e.kind()), c, visit);
+  }
+  unknown_tag("evaluation", e.tag());
+}
+
+// Calls visit(m, delta) for every move m of `mt` over `s`, in get_all_mov order, with delta
+// bit-identical to Evaluation::delta_eval. The evaluation kind and the move kind are resolved
+// once per call. The data is checked against the solution once; if it does not cover it, the
+// moves are scored with the checked routines and stop where delta_eval would. `s` is only
+// read. A warm `scratch` makes the scan allocation-free.
+template <class Visit>
+void for_each_delta(const Evaluation& e, const SimpleMoveType& mt, std::span<Word> s,
+                    ScanScratch& scratch, Visit&& visit) {
+  const MoveGeometry& g = geometry(mt);
+  const std::size_t n = size_of(mt);
+  if (n < g.first_position + 2) return;  // no moves
+  const scan::ScanContext c{s, g, n, scratch};
+  if (!scans_fit(g)) {
+    // A kind the family scans were not written for: its own moves, each by the kernel.
+    return with_delta_kernel(e, mt, s, [&](const auto& kernel) { scan::scan_checked(kernel, c, visit); });
+  }
+  scan_family(e, c, visit);
 }
 
 }  // namespace kestrum

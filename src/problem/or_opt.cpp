@@ -1,4 +1,4 @@
-// Or-opt moves: their checks, their application and their enumeration.
+// Or-opt moves: their checks, their application and their draws.
 #include "problem/or_opt.hpp"
 
 #include <algorithm>
@@ -8,7 +8,10 @@
 
 namespace kestrum::or_opt {
 
-void check(std::size_t len, std::size_t i, std::size_t j, std::uint8_t shape) {
+void check(std::size_t len, Move m) {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
+  const std::uint8_t shape = m.shape;
   if (!valid_shape(shape) || i >= j || length(shape) > j - i) {
     fatal("or_opt needs i < j and a segment shorter than the run i..j, got i = " + std::to_string(i) +
           ", j = " + std::to_string(j) + " and shape " + std::to_string(shape));
@@ -16,11 +19,12 @@ void check(std::size_t len, std::size_t i, std::size_t j, std::uint8_t shape) {
   if (j >= len) fatal_index(len, j);
 }
 
-void apply(std::span<Word> array, Word i, Word j, std::uint8_t shape) {
-  check(array.size(), i, j, shape);
-  const std::size_t l = length(shape);
-  const auto first = array.begin() + i;
-  const auto last = array.begin() + j + 1;
+void apply(std::span<Word> array, Move m) {
+  check(array.size(), m);
+  const std::size_t l = length(m.shape);
+  const auto first = array.begin() + m.i;
+  const auto last = array.begin() + m.j + 1;
+  const std::uint8_t shape = m.shape;
   if (!back(shape)) {
     std::rotate(first, first + static_cast<std::ptrdiff_t>(l), last);
     if (reversed(shape)) std::reverse(last - static_cast<std::ptrdiff_t>(l), last);
@@ -30,19 +34,19 @@ void apply(std::span<Word> array, Word i, Word j, std::uint8_t shape) {
   }
 }
 
-std::vector<Move> all_moves(Word n) {
-  std::vector<Move> moves;
-  std::size_t count = 0;
-  for (std::size_t run = 2; run <= n; ++run) count += (n + 1 - run) * shapes_on(run);
-  moves.reserve(count);
-  for (Word i = 0; i + 1U < n; ++i) {
-    for (Word j = i + 1U; j < n; ++j) {
-      for (const std::uint8_t shape : kShapes) {
-        if (enumerated(shape, std::size_t{j} - i + 1)) moves.push_back(Move{i, j, shape});
-      }
-    }
-  }
-  return moves;
+}  // namespace kestrum::or_opt
+
+namespace kestrum {
+
+Move draw_move(OrOpt& m) {
+  Move move = draw_any_pair(m.rng, m.size);
+  const std::size_t run = std::size_t{move.j} - move.i + 1;
+  do {
+    move.shape = or_opt::kShapes[m.rng.range(0, static_cast<std::uint32_t>(or_opt::kShapes.size()))];
+  } while (!or_opt::enumerated(move.shape, run));
+  return move;
 }
 
-}  // namespace kestrum::or_opt
+void apply_move(const OrOpt&, std::span<Word> array, Move move) { or_opt::apply(array, move); }
+
+}  // namespace kestrum

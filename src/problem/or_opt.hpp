@@ -1,4 +1,4 @@
-// Or-opt moves: the shape byte of a segment move, the array after it, and its enumeration.
+// Or-opt moves: the shape byte of a segment move, the array after it, and the moves listed.
 #pragma once
 
 #include <array>
@@ -72,21 +72,17 @@ inline constexpr std::array<std::uint8_t, 10> kShapes{
   return count;
 }
 
-// The moves enumerated with first position i over n positions: one row of a scan.
-[[nodiscard]] constexpr std::size_t moves_in_row(std::size_t i, std::size_t n) noexcept {
-  const std::size_t longest = n - i;  // the runs i..j are 2 to n - i positions long
-  constexpr std::size_t kEveryShape = 7;  // from this run length on, every shape is listed
-  std::size_t count = 0;
-  for (std::size_t run = 2; run <= longest && run < kEveryShape; ++run) count += shapes_on(run);
-  if (longest >= kEveryShape) count += (longest - kEveryShape + 1) * kShapes.size();
-  return count;
-}
 static_assert(shapes_on(6) == 9 && shapes_on(7) == 10 && shapes_on(100) == 10);
+
+// Or-opt's moves: every enumerated shape on every run i..j.
+inline constexpr MoveGeometry kGeometry{Rearrangement::kSegment, 0, kShapes, shape_table(kShapes, enumerated)};
 
 // Value at position p after the move, read from the unchanged array at positions that the
 // caller has checked (i < j < s.size(), the segment shorter than the run).
-[[nodiscard]] inline Word value_after(std::span<const Word> s, std::size_t i, std::size_t j,
-                                     std::uint8_t shape, std::size_t p) noexcept {
+[[nodiscard]] inline Word value_after(std::span<const Word> s, Move m, std::size_t p) noexcept {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
+  const std::uint8_t shape = m.shape;
   if (p < i || p > j) return s[p];
   const std::size_t l = length(shape);
   if (!back(shape)) {
@@ -99,14 +95,20 @@ static_assert(shapes_on(6) == 9 && shapes_on(7) == 10 && shapes_on(100) == 10);
   return reversed(shape) ? s[j - t] : s[j + 1 - l + t];
 }
 
-// Stops unless (i, j, shape) is a segment move on an array of `len` positions; the checks
-// applying it makes, before anything changes.
-void check(std::size_t len, std::size_t i, std::size_t j, std::uint8_t shape);
+// Stops unless m is a segment move on an array of `len` positions; the checks applying it
+// makes, before anything changes.
+void check(std::size_t len, Move m);
 
 // Applies the move after check().
-void apply(std::span<Word> array, Word i, Word j, std::uint8_t shape);
-
-// Every enumerated move over n positions in order: i ascending, then j, then kShapes.
-[[nodiscard]] std::vector<Move> all_moves(Word n);
+void apply(std::span<Word> array, Move m);
 
 }  // namespace kestrum::or_opt
+
+namespace kestrum {
+
+// The run as reverse draws its pair, then a shape uniformly among the ten, redrawn until it
+// is one enumerated on the run (every run of two or more positions has front 1).
+[[nodiscard]] Move draw_move(OrOpt& m);
+void apply_move(const OrOpt& m, std::span<Word> array, Move move);
+
+}  // namespace kestrum

@@ -179,9 +179,9 @@ TEST(CustomEvaluationTest, MovesOutsideTheSolutionStopBeforeAnyCall) {
   auto fn = std::make_shared<Weighted>(true);
   const Custom c{3, fn};
   Solution s{0, 1, 2};
-  EXPECT_EQ(fatal_message_of([&] { return custom_delta(c, Rearrangement::kExchange, s, 1, 3); }),
+  EXPECT_EQ(fatal_message_of([&] { return custom_delta(c, Rearrangement::kExchange, s, Move{1, 3}); }),
             "index out of bounds: the len is 3 but the index is 3");
-  EXPECT_EQ(fatal_message_of([&] { return custom_delta(c, Rearrangement::kReverse, s, 2, 1); }),
+  EXPECT_EQ(fatal_message_of([&] { return custom_delta(c, Rearrangement::kReverse, s, Move{2, 1}); }),
             "reverse needs i <= j, got i = 2 and j = 1");
   EXPECT_EQ(fn->deltas, 0);
 }
@@ -219,7 +219,7 @@ TEST_P(CustomScanTest, ScansAndKernelsMatchTheChangeOfEval) {
         EXPECT_EQ(scanned[k].second, expected);
         EXPECT_EQ(e.delta_eval(m, mt, s), expected);
         with_delta_kernel(e, simple, s, [&](const auto& kernel) {
-          EXPECT_EQ(kernel.delta(s, m.i, m.j, m.shape), expected);
+          EXPECT_EQ(kernel.delta(s, m), expected);
         });
       }
       EXPECT_EQ(s, before);
@@ -298,7 +298,7 @@ TEST(CustomEvaluationTest, ScansPastTheSolutionStopBeforeTheFirstMoveOutside) {
   ScanScratch scratch;
   std::vector<Move> visited;
   auto visit = [&](Move m, double) { visited.push_back(m); };
-  EXPECT_EQ(fatal_message_of([&] { scan_custom(c, Rearrangement::kExchange, s, 0, 5, scratch, visit); }),
+  EXPECT_EQ(fatal_message_of([&] { scan_custom(c, {s, geometry(MoveKind::kSwap), 5, scratch}, visit); }),
             "index out of bounds: the len is 4 but the index is 4");
   EXPECT_EQ(visited, (std::vector<Move>{{0, 1}, {0, 2}, {0, 3}}));
   EXPECT_EQ(fn->rows, 3);
@@ -311,7 +311,7 @@ TEST(CustomEvaluationTest, ScanScoresTheStartOnceAndTriesMovesOnACopy) {
   ScanScratch scratch;
   int visits = 0;
   auto visit = [&](Move, double) { ++visits; };
-  scan_custom(c, Rearrangement::kExchange, s, 0, 5, scratch, visit);
+  scan_custom(c, {s, geometry(MoveKind::kSwap), 5, scratch}, visit);
   EXPECT_EQ(visits, 10);
   EXPECT_EQ(fn->evaluations, 1 + 10);
   EXPECT_EQ(scratch.words, s);  // every move undone on the copy
@@ -334,7 +334,7 @@ TEST(CustomEvaluationTest, ScansAreStoppedBetweenRowsAndCountEachRow) {
     const Solution s = shuffled(6, 5);
     ScanScratch scratch;
     StopAfterOneRow visit;
-    scan_custom(c, Rearrangement::kReverse, s, 0, 6, scratch, visit);
+    scan_custom(c, {s, geometry(MoveKind::kReverse), 6, scratch}, visit);
     EXPECT_EQ(visit.rows, (std::vector<std::size_t>{5, 4}));
     EXPECT_EQ(visit.visits, 5);
   }
@@ -344,11 +344,11 @@ TEST(CustomEvaluationTest, KernelRescoresTheStartOnlyAfterTheSolutionChanged) {
   auto fn = std::make_shared<Weighted>(false);
   const CustomKernel kernel(Custom{5, fn}, Rearrangement::kReverse);
   Solution s = shuffled(5, 4);
-  (void)kernel.delta(s, 0, 2);
-  (void)kernel.delta(s, 1, 4);
+  (void)kernel.delta(s, Move{0, 2});
+  (void)kernel.delta(s, Move{1, 4});
   EXPECT_EQ(fn->evaluations, 1 + 2);
   std::swap(s[0], s[4]);  // a move was applied
-  const double d = kernel.delta(s, 0, 4);
+  const double d = kernel.delta(s, Move{0, 4});
   EXPECT_EQ(fn->evaluations, 2 + 3);
   Solution after = s;
   std::reverse(after.begin(), after.end());

@@ -6,6 +6,7 @@
 #include "fatal_message.hpp"
 #include "kinds.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 #include <string>
@@ -327,6 +328,30 @@ TEST(MoveGeometry, DescribesWhatTheMovesDo) {
     }
   }
   EXPECT_EQ(geometry(MoveKind::kSwapTsp).first_position, 1U);
+}
+
+// The row counts a scan's stop is told, the move count and get_all_mov agree for every kind;
+// only the pair kinds list every pair.
+TEST(MoveGeometry, RowCountsAgreeWithTheListedMoves) {
+  for (const MoveKind kind : {MoveKind::kReverse, MoveKind::kSwap, MoveKind::kSwapTsp, MoveKind::kOrOpt}) {
+    const MoveGeometry& g = geometry(kind);
+    EXPECT_EQ(all_pairs(g), kind != MoveKind::kOrOpt);
+    for (Word n = 0; n <= 12; ++n) {
+      MoveType mt = kind == MoveKind::kReverse ? MoveType::reverse(1)
+                    : kind == MoveKind::kSwap  ? MoveType::swap(1)
+                    : kind == MoveKind::kSwapTsp ? MoveType::tsp(1)
+                                                 : MoveType::or_opt(1);
+      mt.set_size(n);
+      const std::vector<Move> all = mt.get_all_mov();
+      EXPECT_EQ(all.size(), move_count(g, n)) << static_cast<int>(kind) << " n=" << n;
+      for (std::size_t i = g.first_position; i + 1 < n; ++i) {
+        const auto in_row = std::count_if(all.begin(), all.end(), [&](Move m) { return m.i == i; });
+        EXPECT_EQ(static_cast<std::size_t>(in_row), moves_in_row(g, i, n)) << static_cast<int>(kind) << " row " << i;
+      }
+    }
+  }
+  EXPECT_EQ(move_count(geometry(MoveKind::kOrOpt), 9), 201U);
+  EXPECT_EQ(move_count(geometry(MoveKind::kSwapTsp), 9), 28U);
 }
 
 }  // namespace

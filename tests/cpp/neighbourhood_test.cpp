@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -15,6 +16,7 @@
 #include "problem/evaluation.hpp"
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
+#include "problem/or_opt.hpp"
 #include "support/fatal.hpp"
 
 #include "kinds.hpp"
@@ -80,7 +82,7 @@ void expect_scan_matches(const Evaluation& e, const SimpleMoveType& simple_mt, S
       const Move m = moves[k];
       ASSERT_EQ(seen[k].move, m) << where;
       const double reference = e.delta_eval(m, mt, s);
-      const double by_kernel = kernel.delta(s, m.i, m.j, m.shape);
+      const double by_kernel = kernel.delta(s, m);
       EXPECT_TRUE(same_bits(seen[k].delta, reference))
           << where << " (" << m.i << ", " << m.j << "): scan " << seen[k].delta << ", delta_eval "
           << reference;
@@ -316,6 +318,74 @@ TEST(ScanTest, WarmScanReusesItsScratch) {
   EXPECT_EQ(scratch.values.data(), values);
   EXPECT_EQ(scratch.aux.data(), aux);
   EXPECT_TRUE(std::isfinite(sum));
+}
+
+// A segment kind other than Or-opt: one position taken out and put back elsewhere (front 1 on
+// every run; back 1 only from three positions on, where it differs from front 1).
+constexpr std::array<std::uint8_t, 2> kOneShapes{1, or_opt::kBack | 1};
+constexpr MoveGeometry kOneGeometry{Rearrangement::kSegment, 0, kOneShapes,
+                                    shape_table(kOneShapes, [](std::uint8_t shape, std::size_t run) {
+                                      return !or_opt::back(shape) || run > 2;
+                                    })};
+
+// Every family scan walks the moves the geometry lists, not every segment move: the moves in
+// for_each_move's order, each with the bits the segment kernel (delta_eval's) gives.
+TEST(ScanTest, SegmentScansWalkTheKindsOwnShapes) {
+  std::vector<Move> listed;
+  for_each_move(kOneGeometry, 9, [&](Move m) { listed.push_back(m); });
+  EXPECT_EQ(listed.size(), 36U + 28U);  // every pair as front 1, back 1 on the runs of 3 to 9
+  for (const std::size_t n : {2U, 3U, 9U, 17U}) {
+    std::mt19937_64 gen(n);
+    std::vector<double> weights(n);
+    for (double& w : weights) w = 1.0 + static_cast<double>(gen() % 5);
+    const std::vector<std::pair<std::string, Evaluation>> subjects{
+        {"bins", Evaluation::empty_bins(weights, 6.0)},
+        {"space", Evaluation::empty_space(weights, 6.5)},
+        {"tsp_sym", Evaluation::tsp(Matrix(random_matrix(gen, n, true, false)))},
+        {"tsp_asym", Evaluation::tsp(Matrix(random_matrix(gen, n, false, false)))},
+        {"qap", Evaluation::qap(Matrix(random_matrix(gen, n, true, true)), Matrix(random_matrix(gen, n, false, true)))},
+        {"first_fit", Evaluation::bin_packing(weights, 6.0).value()}};
+    Solution s = random_permutation(gen, n);
+    std::vector<Move> expected;
+    for_each_move(kOneGeometry, n, [&](Move m) { expected.push_back(m); });
+    EXPECT_EQ(expected.size(), move_count(kOneGeometry, n));
+    for (const auto& [name, e] : subjects) {
+      for (const bool covered : {true, false}) {
+        // A solution the data does not cover sends every family to its checked loop.
+        Solution t = s;
+        if (!covered) t.push_back(static_cast<Word>(n + 5));
+        ScanScratch scratch;
+        std::vector<Visited> seen;
+        auto visit = [&](Move m, double d) { seen.push_back({m, d}); };
+        std::string failure;
+        const std::string where = name + " n=" + std::to_string(n) + (covered ? "" : " uncovered");
+        try {
+          scan_family(e, scan::ScanContext{t, kOneGeometry, n, scratch}, visit);
+        } catch (const FatalStop& stop) {
+          failure = stop.message;
+        }
+        ASSERT_LE(seen.size(), expected.size()) << where;
+        if (failure.empty()) ASSERT_EQ(seen.size(), expected.size()) << where;
+        with_delta_kernel(e, SimpleMoveType(OrOpt{Xoshiro128pp::from_seed(1), static_cast<Word>(n)}), [&](const auto& kernel) {
+          for (std::size_t k = 0; k < seen.size(); ++k) {
+            ASSERT_EQ(seen[k].move, expected[k]) << where;
+            EXPECT_TRUE(same_bits(seen[k].delta, kernel.delta(t, expected[k]))) << where << " move " << k;
+          }
+        });
+      }
+    }
+  }
+}
+
+// The scans written for pairs take only kinds that list every pair.
+TEST(ScanTest, PairScansFitOnlyKindsListingEveryPair) {
+  for (const MoveKind kind : {MoveKind::kReverse, MoveKind::kSwap, MoveKind::kSwapTsp, MoveKind::kOrOpt}) {
+    EXPECT_TRUE(scans_fit(geometry(kind))) << static_cast<int>(kind);
+  }
+  constexpr MoveGeometry kAdjacent{Rearrangement::kExchange, 0, kPairShapes,
+                                   shape_table(kPairShapes, [](std::uint8_t, std::size_t run) { return run == 2; })};
+  EXPECT_FALSE(scans_fit(kAdjacent));
+  EXPECT_FALSE(all_pairs(kOneGeometry));
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ TEST(OrOpt, WorkedExamplesAndTheirInverses) {
     const Solution after = applied(s, c.m);
     EXPECT_EQ(after, c.expected) << where;
     for (std::size_t p = 0; p < s.size(); ++p) {
-      EXPECT_EQ(or_opt::value_after(s, c.m.i, c.m.j, c.m.shape, p), c.expected[p]) << where << " at " << p;
+      EXPECT_EQ(or_opt::value_after(s, c.m, p), c.expected[p]) << where << " at " << p;
     }
     EXPECT_EQ(applied(after, inverse(r, c.m)), s) << where;
   }
@@ -133,7 +133,7 @@ TEST(OrOpt, EnumerationListsEveryNeighbourOnceInOrder) {
     // The scans count their work a row at a time.
     for (Word i = 0; i + 1U < n; ++i) {
       const auto in_row = std::count_if(moves.begin(), moves.end(), [i](Move m) { return m.i == i; });
-      EXPECT_EQ(static_cast<std::size_t>(in_row), or_opt::moves_in_row(i, n)) << n << " row " << i;
+      EXPECT_EQ(static_cast<std::size_t>(in_row), moves_in_row(or_opt::kGeometry, i, n)) << n << " row " << i;
     }
   }
 }
@@ -245,8 +245,8 @@ TEST(OrOpt, NeighbourHashesAreTheHashesOfTheMovedArrays) {
     const Rearrangement r = Rearrangement::kSegment;
     for (const Move m : or_opt_of(static_cast<Word>(n)).get_all_mov()) {
       const Solution t = applied(s, m);
-      EXPECT_EQ(hashes.after(r, m.i, m.j, m.shape), SolutionHash::of(t)) << n << ": " << m.i << " " << m.j;
-      EXPECT_EQ(tours.after(r, m.i, m.j, m.shape), TourHash::of(t)) << n << ": " << m.i << " " << m.j;
+      EXPECT_EQ(hashes.after(r, m), SolutionHash::of(t)) << n << ": " << m.i << " " << m.j;
+      EXPECT_EQ(tours.after(r, m), TourHash::of(t)) << n << ": " << m.i << " " << m.j;
     }
   }
 }
@@ -294,7 +294,7 @@ TEST(OrOpt, CustomEvaluationsScoreSegmentMovesOnACopy) {
       EXPECT_EQ(scanned[k].first, m);
       EXPECT_EQ(scanned[k].second, change);
       EXPECT_EQ(e.delta_eval(m, mt, s), change);
-      EXPECT_EQ(kernel.delta(s, m.i, m.j, m.shape), change);
+      EXPECT_EQ(kernel.delta(s, m), change);
     }
   });
   EXPECT_EQ(s, original);

@@ -163,6 +163,15 @@ class TestMethods:
         assert r.message in ("local optimum reached: no move improves", "no neighbourhood improves any more")
         assert score(evaluation, r.x) == r.fun
 
+    def test_every_simple_move_type_is_named(self):
+        # A move type the module gains is reachable by its factory's name as well.
+        names = [name for name in dir(kestrum.MoveType) if not name.startswith("_") and name != "multi_neighbor"]
+        assert {"swap", "reverse", "swap_tsp", "or_opt"} <= set(names)
+        evaluation = tour(8, 5, "tsp-asym")
+        for name in names:
+            r = solve(evaluation, moves=name, method="steepest_descent", seed=4)
+            assert score(evaluation, r.x) == r.fun, name
+
 
 class TestBudget:
     def test_default_is_the_default_time_limit(self, monkeypatch):

@@ -82,7 +82,10 @@ std::uint64_t SolutionHash::after_reverse(Word i, Word j) const noexcept {
   return add(sub(hash(), old_run), new_run);
 }
 
-std::uint64_t SolutionHash::after_segment(Word i, Word j, std::uint8_t shape) const noexcept {
+std::uint64_t SolutionHash::after_segment(Move m) const noexcept {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
+  const std::uint8_t shape = m.shape;
   const std::size_t l = or_opt::length(shape);
   const bool back = or_opt::back(shape);
   const std::size_t lo = back ? j + 1 - l : i;  // the segment's first position now

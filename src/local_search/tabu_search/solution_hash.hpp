@@ -48,13 +48,13 @@ class SolutionHash {
   [[nodiscard]] std::uint64_t hash() const noexcept { return prefix_[n_]; }
   [[nodiscard]] std::uint64_t after_swap(Word i, Word j) const noexcept;
   [[nodiscard]] std::uint64_t after_reverse(Word i, Word j) const noexcept;
-  [[nodiscard]] std::uint64_t after_segment(Word i, Word j, std::uint8_t shape) const noexcept;
-  // The neighbour's hash after a move that rearranges as `r` does (shape: Move::shape).
-  [[nodiscard]] std::uint64_t after(Rearrangement r, Word i, Word j, std::uint8_t shape = 0) const {
+  [[nodiscard]] std::uint64_t after_segment(Move m) const noexcept;
+  // The neighbour's hash after the move m, which rearranges as `r` does.
+  [[nodiscard]] std::uint64_t after(Rearrangement r, Move m) const {
     switch (r) {
-      case Rearrangement::kExchange: return after_swap(i, j);
-      case Rearrangement::kReverse: return after_reverse(i, j);
-      case Rearrangement::kSegment: return after_segment(i, j, shape);
+      case Rearrangement::kExchange: return after_swap(m.i, m.j);
+      case Rearrangement::kReverse: return after_reverse(m.i, m.j);
+      case Rearrangement::kSegment: return after_segment(m);
     }
     unknown_tag("rearrangement", r);
   }

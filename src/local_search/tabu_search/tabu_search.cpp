@@ -84,7 +84,7 @@ class TourPolicy {
     const std::span<const Word> s = array_.solution();
     return list_.contains(hash, [&](std::span<Word> out) {
       canonical_form(
-          s.size(), [&](std::size_t p) { return kernels::after_move<kernels::Unchecked>(r_, s, m.i, m.j, p, m.shape); },
+          s.size(), [&](std::size_t p) { return kernels::after_move<kernels::Unchecked>(r_, s, m, p); },
           out);
     });
   }

@@ -62,7 +62,10 @@ std::uint64_t TourHash::after_swap(std::size_t i, std::size_t j) const noexcept 
   return h;
 }
 
-std::uint64_t TourHash::after_segment(std::size_t i, std::size_t j, std::uint8_t shape) const noexcept {
+std::uint64_t TourHash::after_segment(Move m) const noexcept {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
+  const std::uint8_t shape = m.shape;
   const std::size_t n = s_.size();
   const std::size_t l = or_opt::length(shape);
   // Edges by their starting position: where the segment meets the rest of the run, before
@@ -76,7 +79,7 @@ std::uint64_t TourHash::after_segment(std::size_t i, std::size_t j, std::uint8_t
     return h;
   };
   const std::uint64_t gone = edges(joint_before, [&](std::size_t p) { return s_[p]; });
-  const std::uint64_t come = edges(joint_after, [&](std::size_t p) { return or_opt::value_after(s_, i, j, shape, p); });
+  const std::uint64_t come = edges(joint_after, [&](std::size_t p) { return or_opt::value_after(s_, m, p); });
   return hash_ - gone + come;
 }
 

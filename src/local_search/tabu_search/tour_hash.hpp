@@ -41,14 +41,13 @@ class TourHash {
   // Hashes of the neighbours of the loaded tour (i < j < n), in O(1).
   [[nodiscard]] std::uint64_t after_reverse(std::size_t i, std::size_t j) const noexcept;
   [[nodiscard]] std::uint64_t after_swap(std::size_t i, std::size_t j) const noexcept;
-  [[nodiscard]] std::uint64_t after_segment(std::size_t i, std::size_t j, std::uint8_t shape) const noexcept;
-  // The neighbour's hash after a move that rearranges as `r` does (shape: Move::shape).
-  [[nodiscard]] std::uint64_t after(Rearrangement r, std::size_t i, std::size_t j,
-                                    std::uint8_t shape = 0) const {
+  [[nodiscard]] std::uint64_t after_segment(Move m) const noexcept;
+  // The neighbour's hash after the move m, which rearranges as `r` does.
+  [[nodiscard]] std::uint64_t after(Rearrangement r, Move m) const {
     switch (r) {
-      case Rearrangement::kExchange: return after_swap(i, j);
-      case Rearrangement::kReverse: return after_reverse(i, j);
-      case Rearrangement::kSegment: return after_segment(i, j, shape);
+      case Rearrangement::kExchange: return after_swap(m.i, m.j);
+      case Rearrangement::kReverse: return after_reverse(m.i, m.j);
+      case Rearrangement::kSegment: return after_segment(m);
     }
     unknown_tag("rearrangement", r);
   }

@@ -10,6 +10,7 @@
 #include "problem/matrix.hpp"
 #include "problem/move.hpp"
 #include "problem/or_opt.hpp"
+#include "support/tags.hpp"
 #include "support/word.hpp"
 
 namespace kestrum::kernels {
@@ -148,16 +149,15 @@ template <class After>
 
 // delta_eval of the segment move on an assignment: the exact local change on verified data,
 // otherwise two checked evaluations (which stop where a read fails).
-[[nodiscard]] inline double qap_segment(const Qap& q, std::span<const Word> s, std::size_t i,
-                                        std::size_t j, std::uint8_t shape) {
+[[nodiscard]] inline double qap_segment(const Qap& q, std::span<const Word> s, Move m) {
   const Matrix& d = q.distance_matrix;
   const Matrix& f = q.flow_matrix;
-  or_opt::check(s.size(), i, j, shape);
-  auto after = [&](std::size_t p) { return or_opt::value_after(s, i, j, shape, p); };
-  if (j < d.rows() && qap_verified(q, s)) return qap_run_exact(d, f, s, i, j, after);
+  or_opt::check(s.size(), m);
+  auto after = [&](std::size_t p) { return or_opt::value_after(s, m, p); };
+  if (m.j < d.rows() && qap_verified(q, s)) return qap_run_exact(d, f, s, m.i, m.j, after);
   const double before = qap_cost<Checked>(d, f, [&](std::size_t p) { return at(s, p); });
   const double moved = qap_cost<Checked>(d, f, [&](std::size_t p) {
-    return after_move<Checked>(Rearrangement::kSegment, s, i, j, p, shape);
+    return after_move<Checked>(Rearrangement::kSegment, s, m, p);
   });
   return moved - before;
 }
@@ -176,14 +176,13 @@ template <class After>
   unknown_tag("rearrangement", kind);
 }
 
-// The assignment delta of move (i, j). Symmetric data: the exchange formula, which is exact
-// for exchanges and for reversals of two or three positions (an exchange of the run's ends).
-// Otherwise, and for longer reversals, the exact change: by the local routines when the data
-// is verified, by two checked evaluations when it is not.
-// A segment move (shape: Move::shape) goes to qap_segment.
-[[nodiscard]] inline double qap_delta(const Qap& q, Rearrangement kind, std::span<const Word> s,
-                                      std::size_t i, std::size_t j, std::uint8_t shape = 0) {
-  if (kind == Rearrangement::kSegment) return qap_segment(q, s, i, j, shape);
+// The assignment delta of a pair move (i, j): symmetric data takes the exchange formula,
+// which is exact for exchanges and for reversals of two or three positions (an exchange of
+// the run's ends). Otherwise, and for longer reversals, the exact change: by the local
+// routines when the data is verified, by two checked evaluations when it is not.
+[[nodiscard]] inline double qap_pair_delta(const Qap& q, Rearrangement kind, std::span<const Word> s, Move m) {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
   const Matrix& d = q.distance_matrix;
   const Matrix& f = q.flow_matrix;
   const bool exchange = qap_as_exchange(kind, i, j);
@@ -193,10 +192,20 @@ template <class After>
   }
   const double before = qap_cost<Checked>(d, f, [&](std::size_t p) { return at(s, p); });
   const Rearrangement as = exchange ? Rearrangement::kExchange : Rearrangement::kReverse;
-  check_move(kind, s.size(), i, j);
+  check_move(kind, s.size(), m);
   const double after = qap_cost<Checked>(
-      d, f, [&](std::size_t p) { return after_move<Checked>(as, s, i, j, p); });
+      d, f, [&](std::size_t p) { return after_move<Checked>(as, s, m, p); });
   return after - before;
+}
+
+// The assignment delta of move m of `kind`.
+[[nodiscard]] inline double qap_delta(const Qap& q, Rearrangement kind, std::span<const Word> s, Move m) {
+  switch (kind) {
+    case Rearrangement::kReverse:
+    case Rearrangement::kExchange: return qap_pair_delta(q, kind, s, m);
+    case Rearrangement::kSegment: return qap_segment(q, s, m);
+  }
+  unknown_tag("rearrangement", kind);
 }
 
 }  // namespace kestrum::kernels

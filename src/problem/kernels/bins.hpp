@@ -91,19 +91,18 @@ template <class State>
 }
 
 // eval after the move minus eval before. The state before position min(i, L) is the same
-// for both solutions, so the second evaluation resumes from there. `shape`: Move::shape.
+// for both solutions, so the second evaluation resumes from there.
 template <class State>
 [[nodiscard]] double bins_delta(std::span<const double> w, double max_fill, Rearrangement kind,
-                                std::span<const Word> s, std::size_t i, std::size_t j,
-                                std::uint8_t shape = 0) {
+                                std::span<const Word> s, Move m) {
   const std::size_t len = s.size();
-  const std::size_t resume = i < len ? i : len;
+  const std::size_t resume = m.i < len ? m.i : len;
   auto original = [&](std::size_t p) { return s[p]; };
   const State head = run_bins<State, Checked>(w, max_fill, State{}, 0, resume, original);
   const double before =
       run_bins<State, Checked>(w, max_fill, head, resume, len, original).finish(max_fill);
-  check_move(kind, len, i, j, shape);
-  auto moved = [&](std::size_t p) { return after_move<Unchecked>(kind, s, i, j, p, shape); };
+  check_move(kind, len, m);
+  auto moved = [&](std::size_t p) { return after_move<Unchecked>(kind, s, m, p); };
   const double after =
       run_bins<State, Checked>(w, max_fill, head, resume, len, moved).finish(max_fill);
   return after - before;

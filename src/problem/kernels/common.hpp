@@ -52,11 +52,11 @@ struct Unchecked {
 };
 
 // The checks applying the move would make, in its order, before anything is exchanged.
-// `shape` is read by segment moves only (Move::shape).
-inline void check_move(Rearrangement kind, std::size_t len, std::size_t i, std::size_t j,
-                       std::uint8_t shape = 0) {
+inline void check_move(Rearrangement kind, std::size_t len, Move m) {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
   switch (kind) {
-    case Rearrangement::kSegment: return or_opt::check(len, i, j, shape);
+    case Rearrangement::kSegment: return or_opt::check(len, m);
     case Rearrangement::kReverse:
       if (i > j) refuse_inverted_run(i, j);
       if (i == j) return;  // an empty pair walk checks nothing
@@ -70,13 +70,14 @@ inline void check_move(Rearrangement kind, std::size_t len, std::size_t i, std::
 // Value at position p after the move, read from the unchanged array. The position itself is
 // read (and checked) first, as reading the changed array would.
 template <class R>
-[[nodiscard]] Word after_move(Rearrangement kind, std::span<const Word> s, std::size_t i, std::size_t j,
-                              std::size_t p, std::uint8_t shape = 0) {
+[[nodiscard]] Word after_move(Rearrangement kind, std::span<const Word> s, Move m, std::size_t p) {
   const Word v = R::pos(s, p);
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
   switch (kind) {
     case Rearrangement::kExchange: return p == i ? s[j] : (p == j ? s[i] : v);
     case Rearrangement::kReverse: return (i <= p && p <= j) ? s[i + j - p] : v;
-    case Rearrangement::kSegment: return or_opt::value_after(s, i, j, shape, p);
+    case Rearrangement::kSegment: return or_opt::value_after(s, m, p);
   }
   unknown_tag("rearrangement", kind);
 }

@@ -441,17 +441,18 @@ template <class Value>
   return score;
 }
 
-// The delta of the move (kind, i, j, shape) on the recorded solution s, checked as applying
+// The delta of the move m of `kind` on the recorded solution s, checked as applying
 // it would check it.
 [[nodiscard]] inline double recorded_delta(FirstFitScratch& f, std::span<const double> w,
                                            double capacity, Rearrangement kind,
-                                           std::span<const Word> s, std::size_t i, std::size_t j,
-                                           std::uint8_t shape) {
-  check_move(kind, s.size(), i, j, shape);
+                                           std::span<const Word> s, Move m) {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
+  check_move(kind, s.size(), m);
   const std::size_t lo = std::min({i, j, s.size()});  // an empty reversal may lie past the end
   const std::size_t hi = std::max(i, j);
   const double after = moved_score(f, w, capacity, lo, hi, [&](std::size_t p) {
-    return after_move<Unchecked>(kind, s, i, j, p, shape);
+    return after_move<Unchecked>(kind, s, m, p);
   });
   return after - f.score;
 }
@@ -459,10 +460,9 @@ template <class Value>
 // eval after the move minus eval before: the solution's run first (reused when the
 // scratch holds it), then the move's checks, then the moved run.
 [[nodiscard]] inline double delta(FirstFitScratch& f, std::span<const double> w, double capacity,
-                                  Rearrangement kind, std::span<const Word> s, std::size_t i,
-                                  std::size_t j, std::uint8_t shape = 0) {
+                                  Rearrangement kind, std::span<const Word> s, Move m) {
   if (!holds_run_of(f, w, capacity, s)) record(f, w, capacity, s);
-  return recorded_delta(f, w, capacity, kind, s, i, j, shape);
+  return recorded_delta(f, w, capacity, kind, s, m);
 }
 
 }  // namespace first_fit

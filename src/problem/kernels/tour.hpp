@@ -34,13 +34,12 @@ template <class R, class D, class Value>
 // Exact change of the tour length by two full evaluations. Used for the move (0, L-1) on an
 // asymmetric matrix, where the local formulas would count the closing edge twice.
 template <class R, class D>
-[[nodiscard]] double tsp_full_delta(const D& d, Rearrangement kind, std::span<const Word> s,
-                                    std::size_t i, std::size_t j, std::uint8_t shape = 0) {
+[[nodiscard]] double tsp_full_delta(const D& d, Rearrangement kind, std::span<const Word> s, Move m) {
   const std::size_t len = s.size();
   const double before = tour_length<R>(d, len, [&](std::size_t p) { return R::pos(s, p); });
-  check_move(kind, len, i, j, shape);
+  check_move(kind, len, m);
   const double after =
-      tour_length<R>(d, len, [&](std::size_t p) { return after_move<R>(kind, s, i, j, p, shape); });
+      tour_length<R>(d, len, [&](std::size_t p) { return after_move<R>(kind, s, m, p); });
   return after - before;
 }
 
@@ -69,7 +68,8 @@ template <class R, class D>
 [[nodiscard]] double tsp_swap_walk(const D& d, bool symmetric, std::span<const Word> s,
                                    std::size_t i, std::size_t j) {
   const std::size_t len = s.size();
-  if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kExchange, s, i, j);
+  const Move m{static_cast<Word>(i), static_cast<Word>(j)};
+  if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kExchange, s, m);
   const bool adjacent = j - 1 == i;
   auto four_edges = [&](auto value) {
     const Word pred = value(i > 0 ? i - 1 : len - 1);
@@ -87,9 +87,9 @@ template <class R, class D>
     return sum + R::dist(d, sj, next);
   };
   const double before = four_edges([&](std::size_t p) { return R::pos(s, p); });
-  check_move(Rearrangement::kExchange, len, i, j);
+  check_move(Rearrangement::kExchange, len, m);
   const double after =
-      four_edges([&](std::size_t p) { return after_move<R>(Rearrangement::kExchange, s, i, j, p); });
+      four_edges([&](std::size_t p) { return after_move<R>(Rearrangement::kExchange, s, m, p); });
   return after - before;
 }
 
@@ -164,11 +164,12 @@ template <class R, class D>
 [[nodiscard]] double tsp_reverse_walk(const D& d, bool symmetric, std::span<const Word> s,
                                       std::size_t i, std::size_t j) {
   const std::size_t len = s.size();
-  if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kReverse, s, i, j);
+  const Move m{static_cast<Word>(i), static_cast<Word>(j)};
+  if (!symmetric && closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kReverse, s, m);
   const double before = tsp_reverse_before<R>(d, symmetric, s, i, j);
-  check_move(Rearrangement::kReverse, len, i, j);
+  check_move(Rearrangement::kReverse, len, m);
   const double after = tsp_reverse_edges<R>(d, symmetric, len, i, j, [&](std::size_t p) {
-    return after_move<R>(Rearrangement::kReverse, s, i, j, p);
+    return after_move<R>(Rearrangement::kReverse, s, m, p);
   });
   return after - before;
 }
@@ -222,7 +223,7 @@ template <class R, class D>
   return tsp_reverse_walk<R>(d, symmetric, s, i, j);
 }
 
-// Tour change of the segment move (i, j, shape) when the run i..j is not the whole tour, with
+// Tour change of the segment move m = (i, j, shape) when the run i..j is not the whole tour, with
 // pred and next the cities just outside it (which the move leaves in place). Moving the front
 // segment a..b behind the rest c..e of the run:
 //   pred a..b c..e next  ->  pred c..e a..b next   (a..b walked as b..a when reversed)
@@ -233,9 +234,11 @@ template <class R, class D>
 // On an asymmetric matrix a reversed segment's inner edges are added to both sums, forwards
 // before and backwards after. O(1): at most seven reads of the array.
 template <class R, class D>
-[[nodiscard]] double tsp_segment_local(const D& d, bool symmetric, std::span<const Word> s,
-                                       std::size_t i, std::size_t j, std::uint8_t shape,
+[[nodiscard]] double tsp_segment_local(const D& d, bool symmetric, std::span<const Word> s, Move m,
                                        Word pred, Word next) {
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
+  const std::uint8_t shape = m.shape;
   const std::size_t l = or_opt::length(shape);
   const bool reversed = or_opt::reversed(shape);
   // The segment runs from position lo to hi; the rest of the run from rest_lo to rest_hi.
@@ -268,18 +271,19 @@ template <class R, class D>
   return after - before;
 }
 
-// delta_eval of the segment move (i, j, shape) on a tour. The move is checked first. When the
-// run is the whole tour its two outer edges are one edge, and the change is measured on the
-// whole tour (a handful of moves per scan).
+// delta_eval of the segment move m on a tour. The move is checked first. When the run is the
+// whole tour its two outer edges are one edge, and the change is measured on the whole tour
+// (a handful of moves per scan).
 template <class R, class D>
-[[nodiscard]] double tsp_segment(const D& d, bool symmetric, std::span<const Word> s, std::size_t i,
-                                 std::size_t j, std::uint8_t shape) {
+[[nodiscard]] double tsp_segment(const D& d, bool symmetric, std::span<const Word> s, Move m) {
   const std::size_t len = s.size();
-  or_opt::check(len, i, j, shape);
-  if (closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kSegment, s, i, j, shape);
+  const std::size_t i = m.i;
+  const std::size_t j = m.j;
+  or_opt::check(len, m);
+  if (closes_tour(len, i, j)) return tsp_full_delta<R>(d, Rearrangement::kSegment, s, m);
   const Word pred = R::pos(s, i > 0 ? i - 1 : len - 1);
   const Word next = R::pos(s, j + 1 < len ? j + 1 : 0);
-  return tsp_segment_local<R>(d, symmetric, s, i, j, shape, pred, next);
+  return tsp_segment_local<R>(d, symmetric, s, m, pred, next);
 }
 
 }  // namespace kestrum::kernels

@@ -16,14 +16,11 @@
 
 namespace kestrum::scan {
 
-// delta(s, i, j) is delta_eval of the move (i, j).
+// delta(s, m) is delta_eval of the move m.
 struct QapKernel {
   const Qap* qap;
   Rearrangement kind;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
-                             std::uint8_t shape = 0) const {
-    return kernels::qap_delta(*qap, kind, s, i, j, shape);
-  }
+  [[nodiscard]] double delta(std::span<const Word> s, Move m) const { return kernels::qap_delta(*qap, kind, s, m); }
 };
 
 // Assignment. With symmetric data, exchanges (and reversals of up to three positions) use
@@ -264,29 +261,32 @@ void scan_exchange_table(const Qap& q, std::span<const Word> s, std::size_t firs
   }
 }
 
+// Segment moves on verified data: the exact change over the run, as qap_segment gives it.
 template <class Visit>
-void scan_qap(const Qap& q, Rearrangement kind, std::span<const Word> s, std::size_t first, std::size_t n,
-              ScanScratch& scratch, Visit& visit) {
+void scan_qap_segments(const Qap& q, const ScanContext& c, Visit& visit) {
+  scan_moves(c, visit, [&](Move mv) {
+    return kernels::qap_run_exact(q.distance_matrix, q.flow_matrix, c.s, mv.i, mv.j,
+                                  [&](std::size_t p) { return or_opt::value_after(c.s, mv, p); });
+  });
+}
+
+template <class Visit>
+void scan_qap(const Qap& q, const ScanContext& c, Visit& visit) {
+  const Rearrangement kind = c.moves.rearrangement;
+  const std::span<const Word> s = c.s;
+  const std::size_t first = c.first();
+  const std::size_t n = c.n;
+  ScanScratch& scratch = c.scratch;
   const Matrix& d = q.distance_matrix;
   const Matrix& f = q.flow_matrix;
   const std::size_t m = d.rows();
-  if (n > m || !kernels::qap_verified(q, s)) {
-    if (kind == Rearrangement::kSegment) {
-      return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
-        return kernels::qap_segment(q, s, i, j, shape);
-      });
-    }
-    return scan_checked(QapKernel{&q, kind}, s, first, n, visit);
-  }
-  if (kind == Rearrangement::kSegment) {
-    // The exact change over the run, as qap_segment gives it on verified data.
-    return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
-      return kernels::qap_run_exact(d, f, s, i, j,
-                                    [&](std::size_t p) { return or_opt::value_after(s, i, j, shape, p); });
-    });
-  }
-  if (kind == Rearrangement::kExchange && q.integral) {
-    return scan_exchange_table(q, s, first, n, scratch.exchanges, visit);
+  if (n > m || !kernels::qap_verified(q, s)) return scan_checked(QapKernel{&q, kind}, c, visit);
+  switch (kind) {
+    case Rearrangement::kSegment: return scan_qap_segments(q, c, visit);
+    case Rearrangement::kExchange:
+      if (q.integral) return scan_exchange_table(q, s, first, n, scratch.exchanges, visit);
+      break;
+    case Rearrangement::kReverse: break;
   }
   const double* permuted = nullptr;
   if (q.symmetric) {

@@ -16,15 +16,14 @@
 
 namespace kestrum::scan {
 
-// delta(s, i, j) is delta_eval of the move (i, j), checked reads included.
+// delta(s, m) is delta_eval of the move m, checked reads included.
 template <class Bins>
 struct BinsKernel {
   const Bins* bins;
   Rearrangement kind;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
-                             std::uint8_t shape = 0) const {
+  [[nodiscard]] double delta(std::span<const Word> s, Move m) const {
     return kernels::bins_delta<typename kernels::BinsOf<Bins>::State>(bins->weights, bins->max_fill,
-                                                                      kind, s, i, j, shape);
+                                                                      kind, s, m);
   }
 };
 
@@ -82,6 +81,7 @@ struct Rejoin {
   }
 };
 
+// Pair moves (the kind lists every pair).
 template <class State, bool FillDecides, class Visit>
 void bins_moves(const double* ws, const double* totals, const double* fills, std::size_t len,
                 double max_fill, Rearrangement kind, std::size_t first, std::size_t n, Visit& visit) {
@@ -120,10 +120,13 @@ void bins_moves(const double* ws, const double* totals, const double* fills, std
 // then the rest as for the pair moves.
 template <class State, bool FillDecides, class Visit>
 void bins_segment_moves(const double* ws, const double* totals, const double* fills, std::size_t len,
-                        double max_fill, std::size_t n, Visit& visit) {
+                        double max_fill, const ScanContext& c, Visit& visit) {
   const Rejoin<State, FillDecides> original{totals, fills, len, max_fill};
   const double before = original.before();
-  scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
+  scan_moves(c, visit, [&](Move m) {
+    const std::size_t i = m.i;
+    const std::size_t j = m.j;
+    const std::uint8_t shape = m.shape;
     const std::size_t l = or_opt::length(shape);
     const bool reversed = or_opt::reversed(shape);
     // The segment's positions lo..lo+l-1, the rest's rest_lo..rest_hi, in the new order.
@@ -142,19 +145,14 @@ void bins_segment_moves(const double* ws, const double* totals, const double* fi
 }
 
 template <class Bins, class Visit>
-void scan_bins(const Bins& b, Rearrangement kind, std::span<const Word> s, std::size_t first,
-               std::size_t n, ScanScratch& scratch, Visit& visit) {
+void scan_bins(const Bins& b, const ScanContext& c, Visit& visit) {
   using State = typename kernels::BinsOf<Bins>::State;
+  const Rearrangement kind = c.moves.rearrangement;
+  const std::span<const Word> s = c.s;
+  const std::size_t n = c.n;
+  ScanScratch& scratch = c.scratch;
   const std::size_t len = s.size();
-  if (n > len || !values_below(s, b.weights.size())) {
-    const BinsKernel<Bins> k{&b, kind};
-    if (kind == Rearrangement::kSegment) {
-      return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
-        return k.delta(s, i, j, shape);
-      });
-    }
-    return scan_checked(k, s, first, n, visit);
-  }
+  if (n > len || !values_below(s, b.weights.size())) return scan_checked(BinsKernel<Bins>{&b, kind}, c, visit);
   const double max_fill = b.max_fill;
   scratch.values.resize(len);
   scratch.aux.resize(2 * (len + 1));
@@ -176,16 +174,16 @@ void scan_bins(const Bins& b, Rearrangement kind, std::span<const Word> s, std::
     case Rearrangement::kReverse:
     case Rearrangement::kExchange:
       if (fill_decides) {
-        bins_moves<State, true>(ws, totals, fills, len, max_fill, kind, first, n, visit);
+        bins_moves<State, true>(ws, totals, fills, len, max_fill, kind, c.first(), n, visit);
       } else {
-        bins_moves<State, false>(ws, totals, fills, len, max_fill, kind, first, n, visit);
+        bins_moves<State, false>(ws, totals, fills, len, max_fill, kind, c.first(), n, visit);
       }
       return;
     case Rearrangement::kSegment:
       if (fill_decides) {
-        bins_segment_moves<State, true>(ws, totals, fills, len, max_fill, n, visit);
+        bins_segment_moves<State, true>(ws, totals, fills, len, max_fill, c, visit);
       } else {
-        bins_segment_moves<State, false>(ws, totals, fills, len, max_fill, n, visit);
+        bins_segment_moves<State, false>(ws, totals, fills, len, max_fill, c, visit);
       }
       return;
   }

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
+#include <utility>
 
 #include "problem/move.hpp"
-#include "problem/or_opt.hpp"
+#include "problem/scan_scratch.hpp"
 #include "support/word.hpp"
 
 namespace kestrum::scan {
@@ -15,8 +17,9 @@ namespace kestrum::scan {
 [[nodiscard]] inline bool values_below(std::span<const Word> s, std::size_t bound) noexcept {
   return std::all_of(s.begin(), s.end(), [bound](Word v) { return v < bound; });
 }
-[[nodiscard]] inline Move move_at(std::size_t i, std::size_t j, std::uint8_t shape = 0) noexcept {
-  return Move{static_cast<Word>(i), static_cast<Word>(j), shape};
+// The pair move (i, j) of a scan written for pairs.
+[[nodiscard]] inline Move move_at(std::size_t i, std::size_t j) noexcept {
+  return Move{static_cast<Word>(i), static_cast<Word>(j)};
 }
 
 // A visitor may end a scan early: one that has stop_scan(moves) is asked before each row,
@@ -30,30 +33,55 @@ template <class Visit>
   }
 }
 
-// The enumeration with checked deltas: exactly what calling delta_eval move by move gives,
-// failures and their order included. Used when the data does not cover the solution.
-template <class Kernel, class Visit>
-void scan_checked(const Kernel& k, std::span<const Word> s, std::size_t first, std::size_t n,
-                  Visit& visit) {
-  for (std::size_t i = first; i + 1 < n; ++i) {
-    if (scan_stop(visit, n - 1 - i)) return;
-    for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), k.delta(s, i, j));
+// What a scan is given: the solution it reads, the geometry of the move kind (its
+// rearrangement and the moves it lists), the number of positions the moves cover and the
+// problem's workspace.
+struct ScanContext {
+  std::span<const Word> s;
+  const MoveGeometry& moves;
+  std::size_t n;
+  ScanScratch& scratch;
+  [[nodiscard]] std::size_t first() const noexcept { return moves.first_position; }
+};
+
+// Every move of the kind in get_all_mov order, each scored by score(Move); a stop is asked
+// before each row. With a checked score this is exactly what calling delta_eval move by move
+// gives, failures and their order included.
+template <class Visit, class Score>
+void scan_moves(const ScanContext& c, Visit& visit, Score&& score) {
+  for (std::size_t i = c.first(); i + 1 < c.n; ++i) {
+    if (scan_stop(visit, moves_in_row(c.moves, i, c.n))) return;
+    for_each_move_in_row(c.moves, i, c.n, [&](Move m) { visit(m, score(m)); });
   }
 }
 
-// The segment moves over n positions in get_all_mov order (i, then j, then the shapes), each
-// scored by score(i, j, shape); a stop is asked before each row.
-template <class Visit, class Score>
-void scan_segments(std::size_t n, Visit& visit, Score&& score) {
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (scan_stop(visit, or_opt::moves_in_row(i, n))) return;
-    for (std::size_t j = i + 1; j < n; ++j) {
-      const std::size_t run = j - i + 1;
-      for (const std::uint8_t shape : or_opt::kShapes) {
-        if (or_opt::enumerated(shape, run)) visit(move_at(i, j, shape), score(i, j, shape));
-      }
+// Calls f(shape) for each shape of `shapes` that `bits` lists (bit k: shapes[k]), in order. A
+// scan hands its row loop this for a shape list it knows at compile time (Shapes, a constexpr
+// std::array), where each f(shape) gets the shape as a constant and its kernel folds the
+// shape's branches away, and listed_shapes(c.moves.shapes) for any other kind.
+template <const auto& Shapes>
+struct ConstantShapes {
+  template <class F>
+  void operator()(std::uint16_t bits, F&& f) const {
+    [&]<std::size_t... K>(std::index_sequence<K...>) {
+      ((((bits >> K) & 1U) != 0 ? f(std::integral_constant<std::uint8_t, Shapes[K]>{}) : void()), ...);
+    }(std::make_index_sequence<Shapes.size()>{});
+  }
+};
+struct ListedShapes {
+  std::span<const std::uint8_t> shapes;
+  template <class F>
+  void operator()(std::uint16_t bits, F&& f) const {
+    for (std::size_t k = 0; k < shapes.size(); ++k) {
+      if (((bits >> k) & 1U) != 0) f(shapes[k]);
     }
   }
+};
+
+// As scan_moves, scored by a kernel's delta(s, m).
+template <class Kernel, class Visit>
+void scan_checked(const Kernel& k, const ScanContext& c, Visit& visit) {
+  scan_moves(c, visit, [&](Move m) { return k.delta(c.s, m); });
 }
 
 }  // namespace kestrum::scan

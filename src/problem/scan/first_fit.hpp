@@ -13,16 +13,15 @@
 
 namespace kestrum::scan {
 
-// delta(s, i, j, shape) is delta_eval of the move, checked reads included. The workspace is
+// delta(s, m) is delta_eval of the move m, checked reads included. The workspace is
 // the kernel's own (one per proposal loop): proposals rejected on an unchanged solution
 // reuse its run, and it allocates only while growing.
 struct FirstFitKernel {
   const BinPacking* packing;
   Rearrangement kind;
   FirstFitScratch* scratch;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
-                             std::uint8_t shape = 0) const {
-    return kernels::first_fit::delta(*scratch, packing->weights, packing->capacity, kind, s, i, j, shape);
+  [[nodiscard]] double delta(std::span<const Word> s, Move m) const {
+    return kernels::first_fit::delta(*scratch, packing->weights, packing->capacity, kind, s, m);
   }
 };
 
@@ -32,30 +31,19 @@ struct FirstFitKernel {
 // undoes its own changes. A solution the weights do not cover is scored move by move by the checked kernel,
 // which stops where delta_eval would.
 template <class Visit>
-void scan_first_fit(const BinPacking& b, Rearrangement kind, std::span<const Word> s, std::size_t first,
-                    std::size_t n, ScanScratch& scratch, Visit& visit) {
-  FirstFitScratch& f = scratch.first_fit;
-  if (n <= s.size() && values_below(s, b.weights.size())) {
+void scan_first_fit(const BinPacking& b, const ScanContext& c, Visit& visit) {
+  const Rearrangement kind = c.moves.rearrangement;
+  const std::span<const Word> s = c.s;
+  FirstFitScratch& f = c.scratch.first_fit;
+  if (c.n <= s.size() && values_below(s, b.weights.size())) {
     if (!kernels::first_fit::holds_run_of(f, b.weights, b.capacity, s)) {
       kernels::first_fit::record(f, b.weights, b.capacity, s);
     }
-    const auto score = [&](std::size_t i, std::size_t j, std::uint8_t shape) {
-      return kernels::first_fit::recorded_delta(f, b.weights, b.capacity, kind, s, i, j, shape);
-    };
-    if (kind == Rearrangement::kSegment) return scan_segments(n, visit, score);
-    for (std::size_t i = first; i + 1 < n; ++i) {
-      if (scan_stop(visit, n - 1 - i)) return;
-      for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), score(i, j, 0));
-    }
-    return;
-  }
-  const FirstFitKernel k{&b, kind, &f};
-  if (kind == Rearrangement::kSegment) {
-    return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
-      return k.delta(s, i, j, shape);
+    return scan_moves(c, visit, [&](Move m) {
+      return kernels::first_fit::recorded_delta(f, b.weights, b.capacity, kind, s, m);
     });
   }
-  return scan_checked(k, s, first, n, visit);
+  return scan_checked(FirstFitKernel{&b, kind, &f}, c, visit);
 }
 
 }  // namespace kestrum::scan

@@ -17,33 +17,31 @@
 
 namespace kestrum::scan {
 
-// delta(s, i, j) is delta_eval of the move (i, j). D is the distance source (a Matrix or
+// delta(s, m) is delta_eval of the move m. D is the distance source (a Matrix or
 // PointDistances), which outlives the kernel.
 // R = kernels::Unchecked only where the data is known to cover every move (tour_covered).
 template <class R = kernels::Checked, class D = Matrix>
 struct TspSwapKernel {
   const D* d;
   bool symmetric;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
-                             std::uint8_t /*shape*/ = 0) const {
-    return kernels::tsp_swap<R>(*d, symmetric, s, i, j);
+  [[nodiscard]] double delta(std::span<const Word> s, Move m) const {
+    return kernels::tsp_swap<R>(*d, symmetric, s, m.i, m.j);
   }
 };
 template <class R = kernels::Checked, class D = Matrix>
 struct TspReverseKernel {
   const D* d;
   bool symmetric;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j,
-                             std::uint8_t /*shape*/ = 0) const {
-    return kernels::tsp_reverse<R>(*d, symmetric, s, i, j);
+  [[nodiscard]] double delta(std::span<const Word> s, Move m) const {
+    return kernels::tsp_reverse<R>(*d, symmetric, s, m.i, m.j);
   }
 };
 template <class R = kernels::Checked, class D = Matrix>
 struct TspSegmentKernel {
   const D* d;
   bool symmetric;
-  [[nodiscard]] double delta(std::span<const Word> s, std::size_t i, std::size_t j, std::uint8_t shape) const {
-    return kernels::tsp_segment<R>(*d, symmetric, s, i, j, shape);
+  [[nodiscard]] double delta(std::span<const Word> s, Move m) const {
+    return kernels::tsp_segment<R>(*d, symmetric, s, m);
   }
 };
 
@@ -71,11 +69,13 @@ template <class D>
 
 // A row is read through `auto`: a pointer into a matrix, or a point's distances to the others.
 template <class D, class Visit>
-void scan_tsp_reverse(const D& d, bool symmetric, std::span<const Word> s, std::size_t n,
-                      ScanScratch& scratch, Visit& visit) {
+void scan_tsp_reverse(const D& d, bool symmetric, const ScanContext& c, Visit& visit) {
+  const std::span<const Word> s = c.s;
+  const std::size_t n = c.n;
+  ScanScratch& scratch = c.scratch;
   const std::size_t len = s.size();
   if (!tour_covered(d, s, n)) {
-    return scan_checked(TspReverseKernel<kernels::Checked, D>{&d, symmetric}, s, 0, n, visit);
+    return scan_checked(TspReverseKernel<kernels::Checked, D>{&d, symmetric}, c, visit);
   }
   const double* const edge = tour_edges(d, s, scratch.values);
   // reversed[k] = D[s_k+1][s_k]: the edge k walked backwards, as it is after a reversal.
@@ -86,7 +86,7 @@ void scan_tsp_reverse(const D& d, bool symmetric, std::span<const Word> s, std::
     reversed = scratch.aux.data();
   }
   const std::size_t inner_end = std::min(n, len - 1);  // runs that end before position L-1
-  for (std::size_t i = 0; i + 1 < n; ++i) {
+  for (std::size_t i = c.first(); i + 1 < n; ++i) {
     if (scan_stop(visit, n - 1 - i)) return;
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
     const auto row_pred = d.row(pred);
@@ -171,66 +171,73 @@ void scan_tsp_swap_rows(const D& d, std::span<const Word> s, std::size_t first,
 }
 
 template <class D, class Visit>
-void scan_tsp_swap(const D& d, bool symmetric, std::span<const Word> s, std::size_t first,
-                   std::size_t n, ScanScratch& scratch, Visit& visit) {
-  if (!tour_covered(d, s, n)) {
-    return scan_checked(TspSwapKernel<kernels::Checked, D>{&d, symmetric}, s, first, n, visit);
+void scan_tsp_swap(const D& d, bool symmetric, const ScanContext& c, Visit& visit) {
+  if (!tour_covered(d, c.s, c.n)) {
+    return scan_checked(TspSwapKernel<kernels::Checked, D>{&d, symmetric}, c, visit);
   }
-  const double* const edge = tour_edges(d, s, scratch.values);
+  const double* const edge = tour_edges(d, c.s, c.scratch.values);
   if (symmetric) {
-    scan_tsp_swap_rows<true>(d, s, first, n, edge, visit);
+    scan_tsp_swap_rows<true>(d, c.s, c.first(), c.n, edge, visit);
   } else {
-    scan_tsp_swap_rows<false>(d, s, first, n, edge, visit);
+    scan_tsp_swap_rows<false>(d, c.s, c.first(), c.n, edge, visit);
   }
 }
 
-// Segment moves: the cities just outside the run are read once per run, and each shape costs
-// its three edges before and after (tsp_segment_local); runs over the whole tour go through
-// tsp_segment.
-template <class D, class Visit>
-void scan_tsp_segment(const D& d, bool symmetric, std::span<const Word> s, std::size_t n, Visit& visit) {
+// Segment moves: the cities just outside the run are read once per run, and each shape the
+// run lists costs its three edges before and after (tsp_segment_local); runs over the whole
+// tour go through tsp_segment. `each_listed` walks the shapes a run lists (ConstantShapes for
+// Or-opt's, whose kernels then fold each shape's branches away).
+template <class D, class Visit, class EachListed>
+void tsp_segment_rows(const D& d, bool symmetric, const ScanContext& c, Visit& visit, EachListed each_listed) {
+  const std::span<const Word> s = c.s;
+  const std::size_t n = c.n;
   const std::size_t len = s.size();
-  if (!tour_covered(d, s, n)) {
-    const TspSegmentKernel<kernels::Checked, D> k{&d, symmetric};
-    return scan_segments(n, visit, [&](std::size_t i, std::size_t j, std::uint8_t shape) {
-      return k.delta(s, i, j, shape);
-    });
-  }
   using kernels::Unchecked;
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (scan_stop(visit, or_opt::moves_in_row(i, n))) return;
+  for (std::size_t i = c.first(); i + 1 < n; ++i) {
+    if (scan_stop(visit, moves_in_row(c.moves, i, n))) return;
     const Word pred = i > 0 ? s[i - 1] : s[len - 1];
+    const auto wi = static_cast<Word>(i);
     for (std::size_t j = i + 1; j < n; ++j) {
-      const std::size_t run = j - i + 1;
+      const std::uint16_t listed = listed_on(c.moves, j - i + 1);
+      const auto wj = static_cast<Word>(j);
       if (kernels::closes_tour(len, i, j)) {
-        for (const std::uint8_t shape : or_opt::kShapes) {
-          if (!or_opt::enumerated(shape, run)) continue;
-          visit(move_at(i, j, shape), kernels::tsp_segment<Unchecked>(d, symmetric, s, i, j, shape));
-        }
+        each_listed(listed, [&](std::uint8_t shape) {
+          const Move m{wi, wj, shape};
+          visit(m, kernels::tsp_segment<Unchecked>(d, symmetric, s, m));
+        });
         continue;
       }
       const Word next = j + 1 < len ? s[j + 1] : s[0];
-      for (const std::uint8_t shape : or_opt::kShapes) {
-        if (!or_opt::enumerated(shape, run)) continue;
-        visit(move_at(i, j, shape),
-              kernels::tsp_segment_local<Unchecked>(d, symmetric, s, i, j, shape, pred, next));
-      }
+      each_listed(listed, [&](auto shape) {
+        const Move m{wi, wj, shape};
+        visit(m, kernels::tsp_segment_local<Unchecked>(d, symmetric, s, m, pred, next));
+      });
     }
   }
 }
 
-// The tour scan of a rearrangement over distances d (a Matrix or PointDistances).
 template <class D, class Visit>
-void scan_tour(const D& d, bool symmetric, Rearrangement kind, std::span<const Word> s,
-               std::size_t first, std::size_t n, ScanScratch& scratch, Visit& visit) {
-  switch (kind) {
-    case Rearrangement::kReverse:
-      // Reversals start at position 0 (their geometry), as this scan does.
-      return scan_tsp_reverse(d, symmetric, s, n, scratch, visit);
-    case Rearrangement::kExchange: return scan_tsp_swap(d, symmetric, s, first, n, scratch, visit);
-    case Rearrangement::kSegment: return scan_tsp_segment(d, symmetric, s, n, visit);
+void scan_tsp_segment(const D& d, bool symmetric, const ScanContext& c, Visit& visit) {
+  if (!tour_covered(d, c.s, c.n)) {
+    return scan_checked(TspSegmentKernel<kernels::Checked, D>{&d, symmetric}, c, visit);
   }
-  unknown_tag("rearrangement", kind);
+  if (c.moves.shapes.data() == or_opt::kShapes.data()) {
+    return tsp_segment_rows(d, symmetric, c, visit, ConstantShapes<or_opt::kShapes>{});
+  }
+  tsp_segment_rows(d, symmetric, c, visit, ListedShapes{c.moves.shapes});
+}
+
+// The tour scan of a move kind over distances d (a Matrix or PointDistances). The scans
+// written for pairs take kinds that list every pair (neighbourhood.hpp sends others to the
+// kernel, move by move).
+template <class D, class Visit>
+void scan_tour(const D& d, bool symmetric, const ScanContext& c, Visit& visit) {
+  switch (c.moves.rearrangement) {
+    case Rearrangement::kReverse: return scan_tsp_reverse(d, symmetric, c, visit);
+    case Rearrangement::kExchange: return scan_tsp_swap(d, symmetric, c, visit);
+    case Rearrangement::kSegment: return scan_tsp_segment(d, symmetric, c, visit);
+  }
+  unknown_tag("rearrangement", c.moves.rearrangement);
 }
 
 }  // namespace kestrum::scan
