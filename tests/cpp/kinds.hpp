@@ -118,7 +118,7 @@ class WeightedPositions final : public ScoreFunction {
       case CustomMove::kSwap: r = Rearrangement::kExchange; break;
     }
     std::vector<Word> t(s.begin(), s.end());
-    apply_custom_move(r, t, i, j);
+    apply_custom_move(r, t, Move{i, j});
     return evaluate(t) - evaluate(s);
   }
 };
