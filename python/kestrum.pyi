@@ -75,14 +75,16 @@ class Evaluation:
     """
 
     @property
-    def kind(self) -> Literal["empty_bins", "empty_space", "empty_space_exp", "tsp", "tsp_points", "qap", "custom"]:
+    def kind(self) -> Literal[
+        "empty_bins", "empty_space", "empty_space_exp", "tsp", "tsp_points", "qap", "custom", "bin_packing"
+    ]:
         """The factory family that built it: `"tsp"` for a tour over a matrix (every reader
         but a coordinate file read with `dense=False`), `"tsp_points"` for a tour over points,
         `"qap"` for an assignment, the bin-packing factory's name, or `"custom"`. Read-only."""
     @property
     def symmetric(self) -> bool | None:
         """For a tour or an assignment, whether the matrices its score reads are exactly
-        symmetric (always True over points); None for bin packing and custom objectives.
+        symmetric (always True over points); None for the bin-packing measures and custom objectives.
         Read-only."""
 
     @staticmethod
