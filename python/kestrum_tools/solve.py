@@ -34,7 +34,12 @@ _PACKING = ("bin_packing", "empty_bins", "empty_space", "empty_space_exp")
 # tour uses its own moves and ignores it).
 _DEFAULT_MOVES: dict[str, str] = {"tour": "reverse", "packing": "swap", "assignment": "swap", "other": "swap"}
 
-_MOVE_TYPES = ("swap", "reverse", "swap_tsp", "or_opt")
+# The simple move types, by their factories' names (every public factory of MoveType but the
+# combination of them), so that a move type added to the library is accepted here at once.
+_MOVE_TYPES = tuple(
+    name for name, f in vars(kestrum.MoveType).items()
+    if isinstance(f, staticmethod) and not name.startswith("_") and name != "multi_neighbor"
+)
 
 # Why a search stops when its criterion did not stop it.
 _OWN_END: dict[str, str] = {

@@ -109,6 +109,16 @@ const MoveGeometry& geometry(MoveKind kind) {
   unknown_tag("move", kind);
 }
 
+const char* name(MoveKind kind) {
+  switch (kind) {
+    case MoveKind::kReverse: return "reverse";
+    case MoveKind::kSwap: return "swap";
+    case MoveKind::kSwapTsp: return "swap_tsp";
+    case MoveKind::kOrOpt: return "or_opt";
+  }
+  unknown_tag("move", kind);
+}
+
 std::size_t moves_in_row(const MoveGeometry& g, std::size_t i, std::size_t n) noexcept {
   // The runs i..j are 2 to n - i positions long; from kTabledRuns - 1 on they all list the same.
   const std::size_t longest = n - i;

@@ -148,6 +148,8 @@ void for_each_move(const MoveGeometry& g, std::size_t n, F&& f) {
 }
 
 [[nodiscard]] const MoveGeometry& geometry(MoveKind kind);
+// The kind's factory name, as Python spells it ("or_opt").
+[[nodiscard]] const char* name(MoveKind kind);
 [[nodiscard]] inline const MoveGeometry& geometry(const SimpleMoveType& m) {
   return geometry(move_kind(m));
 }

@@ -186,16 +186,12 @@ Shared<LocalSearch> RobustTabuSearch::make(const Params& params, bool minimize, 
 }
 
 std::optional<std::string> RobustTabuSearch::refusal(const MoveType& move_type) {
-  const char* name = "multi_neighbor";
-  if (const SimpleMoveType* simple = move_type.simple()) {
-    switch (move_kind(*simple)) {
-      case MoveKind::kSwap:
-      case MoveKind::kSwapTsp: return std::nullopt;
-      case MoveKind::kReverse: name = "reverse"; break;
-      case MoveKind::kOrOpt: name = "or_opt"; break;
-    }
-  }
-  return std::string(kName) + " needs a move type that exchanges positions (swap or swap_tsp), not " + name;
+  // The exchange table scores exchanges of two positions: any kind whose moves exchange
+  // positions is taken, whatever it is called.
+  const SimpleMoveType* simple = move_type.simple();
+  if (simple != nullptr && geometry(*simple).rearrangement == Rearrangement::kExchange) return std::nullopt;
+  const char* given = simple != nullptr ? name(move_kind(*simple)) : "multi_neighbor";
+  return std::string(kName) + " needs a move type that exchanges positions (swap or swap_tsp), not " + given;
 }
 
 // Saved fields: each optional setting as a presence flag and its value.
