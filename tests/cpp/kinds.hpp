@@ -45,15 +45,7 @@ static_assert(kMoveKinds.size() == std::variant_size_v<SimpleMoveType>, "a move 
 static_assert(in_tag_order(kMoveKinds));
 
 // The kind's factory name in Python.
-inline const char* name_of(MoveKind kind) {
-  switch (kind) {
-    case MoveKind::kReverse: return "reverse";
-    case MoveKind::kSwap: return "swap";
-    case MoveKind::kSwapTsp: return "swap_tsp";
-    case MoveKind::kOrOpt: return "or_opt";
-  }
-  unknown_tag("move kind", kind);
-}
+inline const char* name_of(MoveKind kind) { return name(kind); }
 
 inline MoveType move_type(MoveKind kind, std::optional<std::uint64_t> seed) {
   switch (kind) {
