@@ -27,19 +27,25 @@ struct Move {
   friend bool operator==(const Move&, const Move&) = default;
 };
 
+// Each kind names the byte it is saved as (move_state.cpp): fixed forever, since pickles hold
+// it, and never 3, the byte of a MultiNeighbor. A new kind takes the next free one.
+
 // reverse(1,4): 0 1 2 3 4 5 -> 0 4 3 2 1 5
 struct Reverse {
+  static constexpr std::uint8_t kSavedTag = 0;
   Xoshiro128pp rng;
   Word size = 0;
 };
 // swap(1,4): 0 1 2 3 4 5 -> 0 4 2 3 1 5
 struct Swap {
+  static constexpr std::uint8_t kSavedTag = 1;
   Xoshiro128pp rng;
   Word size = 0;
 };
 // Like Swap, but position 0 (a tour's fixed start city) is never moved:
 // swap_tsp(1,4): 0 1 2 3 4 5 -> 0 4 2 3 1 5, and no move touches the 0 in front.
 struct SwapTsp {
+  static constexpr std::uint8_t kSavedTag = 2;
   Xoshiro128pp rng;
   Word size = 0;
 };
@@ -51,6 +57,7 @@ struct SwapTsp {
 //   segment 3..4 reversed, put before 1:   or_opt(1,4, back 2 reversed):  0 1 2 3 4 5 -> 0 4 3 1 2 5
 // Segments never wrap around the end of the array.
 struct OrOpt {
+  static constexpr std::uint8_t kSavedTag = 4;
   Xoshiro128pp rng;
   Word size = 0;
 };

@@ -1,8 +1,9 @@
-// Saved state of a move type. Tags are fixed forever: the simple kinds are saved as
-// 0 reverse, 1 swap, 2 swap_tsp, then 3 is a MultiNeighbor; 4 or_opt; a new simple kind takes
-// 5, 6, ...
+// Saved state of a move type. Tags are fixed forever: the simple kinds are saved as the byte
+// each names (0 reverse, 1 swap, 2 swap_tsp, 4 or_opt), 3 is a MultiNeighbor; a new simple kind
+// takes 5, 6, ...
 #include "problem/move_state.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,26 +19,41 @@ namespace kestrum {
 namespace {
 
 constexpr std::uint8_t kMultiNeighborTag = 3;
-constexpr std::uint8_t kSavedTags = 5;  // one past the largest saved tag
 
-std::uint8_t saved_tag(MoveKind kind) {
-  switch (kind) {
-    case MoveKind::kReverse: return 0;
-    case MoveKind::kSwap: return 1;
-    case MoveKind::kSwapTsp: return 2;
-    case MoveKind::kOrOpt: return 4;
-  }
-  unknown_tag("move", kind);
+// The saved byte of each simple kind, in the order of SimpleMoveType's alternatives (each
+// kind names its own, see move.hpp).
+template <std::size_t... K>
+constexpr std::array<std::uint8_t, sizeof...(K)> simple_tags(std::index_sequence<K...>) {
+  return {std::variant_alternative_t<K, SimpleMoveType>::kSavedTag...};
 }
+constexpr auto kSimpleTags = simple_tags(std::make_index_sequence<std::variant_size_v<SimpleMoveType>>{});
+
+constexpr bool tags_distinct() {
+  for (std::size_t a = 0; a < kSimpleTags.size(); ++a) {
+    if (kSimpleTags[a] == kMultiNeighborTag) return false;
+    for (std::size_t b = a + 1; b < kSimpleTags.size(); ++b) {
+      if (kSimpleTags[a] == kSimpleTags[b]) return false;
+    }
+  }
+  return true;
+}
+static_assert(tags_distinct(), "two move kinds are saved as the same byte");
+
+// One past the largest saved tag.
+constexpr std::uint8_t kSavedTags = [] {
+  std::uint8_t top = kMultiNeighborTag;
+  for (const std::uint8_t t : kSimpleTags) top = t > top ? t : top;
+  return static_cast<std::uint8_t>(top + 1);
+}();
+
+std::uint8_t saved_tag(MoveKind kind) { return kSimpleTags[static_cast<std::size_t>(kind)]; }
 
 // The simple kind saved as `tag`, or nothing for the MultiNeighbor tag or a byte no kind is
-// saved as. The inverse of saved_tag, read from it: every simple kind is tried (the tag of the
-// alternative at index k is MoveKind(k), see the static_assert in move.cpp), so a new kind
-// needs only its line in saved_tag.
+// saved as (the tag of the alternative at index k is MoveKind(k), see the static_assert in
+// move.cpp).
 std::optional<MoveKind> kind_of_saved(std::uint8_t tag) {
-  for (std::size_t k = 0; k < std::variant_size_v<SimpleMoveType>; ++k) {
-    const auto kind = static_cast<MoveKind>(k);
-    if (saved_tag(kind) == tag) return kind;
+  for (std::size_t k = 0; k < kSimpleTags.size(); ++k) {
+    if (kSimpleTags[k] == tag) return static_cast<MoveKind>(k);
   }
   return std::nullopt;
 }
@@ -63,14 +79,18 @@ Simple read_generator(ByteReader& r) {
   return Simple{Xoshiro128pp(state), size};
 }
 
+// Every kind reads as its generator and size; the reader of the alternative at index k.
+template <std::size_t... K>
+SimpleMoveType read_simple_at(ByteReader& r, std::size_t index, std::index_sequence<K...>) {
+  using Reader = SimpleMoveType (*)(ByteReader&);
+  static constexpr std::array<Reader, sizeof...(K)> kReaders{[](ByteReader& from) {
+    return SimpleMoveType(std::in_place_index<K>, read_generator<std::variant_alternative_t<K, SimpleMoveType>>(from));
+  }...};
+  return kReaders[index](r);
+}
+
 SimpleMoveType read_simple_of(ByteReader& r, MoveKind kind) {
-  switch (kind) {
-    case MoveKind::kReverse: return read_generator<Reverse>(r);
-    case MoveKind::kSwap: return read_generator<Swap>(r);
-    case MoveKind::kSwapTsp: return read_generator<SwapTsp>(r);
-    case MoveKind::kOrOpt: return read_generator<OrOpt>(r);
-  }
-  unknown_tag("move", kind);
+  return read_simple_at(r, static_cast<std::size_t>(kind), std::make_index_sequence<std::variant_size_v<SimpleMoveType>>{});
 }
 
 SimpleMoveType read_member(ByteReader& r) {
