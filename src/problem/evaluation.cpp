@@ -315,8 +315,8 @@ std::size_t Evaluation::size() const {
   unknown_tag("evaluation", tag());
 }
 
-const char* Evaluation::name() const {
-  switch (tag()) {
+const char* Evaluation::name(Tag tag) {
+  switch (tag) {
     case Tag::kEmptyBins: return "empty_bins";
     case Tag::kEmptySpace: return "empty_space";
     case Tag::kEmptySpaceExp: return "empty_space_exp";
@@ -326,7 +326,7 @@ const char* Evaluation::name() const {
     case Tag::kCustom: return "custom";
     case Tag::kBinPacking: return "bin_packing";
   }
-  unknown_tag("evaluation", tag());
+  unknown_tag("evaluation", tag);
 }
 
 std::optional<bool> Evaluation::symmetric() const {

@@ -117,7 +117,9 @@ class Evaluation {
   //
   // The name of the factory family that made it; a tour over points is "tsp_points", however
   // it was read.
-  [[nodiscard]] const char* name() const;
+  [[nodiscard]] const char* name() const { return name(tag()); }
+  // The factory name of a kind.
+  [[nodiscard]] static const char* name(Tag tag);
   // Whether the matrices a score reads mirror exactly, for tours and assignments; nothing for
   // the others, where the question has no meaning.
   [[nodiscard]] std::optional<bool> symmetric() const;

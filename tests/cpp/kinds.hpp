@@ -78,19 +78,7 @@ static_assert(kEvaluationTags.size() == std::variant_size_v<Evaluation::Kind>,
               "an evaluation kind is missing from kEvaluationTags");
 static_assert(in_tag_order(kEvaluationTags));
 
-inline const char* name_of(Tag tag) {
-  switch (tag) {
-    case Tag::kEmptyBins: return "empty_bins";
-    case Tag::kEmptySpace: return "empty_space";
-    case Tag::kEmptySpaceExp: return "empty_space_exp";
-    case Tag::kTsp: return "tsp";
-    case Tag::kQap: return "qap";
-    case Tag::kTspPoints: return "tsp_points";
-    case Tag::kCustom: return "custom";
-    case Tag::kBinPacking: return "bin_packing";
-  }
-  unknown_tag("evaluation", tag);
-}
+inline const char* name_of(Tag tag) { return Evaluation::name(tag); }
 
 // A caller's objective for the tests: position k weighs k % 7 + 1, so every move of every
 // kind that changes the array changes the score. It offers no delta of its own, so moves are
