@@ -138,6 +138,7 @@ BENCHMARK(Pair_RobustTabuStep)
     ->Args({50, 4000})
     ->Args({50, 20000})
     ->Args({100, 2000})
+    ->Args({256, 2000})
     ->Iterations(7)
     ->Unit(benchmark::kMillisecond);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "local_search/neighbourhood.hpp"
+#include "local_search/robust_tabu_search/row_test.hpp"
 #include "problem/array_problem_state.hpp"
 #include "support/fatal.hpp"
 #include "support/rng.hpp"
@@ -39,10 +40,16 @@ struct Candidate {
 // The tabu attributes of one run. Elements are named by where they stood when the run began
 // (label[p]), which names them as well as their values would: the attributes never outlive
 // the run, and the search needs nothing from the problem but its moves.
+//
+// Exchange (i, j) places label[j] at i and label[i] at j; both facts the step asks of it, forbidden
+// and forced, read the earlier of the two bans it meets, kept per exchange (ban, row i holds
+// (i, j > i)) beside the table of changes, so that a scan reads the two rows side by side.
+// An exchange moves the bans of the 2n exchanges that touch its positions, O(n).
+// Memory: 2 n^2 steps of 8 bytes.
 class Attributes {
  public:
   Attributes(std::size_t n, std::uint64_t aspiration)
-      : n_(n), label_(n), until_(n * n, -1), oldest_(n, n > 1 ? -1 : kNever),
+      : n_(n), label_(n), until_(n * n, -1), ban_(n * n, -1.0), oldest_(n, n > 1 ? -1 : kNever),
         aspiration_(static_cast<Step>(std::min<std::uint64_t>(aspiration, std::numeric_limits<Step>::max()))) {
     std::iota(label_.begin(), label_.end(), Word{0});
   }
@@ -51,22 +58,21 @@ class Attributes {
   void begin(Step step) noexcept {
     step_ = step;
     forced_before_ = step - aspiration_;
+    as_double_ = {static_cast<double>(step_), static_cast<double>(forced_before_)};
     // Some exchange is forced exactly when some position has an element elsewhere whose ban
     // there ended long enough ago: the exchange that brings it. Otherwise no move needs a
     // look at the attributes to be known unforced.
     may_force_ = !oldest_.empty() && *std::min_element(oldest_.begin(), oldest_.end()) < forced_before_;
   }
   [[nodiscard]] bool may_force() const noexcept { return may_force_; }
-  // The bans exchange (i, j) would meet: placing label[j] at i and label[i] at j.
-  [[nodiscard]] Step until_at_i(Move m) const noexcept { return until_[m.i * n_ + label_[m.j]]; }
-  [[nodiscard]] Step until_at_j(Move m) const noexcept { return until_[m.j * n_ + label_[m.i]]; }
-  [[nodiscard]] bool forced(Move m) const noexcept {
-    if (oldest_[m.i] >= forced_before_ && oldest_[m.j] >= forced_before_) return false;
-    return until_at_i(m) < forced_before_ || until_at_j(m) < forced_before_;
-  }
-  [[nodiscard]] bool forbidden(Move m) const noexcept {
-    return until_at_i(m) >= step_ && until_at_j(m) >= step_;
-  }
+  // The step and the forcing bar as doubles, as the bans are kept (exact: below 2^53).
+  [[nodiscard]] double step() const noexcept { return as_double_.step; }
+  [[nodiscard]] double forced_before() const noexcept { return as_double_.forced_before; }
+  // The bans of exchanges (i, j), (i, j + 1), ..., i < j.
+  [[nodiscard]] const double* bans(std::size_t i, std::size_t j) const noexcept { return ban_.data() + i * n_ + j; }
+  // Forced: one of its two bans ended before forced_before; forbidden: both last to this step.
+  [[nodiscard]] bool forced(Word i, Word j) const noexcept { return ban(i, j) < as_double_.forced_before; }
+  [[nodiscard]] bool forbidden(Word i, Word j) const noexcept { return ban(i, j) >= as_double_.step; }
   // After exchange (i, j) was applied at this step: the elements that left i and j may not
   // return for their tenures.
   void exchanged(Move m, Step tenure_i, Step tenure_j) noexcept {
@@ -75,9 +81,25 @@ class Attributes {
     std::swap(label_[m.i], label_[m.j]);
     refresh_oldest(m.i);
     refresh_oldest(m.j);
+    refresh_bans(m.i);
+    refresh_bans(m.j);
   }
 
  private:
+  [[nodiscard]] double ban(Word i, Word j) const noexcept {
+    return i < j ? ban_[std::size_t{i} * n_ + j] : ban_[std::size_t{j} * n_ + i];
+  }
+  // The bans of the exchanges that touch position p.
+  void refresh_bans(std::size_t p) noexcept {
+    const Step* const row = until_.data() + p * n_;
+    const Word at_p = label_[p];
+    for (std::size_t k = 0; k < n_; ++k) {
+      if (k == p) continue;
+      const double earlier = static_cast<double>(std::min(row[label_[k]], until_[k * n_ + at_p]));
+      ban_[k < p ? k * n_ + p : p * n_ + k] = earlier;
+    }
+  }
+
   static constexpr Step kNever = std::numeric_limits<Step>::max();
 
   // oldest_[p]: the earliest ban end at p among the elements not at p, O(n); only the two
@@ -94,10 +116,15 @@ class Attributes {
   std::size_t n_;
   std::vector<Word> label_;
   std::vector<Step> until_;   // [position * n + element]: the last step of its ban, -1: never banned
+  std::vector<double> ban_;   // [i * n + j], i < j: the earlier of exchange (i, j)'s two bans
   std::vector<Step> oldest_;  // per position
   Step aspiration_;
   Step step_ = 0;
   Step forced_before_ = 0;
+  struct {
+    double step = 0.0;
+    double forced_before = 0.0;
+  } as_double_;
   bool may_force_ = false;
 };
 
@@ -122,8 +149,17 @@ class Chooser {
   // Most moves are beaten both by the allowed move held (which no held move of the last
   // class beats) and by the forced one: they are passed over without a look at the
   // attributes. bar_ is the weaker of the two, or the allowed one when nothing is forced.
-  void offer(Move m, double delta) {
-    if (better(delta, bar_)) weigh(m, delta);
+  void operator()(Move m, double delta) {
+    if (better(delta, bar_)) weigh(m.i, m.j, delta);
+  }
+  // A row of exchanges (i, j), (i, j + 1), ...: the exchanges that cannot change the choice
+  // are passed over in vector lanes, by the test weigh() would put to them.
+  void visit_row(std::size_t i, std::size_t j, const double* deltas, std::size_t count) {
+    const double* const bans = attributes_.bans(i, j);
+    for (std::size_t k = robust_tabu::first_candidate<kMinimize>(deltas, bans, count, test()); k < count;
+         k += 1 + robust_tabu::first_candidate<kMinimize>(deltas + k + 1, bans + k + 1, count - k - 1, test())) {
+      weigh(static_cast<Word>(i), static_cast<Word>(j + k), deltas[k]);
+    }
   }
   [[nodiscard]] const Candidate& choice() const noexcept {
     if (forced_.found) return forced_;
@@ -132,17 +168,30 @@ class Chooser {
 
  private:
   [[nodiscard]] static bool better(double a, double b) noexcept { return kMinimize ? a < b : a > b; }
-  [[gnu::noinline]] void weigh(Move m, double delta) {
+  // What weigh() would change something for. A move not forced nor allowed matters only for
+  // the last class, until an allowed one is held.
+  [[nodiscard]] robust_tabu::RowTest test() const noexcept {
+    constexpr double kOff = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kOpen = std::numeric_limits<double>::infinity();
+    if (!keeps_attributes_) return {bar_, kOff, kOff, allowed_.delta, kOpen, current_, best_};
+    const bool forcing = attributes_.may_force();
+    return {bar_, forcing ? attributes_.forced_before() : kOff, forcing ? forced_.delta : kOff,
+            forced_.found ? kOff : allowed_.delta, allowed_.found ? attributes_.step() : kOpen, current_, best_};
+  }
+  // The move (i, j) comes as two words: a Move built in the caller's frame would be read back
+  // through memory on every call.
+  [[gnu::noinline]] void weigh(Word i, Word j, double delta) {
+    const Move m{i, j};
     if (!keeps_attributes_) {
       allowed_ = {delta, m, true};
       bar_ = delta;
       return;
     }
-    if (attributes_.may_force() && better(delta, forced_.delta) && attributes_.forced(m)) {
+    if (attributes_.may_force() && better(delta, forced_.delta) && attributes_.forced(i, j)) {
       forced_ = {delta, m, true};
     } else if (!forced_.found && better(delta, allowed_.delta)) {  // else the held moves beat it
       if (better(delta, any_.delta)) any_ = {delta, m, true};
-      if (better(current_ + delta, best_) || !attributes_.forbidden(m)) allowed_ = {delta, m, true};
+      if (better(current_ + delta, best_) || !attributes_.forbidden(i, j)) allowed_ = {delta, m, true};
     }
     bar_ = allowed_.delta;
     if (attributes_.may_force() && better(bar_, forced_.delta)) bar_ = forced_.delta;
@@ -163,7 +212,7 @@ template <bool kMinimize>
 Candidate choose(Neighbourhood& moves, const Attributes& attributes, bool keeps_attributes, double current,
                  double best) {
   Chooser<kMinimize> chooser(attributes, keeps_attributes, current, best);
-  moves.for_each([&](Move m, double delta) { chooser.offer(m, delta); });
+  moves.for_each(chooser);
   return chooser.choice();
 }
 

@@ -241,7 +241,7 @@ void build(const Qap& q, std::span<const Word> s, std::size_t first, std::size_t
     double* const row = t.deltas.data() + i * m;
     for (std::size_t j = i + 1; j < m; ++j) row[j] = afresh(q, t, s, i, j);
     if (!visited) continue;
-    for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), row[j]);
+    visit_row(visit, i, i + 1, row + i + 1, n - 1 - i);
   }
   t.solution.assign(s.begin(), s.end());
 }
@@ -256,8 +256,7 @@ void scan_exchange_table(const Qap& q, std::span<const Word> s, std::size_t firs
   const std::size_t m = s.size();
   for (std::size_t i = first; i + 1 < n; ++i) {
     if (scan_stop(visit, n - 1 - i)) return;
-    const double* const row = t.deltas.data() + i * m;
-    for (std::size_t j = i + 1; j < n; ++j) visit(move_at(i, j), row[j]);
+    visit_row(visit, i, i + 1, t.deltas.data() + i * m + i + 1, n - 1 - i);
   }
 }
 

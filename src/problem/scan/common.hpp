@@ -33,6 +33,18 @@ template <class Visit>
   }
 }
 
+// A visitor may take a row of pair moves at once: one with visit_row(i, j, deltas, count) is
+// handed the moves (i, j), (i, j + 1), ... (i, j + count - 1) and their deltas in that order,
+// and may look at them in lanes; any other visitor gets them one by one.
+template <class Visit>
+inline void visit_row(Visit& visit, std::size_t i, std::size_t j, const double* deltas, std::size_t count) {
+  if constexpr (requires { visit.visit_row(i, j, deltas, count); }) {
+    visit.visit_row(i, j, deltas, count);
+  } else {
+    for (std::size_t k = 0; k < count; ++k) visit(move_at(i, j + k), deltas[k]);
+  }
+}
+
 // What a scan is given: the solution it reads, the geometry of the move kind (its
 // rearrangement and the moves it lists), the number of positions the moves cover and the
 // problem's workspace.
