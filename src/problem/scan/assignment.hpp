@@ -57,12 +57,12 @@ struct QapKernel {
 // about n^2 multiply-adds instead of the 4 n^2 of scoring 2n exchanges afresh.
 namespace exchange_table {
 
-// The loops over the whole table (scan/assignment_lanes.cpp). With symmetric data, for
-// u < v < m: deltas[u][v] += (a[v] - a[u]) * (b[u] - b[v]); otherwise the same with a second
-// such term over a2 and b2.
-void add_outer_differences(double* deltas, const double* a, const double* b, std::size_t m) noexcept;
-void add_outer_differences(double* deltas, const double* a, const double* b, const double* a2,
-                           const double* b2, std::size_t m) noexcept;
+// The loops over rows of the table (scan/assignment_lanes.cpp). With symmetric data, for
+// u < v < m: row[v] += (a[v] - a[u]) * (b[u] - b[v]); otherwise the same with a second such
+// term over a2 and b2. `row` is row u of the table.
+void add_row_differences(double* row, const double* a, const double* b, std::size_t u, std::size_t m) noexcept;
+void add_row_differences(double* row, const double* a, const double* b, const double* a2, const double* b2,
+                         std::size_t u, std::size_t m) noexcept;
 // N' = N Q + a b^T over the m x m products: columns r and s exchanged, then a[x] * b[k] added.
 void move_products(double* products, const double* a, const double* b, std::size_t r, std::size_t s,
                    std::size_t m) noexcept;
@@ -120,8 +120,12 @@ inline void build_products(const Qap& q, ExchangeTable& t) noexcept {
 }
 
 // Brings the table from its solution to s after r < s have exchanged (t.solution is already
-// the solution after the exchange).
-inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t s) noexcept {
+// the solution after the exchange), and calls done(u) once row u holds its final values, in
+// row order: the scan looks at each row while it is still in the nearest cache. The changes of
+// the exchanges that touch r or s do not depend on the table, so they are worked out first
+// (into `fresh`, 2 m) and written as each row passes.
+template <class Done>
+void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t s, Done&& done) noexcept {
   const Matrix& d = q.distance_matrix;
   const Matrix& f = q.flow_matrix;
   const std::span<const Word> sol = t.solution;
@@ -129,6 +133,10 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
   double* const deltas = t.deltas.data();
   double* const a = t.prepared.data();
   double* const b = a + m;
+  double* const a2 = b + m;
+  double* const b2 = a2 + m;
+  double* const with_r = b2 + m;  // with_r[k]: the change of exchange {k, r}
+  double* const with_s = with_r + m;
   if (q.symmetric) {
     double* const p = t.permuted.data();
     std::swap_ranges(p + r * m, p + (r + 1) * m, p + s * m);
@@ -141,7 +149,6 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
       a[k] = dr[k] - ds[k];
       b[k] = pr[k] - ps[k];
     }
-    add_outer_differences(deltas, a, b, m);
     // N' = N Q + a b^T, built in full the first time (from P', which the kept solution now has).
     if (t.products.empty()) {
       build_products(q, t);
@@ -155,45 +162,47 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
       const double* const dk = d.row(k);
       const double* const pk = p + k * m;
       const double nkk = nn[k * m + k];
-      if (k != r) {
-        const double own = (dr[k] - dk[k]) * (pk[k] - pr[k]) + (dr[r] - dk[r]) * (pk[r] - pr[r]);
-        deltas[std::min(k, r) * m + std::max(k, r)] = ((nr[k] + nn[k * m + r]) - (nr[r] + nkk)) - own;
-      }
-      if (k != s) {
-        const double own = (ds[k] - dk[k]) * (pk[k] - ps[k]) + (ds[s] - dk[s]) * (pk[s] - ps[s]);
-        deltas[std::min(k, s) * m + std::max(k, s)] = ((ns[k] + nn[k * m + s]) - (ns[s] + nkk)) - own;
-      }
+      const double own_r = (dr[k] - dk[k]) * (pk[k] - pr[k]) + (dr[r] - dk[r]) * (pk[r] - pr[r]);
+      with_r[k] = ((nr[k] + nn[k * m + r]) - (nr[r] + nkk)) - own_r;
+      const double own_s = (ds[k] - dk[k]) * (pk[k] - ps[k]) + (ds[s] - dk[s]) * (pk[s] - ps[s]);
+      with_s[k] = ((ns[k] + nn[k * m + s]) - (ns[s] + nkk)) - own_s;
     }
-    return;
-  }
-  double* const a2 = b + m;
-  double* const b2 = a2 + m;
-  auto above = [&](std::size_t x, std::size_t y) { return x < y ? d.fast(x, y) : 0.0; };
-  const Word vr = sol[r];
-  const Word vs = sol[s];
-  for (std::size_t k = 0; k < m; ++k) {
-    const Word w = sol[k];
-    a[k] = above(k, r) - above(k, s);
-    b[k] = f.fast(w, vr) - f.fast(w, vs);
-    a2[k] = above(r, k) - above(s, k);
-    b2[k] = f.fast(vr, w) - f.fast(vs, w);
-  }
-  add_outer_differences(deltas, a, b, a2, b2, m);
-  // The exchanges that touch r or s, which the loop above does not describe.
-  for (const std::size_t x : {r, s}) {
+  } else {
+    auto above = [&](std::size_t x, std::size_t y) { return x < y ? d.fast(x, y) : 0.0; };
+    const Word vr = sol[r];
+    const Word vs = sol[s];
     for (std::size_t k = 0; k < m; ++k) {
-      if (k == x) continue;
-      const std::size_t lo = std::min(k, x);
-      const std::size_t hi = std::max(k, x);
-      deltas[lo * m + hi] = kernels::qap_exchange_exact(d, f, sol, lo, hi);
+      const Word w = sol[k];
+      a[k] = above(k, r) - above(k, s);
+      b[k] = f.fast(w, vr) - f.fast(w, vs);
+      a2[k] = above(r, k) - above(s, k);
+      b2[k] = f.fast(vr, w) - f.fast(vs, w);
     }
+    for (std::size_t k = 0; k < m; ++k) {
+      if (k != r) with_r[k] = kernels::qap_exchange_exact(d, f, sol, std::min(k, r), std::max(k, r));
+      if (k != s) with_s[k] = kernels::qap_exchange_exact(d, f, sol, std::min(k, s), std::max(k, s));
+    }
+  }
+  for (std::size_t u = 0; u + 1 < m; ++u) {
+    double* const row = deltas + u * m;
+    if (q.symmetric) {
+      add_row_differences(row, a, b, u, m);
+    } else {
+      add_row_differences(row, a, b, a2, b2, u, m);
+    }
+    if (u < r) row[r] = with_r[u];
+    if (u < s) row[s] = with_s[u];
+    if (u == r) std::copy(with_r + r + 1, with_r + m, row + r + 1);
+    if (u == s) std::copy(with_s + s + 1, with_s + m, row + s + 1);
+    done(u);
   }
 }
 
 // Brings a kept table to `s` by the exchanges that lead there, when they are few; false when
 // it has to be built afresh (nothing kept, or too far: an exchange's update costs about
-// 2.5 n^2, building n^3 / 2).
-[[nodiscard]] inline bool catch_up(const Qap& q, std::span<const Word> s, ExchangeTable& t) {
+// 2.5 n^2, building n^3 / 2). done(u) is called as the rows of the last exchange are done.
+template <class Done>
+[[nodiscard]] bool catch_up(const Qap& q, std::span<const Word> s, ExchangeTable& t, Done&& done) {
   const std::size_t m = s.size();
   if (t.solution.size() != m || !t.distances.shares_storage_with(q.distance_matrix) ||
       !t.flows.shares_storage_with(q.flow_matrix) || t.distances.rows() != q.distance_matrix.rows()) {
@@ -203,13 +212,18 @@ inline void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t 
   for (std::size_t p = 0; p < m; ++p) differing += t.solution[p] != s[p] ? 1 : 0;
   if (differing > std::max<std::size_t>(2, m / 8)) return false;
   if (q.symmetric && differing > 0) t.products.reserve(m * m);
-  for (std::size_t p = 0; p < m; ++p) {
+  for (std::size_t p = 0; p < m && differing > 0; ++p) {
     if (t.solution[p] == s[p]) continue;
     std::size_t r = p + 1;
     while (r < m && t.solution[r] != s[p]) ++r;
     if (r == m) return false;  // not a rearrangement of the kept solution
     std::swap(t.solution[p], t.solution[r]);
-    exchange(q, t, p, r);
+    differing -= t.solution[r] == s[r] ? 2 : 1;
+    if (differing == 0) {
+      exchange(q, t, p, r, done);
+    } else {
+      exchange(q, t, p, r, [](std::size_t) {});
+    }
   }
   return true;
 }
@@ -225,7 +239,7 @@ void build(const Qap& q, std::span<const Word> s, std::size_t first, std::size_t
   t.distances = q.distance_matrix;
   t.flows = q.flow_matrix;
   t.deltas.resize(m * m);
-  t.prepared.resize(4 * m);
+  t.prepared.resize(6 * m);
   if (q.symmetric) {
     const Matrix& f = q.flow_matrix;
     t.permuted.resize(m * m);
@@ -252,12 +266,20 @@ void build(const Qap& q, std::span<const Word> s, std::size_t first, std::size_t
 template <class Visit>
 void scan_exchange_table(const Qap& q, std::span<const Word> s, std::size_t first, std::size_t n,
                          ExchangeTable& t, Visit& visit) {
-  if (!exchange_table::catch_up(q, s, t)) return exchange_table::build(q, s, first, n, t, visit);
   const std::size_t m = s.size();
-  for (std::size_t i = first; i + 1 < n; ++i) {
-    if (scan_stop(visit, n - 1 - i)) return;
-    visit_row(visit, i, i + 1, t.deltas.data() + i * m + i + 1, n - 1 - i);
-  }
+  bool stopped = false;
+  std::size_t next = first;  // the next row to visit
+  auto visit_up_to = [&](std::size_t u) {
+    for (; next <= u && next + 1 < n && !stopped; ++next) {
+      if (scan_stop(visit, n - 1 - next)) {
+        stopped = true;
+      } else {
+        visit_row(visit, next, next + 1, t.deltas.data() + next * m + next + 1, n - 1 - next);
+      }
+    }
+  };
+  if (!exchange_table::catch_up(q, s, t, visit_up_to)) return exchange_table::build(q, s, first, n, t, visit);
+  visit_up_to(m);  // the rows left: all of them when nothing was exchanged
 }
 
 // Segment moves on verified data: the exact change over the run, as qap_segment gives it.

@@ -25,26 +25,19 @@ namespace {
 
 // The versioned loops have their own names: a function must be versioned from its first
 // declaration, and the header's ones are declared plainly.
-KESTRUM_LANES void outer_symmetric(double* deltas, const double* a, const double* b, std::size_t m) noexcept {
-  for (std::size_t u = 0; u + 1 < m; ++u) {
-    const double au = a[u];
-    const double bu = b[u];
-    double* const row = deltas + u * m;
-    for (std::size_t v = u + 1; v < m; ++v) row[v] = row[v] + (a[v] - au) * (bu - b[v]);
-  }
+KESTRUM_LANES void row_symmetric(double* row, double au, double bu, const double* a, const double* b,
+                                 std::size_t from, std::size_t m) noexcept {
+  for (std::size_t v = from; v < m; ++v) row[v] = row[v] + (a[v] - au) * (bu - b[v]);
 }
 
-KESTRUM_LANES void outer_asymmetric(double* deltas, const double* a, const double* b, const double* a2,
-                                    const double* b2, std::size_t m) noexcept {
-  for (std::size_t u = 0; u + 1 < m; ++u) {
-    const double au = a[u];
-    const double bu = b[u];
-    const double a2u = a2[u];
-    const double b2u = b2[u];
-    double* const row = deltas + u * m;
-    for (std::size_t v = u + 1; v < m; ++v) {
-      row[v] = row[v] + ((a[v] - au) * (bu - b[v]) + (a2[v] - a2u) * (b2u - b2[v]));
-    }
+KESTRUM_LANES void row_asymmetric(double* row, const double* a, const double* b, const double* a2, const double* b2,
+                                  std::size_t u, std::size_t from, std::size_t m) noexcept {
+  const double au = a[u];
+  const double bu = b[u];
+  const double a2u = a2[u];
+  const double b2u = b2[u];
+  for (std::size_t v = from; v < m; ++v) {
+    row[v] = row[v] + ((a[v] - au) * (bu - b[v]) + (a2[v] - a2u) * (b2u - b2[v]));
   }
 }
 
@@ -61,13 +54,13 @@ KESTRUM_LANES void outer_products(double* products, const double* a, const doubl
 
 }  // namespace
 
-void add_outer_differences(double* deltas, const double* a, const double* b, std::size_t m) noexcept {
-  outer_symmetric(deltas, a, b, m);
+void add_row_differences(double* row, const double* a, const double* b, std::size_t u, std::size_t m) noexcept {
+  row_symmetric(row, a[u], b[u], a, b, u + 1, m);
 }
 
-void add_outer_differences(double* deltas, const double* a, const double* b, const double* a2,
-                           const double* b2, std::size_t m) noexcept {
-  outer_asymmetric(deltas, a, b, a2, b2, m);
+void add_row_differences(double* row, const double* a, const double* b, const double* a2, const double* b2,
+                         std::size_t u, std::size_t m) noexcept {
+  row_asymmetric(row, a, b, a2, b2, u, u + 1, m);
 }
 
 void move_products(double* products, const double* a, const double* b, std::size_t r, std::size_t s,
