@@ -95,10 +95,20 @@ def machine_line() -> str:
 
 def write_results(out_dir: Path, when: datetime.datetime, text: str, misses: list[str], suffix: str = "") -> Path:
     """Writes `text` to <out_dir>/<date>-<host><suffix>.md, says where, and lists the targets
-    not met on stderr."""
+    not met on stderr. An earlier run's file of the same name is kept: the new one takes the
+    next free number (<date>-<host><suffix>-2.md, -3, ...)."""
     out_dir.mkdir(parents=True, exist_ok=True)
-    out = out_dir / f"{when:%Y-%m-%d}-{socket.gethostname()}{suffix}.md"
-    out.write_text(text)
+    stem = f"{when:%Y-%m-%d}-{socket.gethostname()}{suffix}"
+    out = out_dir / f"{stem}.md"
+    number = 2
+    while True:
+        try:
+            with out.open("x") as f:  # fails when the file exists, even if made meanwhile
+                f.write(text)
+            break
+        except FileExistsError:
+            out = out_dir / f"{stem}-{number}.md"
+            number += 1
     print(f"written to {out}")
     if misses:
         print("targets not met: " + "; ".join(misses), file=sys.stderr)
