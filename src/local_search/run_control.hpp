@@ -171,10 +171,11 @@ struct CountedVisit {
   void operator()(M move, double delta) {
     visit(move, delta);
   }
-  void visit_row(std::size_t i, std::size_t j, const double* deltas, std::size_t count)
-    requires requires(Visit& v, std::size_t x, const double* d) { v.visit_row(x, x, d, x); }
+  template <class Bounds>
+  void visit_row(std::size_t i, std::size_t j, const double* deltas, std::size_t count, Bounds bounds)
+    requires requires(Visit& v, std::size_t x, const double* d) { v.visit_row(x, x, d, x, bounds); }
   {
-    visit.visit_row(i, j, deltas, count);
+    visit.visit_row(i, j, deltas, count, bounds);
   }
   [[nodiscard]] bool stop_scan(std::size_t moves) {
     if (!stopped && control.tick(static_cast<std::int64_t>(moves))) stopped = true;

@@ -119,10 +119,12 @@ Evaluation integer_assignment(std::size_t n, bool symmetric, std::uint64_t seed)
 }
 
 // The table (assignments with integer data) and the plain deltas (a tour with exchanges) on
-// the specialised route give the generic route's log and solutions, bit for bit.
+// the specialised route give the generic route's log and solutions, bit for bit. The route
+// over the table hands whole rows to the search, which passes over them in lanes: rows of 41
+// positions run the widest lanes several times over, with a tail.
 TEST(RobustTabuSearch, SpecialisedAndGenericRoutesAgree) {
   const std::vector<Evaluation> subjects{integer_assignment(17, true, 1), integer_assignment(16, false, 2),
-                                         random_tour(15, 3)};
+                                         random_tour(15, 3), integer_assignment(41, true, 4)};
   for (std::size_t k = 0; k < subjects.size(); ++k) {
     SCOPED_TRACE(k);
     for (const bool minimize : {true, false}) {

@@ -153,8 +153,10 @@ class Chooser {
     if (better(delta, bar_)) weigh(m.i, m.j, delta);
   }
   // A row of exchanges (i, j), (i, j + 1), ...: the exchanges that cannot change the choice
-  // are passed over in vector lanes, by the test weigh() would put to them.
-  void visit_row(std::size_t i, std::size_t j, const double* deltas, std::size_t count) {
+  // are passed over in vector lanes, by the test weigh() would put to them, and a row none of
+  // whose changes passes the bar at once.
+  void visit_row(std::size_t i, std::size_t j, const double* deltas, std::size_t count, scan::RowBounds bounds) {
+    if (!better(kMinimize ? bounds.lo : bounds.hi, bar_)) return;
     const double* const bans = attributes_.bans(i, j);
     for (std::size_t k = robust_tabu::first_candidate<kMinimize>(deltas, bans, count, test()); k < count;
          k += 1 + robust_tabu::first_candidate<kMinimize>(deltas + k + 1, bans + k + 1, count - k - 1, test())) {

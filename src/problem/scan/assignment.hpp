@@ -58,9 +58,10 @@ struct QapKernel {
 namespace exchange_table {
 
 // The loops over rows of the table (scan/assignment_lanes.cpp). With symmetric data, for
-// u < v < m: row[v] += (a[v] - a[u]) * (b[u] - b[v]); otherwise the same with a second such
-// term over a2 and b2. `row` is row u of the table.
-void add_row_differences(double* row, const double* a, const double* b, std::size_t u, std::size_t m) noexcept;
+// u < v < m: row[v] += (a[v] - a[u]) * (b[u] - b[v]), giving the bounds of the new values;
+// otherwise the same with a second such term over a2 and b2. `row` is row u of the table.
+[[nodiscard]] RowBounds add_row_differences(double* row, const double* a, const double* b, std::size_t u,
+                                            std::size_t m) noexcept;
 void add_row_differences(double* row, const double* a, const double* b, const double* a2, const double* b2,
                          std::size_t u, std::size_t m) noexcept;
 // N' = N Q + a b^T over the m x m products: columns r and s exchanged, then a[x] * b[k] added.
@@ -120,8 +121,8 @@ inline void build_products(const Qap& q, ExchangeTable& t) noexcept {
 }
 
 // Brings the table from its solution to s after r < s have exchanged (t.solution is already
-// the solution after the exchange), and calls done(u) once row u holds its final values, in
-// row order: the scan looks at each row while it is still in the nearest cache. The changes of
+// the solution after the exchange), and calls done(u, bounds) once row u holds its final
+// values (bounds: of the row's values from column u + 1 on), in row order: the scan looks at each row while it is still in the nearest cache. The changes of
 // the exchanges that touch r or s do not depend on the table, so they are worked out first
 // (into `fresh`, 2 m) and written as each row passes.
 template <class Done>
@@ -185,22 +186,33 @@ void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t s, Done
   }
   for (std::size_t u = 0; u + 1 < m; ++u) {
     double* const row = deltas + u * m;
+    RowBounds bounds;  // open: asymmetric rows are not bounded
     if (q.symmetric) {
-      add_row_differences(row, a, b, u, m);
+      bounds = add_row_differences(row, a, b, u, m);
     } else {
       add_row_differences(row, a, b, a2, b2, u, m);
     }
-    if (u < r) row[r] = with_r[u];
-    if (u < s) row[s] = with_s[u];
-    if (u == r) std::copy(with_r + r + 1, with_r + m, row + r + 1);
-    if (u == s) std::copy(with_s + s + 1, with_s + m, row + s + 1);
-    done(u);
+    auto put = [&](std::size_t v, double value) {
+      row[v] = value;
+      bounds.lo = std::min(bounds.lo, value);
+      bounds.hi = std::max(bounds.hi, value);
+    };
+    if (u < r) put(r, with_r[u]);
+    if (u < s) put(s, with_s[u]);
+    if (u == r) {
+      for (std::size_t v = r + 1; v < m; ++v) put(v, with_r[v]);
+    }
+    if (u == s) {
+      for (std::size_t v = s + 1; v < m; ++v) put(v, with_s[v]);
+    }
+    done(u, bounds);
   }
 }
 
 // Brings a kept table to `s` by the exchanges that lead there, when they are few; false when
 // it has to be built afresh (nothing kept, or too far: an exchange's update costs about
-// 2.5 n^2, building n^3 / 2). done(u) is called as the rows of the last exchange are done.
+// 2.5 n^2, building n^3 / 2). done(u, bounds) is called as the rows of the last exchange
+// are done.
 template <class Done>
 [[nodiscard]] bool catch_up(const Qap& q, std::span<const Word> s, ExchangeTable& t, Done&& done) {
   const std::size_t m = s.size();
@@ -222,7 +234,7 @@ template <class Done>
     if (differing == 0) {
       exchange(q, t, p, r, done);
     } else {
-      exchange(q, t, p, r, [](std::size_t) {});
+      exchange(q, t, p, r, [](std::size_t, RowBounds) {});
     }
   }
   return true;
@@ -269,17 +281,20 @@ void scan_exchange_table(const Qap& q, std::span<const Word> s, std::size_t firs
   const std::size_t m = s.size();
   bool stopped = false;
   std::size_t next = first;  // the next row to visit
-  auto visit_up_to = [&](std::size_t u) {
+  // Rows up to u, the last of them with its bounds (over the whole row: the ones the scan
+  // covers can only be narrower).
+  auto visit_up_to = [&](std::size_t u, RowBounds bounds) {
     for (; next <= u && next + 1 < n && !stopped; ++next) {
       if (scan_stop(visit, n - 1 - next)) {
         stopped = true;
       } else {
-        visit_row(visit, next, next + 1, t.deltas.data() + next * m + next + 1, n - 1 - next);
+        visit_row(visit, next, next + 1, t.deltas.data() + next * m + next + 1, n - 1 - next,
+                  next == u ? bounds : RowBounds{});
       }
     }
   };
   if (!exchange_table::catch_up(q, s, t, visit_up_to)) return exchange_table::build(q, s, first, n, t, visit);
-  visit_up_to(m);  // the rows left: all of them when nothing was exchanged
+  visit_up_to(m, RowBounds{});  // the rows left: all of them when nothing was exchanged
 }
 
 // Segment moves on verified data: the exact change over the run, as qap_segment gives it.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -33,13 +34,21 @@ template <class Visit>
   }
 }
 
-// A visitor may take a row of pair moves at once: one with visit_row(i, j, deltas, count) is
-// handed the moves (i, j), (i, j + 1), ... (i, j + count - 1) and their deltas in that order,
-// and may look at them in lanes; any other visitor gets them one by one.
+// What a scan may know of a row of changes it hands over: none is below lo or above hi.
+struct RowBounds {
+  double lo = -std::numeric_limits<double>::infinity();
+  double hi = std::numeric_limits<double>::infinity();
+};
+
+// A visitor may take a row of pair moves at once: one with visit_row(i, j, deltas, count,
+// bounds) is handed the moves (i, j), (i, j + 1), ... (i, j + count - 1) and their deltas in
+// that order, and may look at them in lanes, or pass over a row whose bounds say it holds
+// nothing it wants; any other visitor gets them one by one.
 template <class Visit>
-inline void visit_row(Visit& visit, std::size_t i, std::size_t j, const double* deltas, std::size_t count) {
-  if constexpr (requires { visit.visit_row(i, j, deltas, count); }) {
-    visit.visit_row(i, j, deltas, count);
+inline void visit_row(Visit& visit, std::size_t i, std::size_t j, const double* deltas, std::size_t count,
+                      RowBounds bounds = {}) {
+  if constexpr (requires { visit.visit_row(i, j, deltas, count, bounds); }) {
+    visit.visit_row(i, j, deltas, count, bounds);
   } else {
     for (std::size_t k = 0; k < count; ++k) visit(move_at(i, j + k), deltas[k]);
   }
