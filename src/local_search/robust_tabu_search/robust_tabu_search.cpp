@@ -41,11 +41,11 @@ struct Candidate {
 // (label[p]), which names them as well as their values would: the attributes never outlive
 // the run, and the search needs nothing from the problem but its moves.
 //
-// Exchange (i, j) places label[j] at i and label[i] at j; both facts the step asks of it, forbidden
-// and forced, read the earlier of the two bans it meets, kept per exchange (ban, row i holds
-// (i, j > i)) beside the table of changes, so that a scan reads the two rows side by side.
-// An exchange moves the bans of the 2n exchanges that touch its positions, O(n).
-// Memory: 2 n^2 steps of 8 bytes.
+// Exchange (i, j) places label[j] at i and label[i] at j; both facts the step asks of it,
+// forbidden and forced, read the earlier of the two bans it meets, kept per exchange (ban_,
+// row i holds (i, j > i)) so that a scan reads it beside the row of changes. An applied
+// exchange moves the bans of the 2n exchanges that touch its positions, O(n).
+// Memory: two n x n arrays of 8 bytes (bans per position and element, per exchange).
 class Attributes {
  public:
   Attributes(std::size_t n, std::uint64_t aspiration)

@@ -89,8 +89,9 @@ __attribute__((target("avx2"))) __m256d passes_avx2(const double* d, const doubl
 template <bool kMinimize>
 __attribute__((target("avx2"))) std::size_t first_avx2(const double* d, const double* b, std::size_t count,
                                                         const RowTest& t) noexcept {
-  const Bars256 bars{_mm256_set1_pd(t.bar),           _mm256_set1_pd(t.forced_before), _mm256_set1_pd(t.forced_bar), _mm256_set1_pd(t.allowed_bar),
-                     _mm256_set1_pd(t.step),          _mm256_set1_pd(t.current),    _mm256_set1_pd(t.best)};
+  const Bars256 bars{_mm256_set1_pd(t.bar),         _mm256_set1_pd(t.forced_before), _mm256_set1_pd(t.forced_bar),
+                     _mm256_set1_pd(t.allowed_bar), _mm256_set1_pd(t.step),          _mm256_set1_pd(t.current),
+                     _mm256_set1_pd(t.best)};
   std::size_t k = 0;
   for (; k + 8 <= count; k += 8) {
     const __m256d near = _mm256_or_pd(better_avx2<kMinimize>(_mm256_loadu_pd(d + k), bars.bar),

@@ -122,9 +122,10 @@ inline void build_products(const Qap& q, ExchangeTable& t) noexcept {
 
 // Brings the table from its solution to s after r < s have exchanged (t.solution is already
 // the solution after the exchange), and calls done(u, bounds) once row u holds its final
-// values (bounds: of the row's values from column u + 1 on), in row order: the scan looks at each row while it is still in the nearest cache. The changes of
-// the exchanges that touch r or s do not depend on the table, so they are worked out first
-// (into `fresh`, 2 m) and written as each row passes.
+// values (bounds: of the row's values from column u + 1 on), in row order: the scan looks at
+// each row while it is still in the nearest cache. The changes of the exchanges that touch r
+// or s do not depend on the table, so they are worked out first (with_r, with_s: 2m values
+// of `prepared`) and written as each row passes.
 template <class Done>
 void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t s, Done&& done) noexcept {
   const Matrix& d = q.distance_matrix;
