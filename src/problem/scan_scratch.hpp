@@ -22,6 +22,7 @@ struct ExchangeTable {
   std::vector<Word> solution;    // the solution the deltas score; empty when none is kept
   std::vector<double> permuted;  // symmetric data: F permuted by that solution, n x n
   std::vector<double> products;  // symmetric data: D times permuted, n x n; empty until an update needs it
+  std::vector<double> diagonals;  // symmetric data: the diagonals of D, of permuted and of products, 3 n
   std::vector<double> prepared;  // the per-position values of one update, 6 n
   // Drops what is kept and its memory (the data it scored has gone).
   void release() {
@@ -31,6 +32,7 @@ struct ExchangeTable {
     solution = {};
     permuted = {};
     products = {};
+    diagonals = {};
     prepared = {};
   }
 };

@@ -65,8 +65,15 @@ namespace exchange_table {
 void add_row_differences(double* row, const double* a, const double* b, const double* a2, const double* b2,
                          std::size_t u, std::size_t m) noexcept;
 // N' = N Q + a b^T over the m x m products: columns r and s exchanged, then a[x] * b[k] added.
+// Columns r and s and the diagonal of N' are copied out as each row is done (the column and
+// diagonal reads of the exchanges beside (r, s) then come from three short arrays).
+struct ProductColumns {
+  double* at_r;
+  double* at_s;
+  double* diagonal;
+};
 void move_products(double* products, const double* a, const double* b, std::size_t r, std::size_t s,
-                   std::size_t m) noexcept;
+                   std::size_t m, ProductColumns out) noexcept;
 
 // sum_{k != i, j} (dj[k] - di[k]) * (pi[k] - pj[k]) on integral data: every partial sum is
 // exact, so four independent sums give the formula's number and let the loop run in lanes.
@@ -143,6 +150,10 @@ void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t s, Done
     double* const p = t.permuted.data();
     std::swap_ranges(p + r * m, p + (r + 1) * m, p + s * m);
     for (std::size_t k = 0; k < m; ++k) std::swap(p[k * m + r], p[k * m + s]);
+    // The diagonals of D and of P' (D's is kept as built; P's moves with the solution).
+    const double* const d_diagonal = t.diagonals.data();
+    double* const p_diagonal = t.diagonals.data() + m;
+    std::swap(p_diagonal[r], p_diagonal[s]);
     const double* const dr = d.row(r);
     const double* const ds = d.row(s);
     const double* const pr = p + r * m;
@@ -152,22 +163,29 @@ void exchange(const Qap& q, ExchangeTable& t, std::size_t r, std::size_t s, Done
       b[k] = pr[k] - ps[k];
     }
     // N' = N Q + a b^T, built in full the first time (from P', which the kept solution now has).
+    const ProductColumns columns{a2, b2, t.diagonals.data() + 2 * m};  // a2, b2: free with symmetric data
     if (t.products.empty()) {
       build_products(q, t);
+      for (std::size_t x = 0; x < m; ++x) {
+        columns.at_r[x] = t.products[x * m + r];
+        columns.at_s[x] = t.products[x * m + s];
+        columns.diagonal[x] = t.products[x * m + x];
+      }
     } else {
-      move_products(t.products.data(), a, b, r, s, m);
+      move_products(t.products.data(), a, b, r, s, m, columns);
     }
-    const double* const nn = t.products.data();
-    const double* const nr = nn + r * m;
-    const double* const ns = nn + s * m;
+    const double* const nr = t.products.data() + r * m;
+    const double* const ns = t.products.data() + s * m;
+    // D and P' are symmetric, so D[k][r] = D[r][k] and P'[k][r] = P'[r][k]: every read below
+    // is of a row or a short array.
     for (std::size_t k = 0; k < m; ++k) {
-      const double* const dk = d.row(k);
-      const double* const pk = p + k * m;
-      const double nkk = nn[k * m + k];
-      const double own_r = (dr[k] - dk[k]) * (pk[k] - pr[k]) + (dr[r] - dk[r]) * (pk[r] - pr[r]);
-      with_r[k] = ((nr[k] + nn[k * m + r]) - (nr[r] + nkk)) - own_r;
-      const double own_s = (ds[k] - dk[k]) * (pk[k] - ps[k]) + (ds[s] - dk[s]) * (pk[s] - ps[s]);
-      with_s[k] = ((ns[k] + nn[k * m + s]) - (ns[s] + nkk)) - own_s;
+      const double dkk = d_diagonal[k];
+      const double pkk = p_diagonal[k];
+      const double nkk = columns.diagonal[k];
+      const double own_r = (dr[k] - dkk) * (pkk - pr[k]) + (d_diagonal[r] - dr[k]) * (pr[k] - p_diagonal[r]);
+      with_r[k] = ((nr[k] + columns.at_r[k]) - (nr[r] + nkk)) - own_r;
+      const double own_s = (ds[k] - dkk) * (pkk - ps[k]) + (d_diagonal[s] - ds[k]) * (ps[k] - p_diagonal[s]);
+      with_s[k] = ((ns[k] + columns.at_s[k]) - (ns[s] + nkk)) - own_s;
     }
   } else {
     auto above = [&](std::size_t x, std::size_t y) { return x < y ? d.fast(x, y) : 0.0; };
@@ -256,10 +274,13 @@ void build(const Qap& q, std::span<const Word> s, std::size_t first, std::size_t
   if (q.symmetric) {
     const Matrix& f = q.flow_matrix;
     t.permuted.resize(m * m);
+    t.diagonals.resize(3 * m);
     for (std::size_t a = 0; a < m; ++a) {
       const double* const row = f.row(s[a]);
       double* const out = t.permuted.data() + a * m;
       for (std::size_t k = 0; k < m; ++k) out[k] = row[s[k]];
+      t.diagonals[a] = q.distance_matrix.row(a)[a];
+      t.diagonals[m + a] = out[a];
     }
   }
   for (std::size_t i = 0; i + 1 < m; ++i) {

@@ -78,13 +78,17 @@ KESTRUM_LANES void row_asymmetric(double* row, const double* a, const double* b,
 }
 
 KESTRUM_LANES void outer_products(double* products, const double* a, const double* b, std::size_t r,
-                                  std::size_t s, std::size_t m) noexcept {
+                                  std::size_t s, std::size_t m, ProductColumns out) noexcept {
   for (std::size_t x = 0; x < m; ++x) {
     double* const row = products + x * m;
     std::swap(row[r], row[s]);
     const double ax = a[x];
-    if (ax == 0.0) continue;  // adds nothing
-    for (std::size_t k = 0; k < m; ++k) row[k] = row[k] + ax * b[k];
+    if (ax != 0.0) {  // else it adds nothing
+      for (std::size_t k = 0; k < m; ++k) row[k] = row[k] + ax * b[k];
+    }
+    out.at_r[x] = row[r];
+    out.at_s[x] = row[s];
+    out.diagonal[x] = row[x];
   }
 }
 
@@ -101,8 +105,8 @@ void add_row_differences(double* row, const double* a, const double* b, const do
 }
 
 void move_products(double* products, const double* a, const double* b, std::size_t r, std::size_t s,
-                   std::size_t m) noexcept {
-  outer_products(products, a, b, r, s, m);
+                   std::size_t m, ProductColumns out) noexcept {
+  outer_products(products, a, b, r, s, m, out);
 }
 
 }  // namespace kestrum::scan::exchange_table
